@@ -1,0 +1,62 @@
+# Test programs. Portable tests (tests/host) build on both targets: natively
+# under the sanitizers, and for Windows where they run under Wine together
+# with the Windows-only tests (tests/win).
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${OSTREL_GTEST_SOURCE}/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+file(GLOB OSTREL_HOST_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/host/*.cpp)
+set(OSTREL_TEST_SUPPORT ${CMAKE_SOURCE_DIR}/tests/support)
+
+if(OSTREL_TARGET STREQUAL "host")
+  add_executable(host_tests ${OSTREL_HOST_TESTS})
+  target_compile_options(host_tests PRIVATE ${OSTREL_WARNINGS})
+  target_include_directories(host_tests PRIVATE ${OSTREL_TEST_SUPPORT})
+  target_link_libraries(host_tests PRIVATE ostrel gtest_main)
+  add_test(NAME host_tests COMMAND host_tests --gtest_brief=1)
+  set_tests_properties(host_tests PROPERTIES ENVIRONMENT
+    "OSTREL_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data;ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1;UBSAN_OPTIONS=print_stacktrace=1")
+
+  # libFuzzer targets: each runs for a bounded time and must end cleanly.
+  set(OSTREL_FUZZ_SECONDS 45 CACHE STRING "Seconds each fuzz target runs in the test suite")
+  file(GLOB OSTREL_FUZZERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
+  foreach(src ${OSTREL_FUZZERS})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(${name} ${src})
+    target_compile_options(${name} PRIVATE ${OSTREL_WARNINGS} -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(${name} PRIVATE ostrel)
+    set(corpus ${CMAKE_BINARY_DIR}/fuzz-corpus/${name})
+    file(MAKE_DIRECTORY ${corpus})
+    add_test(NAME ${name}
+      COMMAND ${name} -max_total_time=${OSTREL_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=2048
+              -print_final_stats=1 ${corpus} ${CMAKE_SOURCE_DIR}/tests/fuzz/corpus/${name})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS fuzz)
+  endforeach()
+endif()
+
+if(OSTREL_TARGET STREQUAL "windows")
+  file(GLOB OSTREL_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*.cpp)
+  add_executable(win_tests ${OSTREL_HOST_TESTS} ${OSTREL_WIN_TESTS})
+  target_compile_options(win_tests PRIVATE ${OSTREL_WARNINGS})
+  target_include_directories(win_tests PRIVATE ${OSTREL_TEST_SUPPORT})
+  target_link_libraries(win_tests PRIVATE ostrel gtest_main)
+
+  # Every Wine test shares the build's private prefix; the lock keeps them
+  # apart so one test's wineserver shutdown never cuts another short.
+  set(OSTREL_WINE_RUN ${Python3_EXECUTABLE} ${OSTREL_TEST_SUPPORT}/wine_env.py)
+  add_test(NAME win_tests
+    COMMAND ${OSTREL_WINE_RUN} run --build ${CMAKE_BINARY_DIR} --with-server -- $<TARGET_FILE:win_tests> --gtest_brief=1)
+  set_tests_properties(win_tests PROPERTIES RESOURCE_LOCK wine TIMEOUT 900
+    ENVIRONMENT "OSTREL_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data;OSTREL_TEST_SUPPORT=${OSTREL_TEST_SUPPORT}")
+
+  file(GLOB OSTREL_E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
+  foreach(py ${OSTREL_E2E_TESTS})
+    get_filename_component(name ${py} NAME_WE)
+    add_test(NAME e2e_${name} COMMAND ${Python3_EXECUTABLE} ${py} --build ${CMAKE_BINARY_DIR})
+    set_tests_properties(e2e_${name} PROPERTIES RESOURCE_LOCK wine TIMEOUT 600
+      ENVIRONMENT "PYTHONPATH=${OSTREL_TEST_SUPPORT};OSTREL_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data")
+  endforeach()
+endif()

@@ -1,0 +1,23 @@
+# The Windows program and its resources.
+enable_language(RC)
+
+target_link_libraries(ostrel PUBLIC
+  gdiplus ole32 oleaut32 uuid shell32 shlwapi user32 gdi32 comctl32 winhttp ws2_32 bcrypt winmm)
+
+if(MINGW)
+  # No DLL that Windows does not ship: libstdc++, libgcc and winpthread go in statically.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  set(OSTREL_UNICODE_ENTRY -municode)
+endif()
+
+add_executable(OstrelLauncher WIN32 src/app/winmain_win.cpp src/app/resources/launcher.rc)
+target_compile_options(OstrelLauncher PRIVATE ${OSTREL_WARNINGS})
+target_link_options(OstrelLauncher PRIVATE ${OSTREL_UNICODE_ENTRY})
+target_link_libraries(OstrelLauncher PRIVATE ostrel)
+set_source_files_properties(src/app/resources/launcher.rc PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/src/app/resources/launcher.ico;${CMAKE_SOURCE_DIR}/src/app/resources/launcher.manifest")
+
+# The program runs in place: its read-only assets lie next to it.
+add_custom_command(TARGET OstrelLauncher POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/assets $<TARGET_FILE_DIR:OstrelLauncher>/assets
+  VERBATIM)

@@ -1,0 +1,66 @@
+// The program's entry: log, GDI+, COM, the main window, and the way out.
+#include <windows.h>
+#include <objbase.h>
+
+#include <exception>
+#include <string>
+
+#include "app/launcher_folder.h"
+#include "data/json.h"
+#include "data/text.h"
+#include "log/log.h"
+#include "ui/gdiplus_win.h"
+#include "ui/main_window_win.h"
+
+namespace {
+
+constexpr const wchar_t* kCaption = L"Ostrel Launcher";
+
+void ShowError(const std::wstring& text) { MessageBoxW(nullptr, text.c_str(), kCaption, MB_ICONERROR); }
+
+int RunLauncher(HINSTANCE instance, int show_command) {
+  try {
+    Log::Init(LauncherPath(L"\\launcher.log"));
+    Log::Info(L"=== Launcher starting ===");
+    JsonNull();  // the shared null value exists before any worker starts
+
+    Log::Info(L"GDI+ init");
+    Gdiplus::GdiplusStartupInput gdiplus_input;
+    ULONG_PTR gdiplus_token = 0;
+    if (Gdiplus::GdiplusStartup(&gdiplus_token, &gdiplus_input, nullptr) != Gdiplus::Ok) {
+      Log::Error(L"GdiplusStartup failed");
+      ShowError(L"GDI+ failed to initialize.");
+      return 1;
+    }
+
+    Log::Info(L"COM init");
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+    Log::Info(L"Entering MainWindow::Run");
+    const int exit_code = MainWindow::Run(instance, show_command);
+    Log::Info(L"MainWindow::Run returned " + std::to_wstring(exit_code));
+
+    CoUninitialize();
+    Gdiplus::GdiplusShutdown(gdiplus_token);
+    return exit_code;
+  } catch (const std::exception& e) {
+    Log::Error(L"UNHANDLED EXCEPTION: " + Widen(e.what()));
+    ShowError(L"Crash: " + Widen(e.what()));
+    return 1;
+  } catch (...) {
+    Log::Error(L"UNHANDLED UNKNOWN EXCEPTION");
+    ShowError(L"Unknown crash in launcher startup.");
+    return 1;
+  }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
+  const int exit_code = RunLauncher(instance, show_command);
+  // Detached workers (manifest, news, updater...) may still be running and
+  // hold references to the main window. ExitProcess stops them before any
+  // static object is destroyed, so none of them can touch a dead object.
+  // Every log line is already flushed.
+  ExitProcess(static_cast<UINT>(exit_code));
+}

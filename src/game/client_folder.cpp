@@ -1,0 +1,7 @@
+#include "game/client_folder.h"
+
+std::wstring ClientPath(const std::wstring& client_dir, const std::wstring& relative) {
+  std::wstring path = client_dir + L"\\";
+  for (wchar_t c : relative) path += (c == L'/') ? L'\\' : c;
+  return path;
+}

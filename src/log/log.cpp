@@ -1,0 +1,47 @@
+#include "log/log.h"
+
+#include <mutex>
+
+#include "log/log_format.h"
+#include "log/log_sink.h"
+
+namespace {
+
+struct LogState {
+  std::mutex mutex;
+  UniqueFile file;
+};
+
+LogState& State() {
+  static LogState state;
+  return state;
+}
+
+void Write(const char* level, const std::wstring& text) {
+  LogState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (state.file) {
+    // Binary mode with explicit CR LF: the bytes on disk do not depend on a
+    // stream's locale, so no character can stop later lines from arriving.
+    const std::string line = FormatLogFileLine(FormatLogTimestamp(std::time(nullptr)), level, text);
+    std::fwrite(line.data(), 1, line.size(), state.file.get());
+    std::fflush(state.file.get());
+  }
+  WriteToDebugger(FormatLogDebuggerLine(level, text));
+}
+
+}  // namespace
+
+namespace Log {
+
+void Init(const std::wstring& path) {
+  LogState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.file = OpenLogFileForAppend(path);
+}
+
+void Info(const std::wstring& text) { Write("INFO", text); }
+void Warn(const std::wstring& text) { Write("WARN", text); }
+void Error(const std::wstring& text) { Write("ERROR", text); }
+
+}  // namespace Log

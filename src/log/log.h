@@ -1,0 +1,17 @@
+// The launcher's one text log, launcher.log, mirrored to an attached debugger.
+// Callable from any thread, before or after Init.
+#pragma once
+
+#include <string>
+
+namespace Log {
+
+// Opens the file for appending. Lines logged before this (or when the file
+// cannot be opened) reach only the debugger.
+void Init(const std::wstring& path);
+
+void Info(const std::wstring& text);
+void Warn(const std::wstring& text);
+void Error(const std::wstring& text);
+
+}  // namespace Log

@@ -1,0 +1,25 @@
+// Where the realm's update server lives: fixed when the launcher is built.
+#pragma once
+
+#include <string>
+
+// The bare host name: the realm list written into Config.wtf and the target
+// of the login-port probe, whatever port the HTTP addresses use.
+std::string UpdateServerHost();
+
+// "http://" + host [+ ":" + port] + path. The port is only present in builds
+// made for a local test or demo server.
+std::string UpdateServerUrl(const std::string& path);
+
+std::string ManifestUrl();  // /launcher/manifest.php
+std::string StatusUrl();    // /launcher/api/status.php
+std::string NewsUrl();      // /launcher/api/news.php
+
+// The game's login port, probed on the bare host.
+constexpr unsigned short kLoginPort = 3724;
+
+// The realm's name as the client's configuration carries it.
+constexpr const char* kRealmName = "Ostrelhold";
+
+// The launcher's own version; a manifest naming a newer one triggers a self-update.
+constexpr const char* kLauncherVersion = "1.0.0";

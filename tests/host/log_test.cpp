@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log/log.h"
+#include "log/log_format.h"
+#include "test_util.h"
+
+namespace {
+
+TEST(LogFormat, FileLineShape) {
+  EXPECT_EQ(FormatLogFileLine("2026-03-01 18:05:09", "INFO", L"=== Launcher starting ==="),
+            "[2026-03-01 18:05:09] [INFO] === Launcher starting ===\r\n");
+  EXPECT_EQ(FormatLogFileLine("2026-03-01 18:05:09", "WARN", L""), "[2026-03-01 18:05:09] [WARN] \r\n");
+  EXPECT_EQ(FormatLogDebuggerLine("ERROR", L"x"), L"[ERROR] x\n");
+  const std::string stamp = FormatLogTimestamp(std::time(nullptr));
+  EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})"))) << stamp;
+}
+
+TEST(LogFormat, CharactersAboveByteRangeAreReplacedNotFatal) {
+  EXPECT_EQ(NarrowLogText(L"caf\u00e9"), "caf\xE9");  // 0-255 keep their byte
+  EXPECT_EQ(NarrowLogText(L"a \u2014 b \u2013 c"), "a - b - c");
+  EXPECT_EQ(NarrowLogText(L"\u65e5\u672c"), "??");
+  // A surrogate pair (one character outside the BMP) gives one '?'.
+  EXPECT_EQ(NarrowLogText(std::wstring{L'x', static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00), L'y'}),
+            "x?y");
+}
+
+TEST(Log, AppendsAcrossRunsAndKeepsWritingAfterWideCharacters) {
+  testutil::TempDir dir;
+  const auto path = dir / "launcher.log";
+  testutil::WriteBytes(path, "earlier run\r\n");
+
+  Log::Info(L"before init goes only to the debugger");
+  Log::Init(path.wstring());
+  Log::Info(L"one \u65e5 two");
+  Log::Warn(L"after the wide line");
+
+  // Many writers at once: every line arrives whole.
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t) {
+    writers.emplace_back([t] {
+      for (int i = 0; i < 50; ++i) Log::Error(L"thread " + std::to_wstring(t) + L" line " + std::to_wstring(i));
+    });
+  }
+  for (auto& w : writers) w.join();
+
+  const std::string content = testutil::ReadBytes(path);
+  EXPECT_EQ(content.rfind("earlier run\r\n", 0), 0u);
+  EXPECT_EQ(content.find("before init"), std::string::npos);
+  EXPECT_NE(content.find("] [INFO] one ? two\r\n"), std::string::npos);
+  EXPECT_NE(content.find("] [WARN] after the wide line\r\n"), std::string::npos);
+
+  size_t lines = 0;
+  std::regex line_re(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] \[ERROR\] thread \d line \d+)");
+  size_t start = 0;
+  for (size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    const std::string line = content.substr(start, end - start);
+    if (line.find("[ERROR]") != std::string::npos) {
+      EXPECT_TRUE(std::regex_match(line, line_re)) << line;
+      ++lines;
+    }
+  }
+  EXPECT_EQ(lines, 200u);
+  EXPECT_EQ(content.find('\n', 0) - 1, content.find('\r', 0));  // no bare line feeds
+}
+
+}  // namespace

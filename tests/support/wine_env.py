@@ -1,0 +1,211 @@
+#!/usr/bin/env python3
+"""Runs Windows programs under Wine for the tests: a private prefix inside the
+build folder, a private Xvfb display, and nothing left running afterwards.
+
+As a command:  wine_env.py run --build BUILD_DIR [--screen 1920x1080] -- PROGRAM.exe ARGS...
+As a module:   with WineSession(build_dir) as wine: proc = wine.start([...])
+"""
+import argparse
+import contextlib
+import fcntl
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+FONT_REPLACEMENTS = ("Arial", "Microsoft Sans Serif", "Segoe UI", "Tahoma")
+
+
+def wine_environment(build_dir, display=None):
+    env = dict(os.environ)
+    env["WINEPREFIX"] = os.path.join(os.path.abspath(build_dir), "wineprefix")
+    env["WINEDEBUG"] = "-all"
+    # No Mono or Gecko installer dialogs when the prefix is made.
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    env["WINEARCH"] = "win64"
+    if display is not None:
+        env["DISPLAY"] = display
+    return env
+
+
+def ensure_prefix(build_dir):
+    """Creates the build's Wine prefix once (about 10 s), with the fonts GDI+
+    asks for mapped to Liberation Sans. Safe against concurrent callers."""
+    env = wine_environment(build_dir)
+    env.pop("DISPLAY", None)
+    prefix = env["WINEPREFIX"]
+    marker = os.path.join(prefix, ".ostrel-ready")
+    os.makedirs(os.path.dirname(prefix), exist_ok=True)
+    with open(prefix + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if os.path.exists(marker):
+            return
+        shutil.rmtree(prefix, ignore_errors=True)
+        subprocess.run(["wineboot", "-i"], env=env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        for face in FONT_REPLACEMENTS:
+            subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements",
+                            "/v", face, "/t", "REG_SZ", "/d", "Liberation Sans", "/f"],
+                           env=env, check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=120)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+        open(marker, "w").close()
+
+
+def kill_wineserver(build_dir):
+    env = wine_environment(build_dir)
+    subprocess.run(["wineserver", "-k"], env=env,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    # -k asks; wait until the server has really gone.
+    subprocess.run(["wineserver", "-w"], env=env,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+
+class Xvfb:
+    """A private X display of the given size, closed on exit."""
+
+    def __init__(self, screen="1920x1080"):
+        self.screen = screen
+        self.proc = None
+        self.display = None
+
+    def __enter__(self):
+        read_fd, write_fd = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen + "x24",
+             "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        number = b""
+        with os.fdopen(read_fd, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    raise RuntimeError("Xvfb did not start")
+                number += chunk
+        self.display = ":" + number.decode().strip()
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
+def windows_path(unix_path):
+    """The path a Windows program under Wine sees for a Unix path (Z: is /)."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+class TestServer:
+    """tests/support/test_server.py on a free port, serving a fresh folder."""
+
+    def __init__(self, root=None, login_port=None):
+        self.own_root = root is None
+        self.root = root or tempfile.mkdtemp(prefix="ostrel-server-")
+        self.login_port = login_port
+        self.proc = None
+        self.port = None
+
+    def __enter__(self):
+        argv = [sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "test_server.py"),
+                "--root", self.root]
+        if self.login_port:
+            argv += ["--login-port", str(self.login_port)]
+        self.proc = subprocess.Popen(argv, stdout=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline()
+        if not line.startswith("PORT "):
+            raise RuntimeError("test server did not start")
+        self.port = int(line.split()[1])
+        return self
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def environment(self):
+        return {"OSTREL_TEST_SERVER_PORT": str(self.port),
+                "OSTREL_TEST_SERVER_ROOT": windows_path(self.root)}
+
+    def __exit__(self, *exc):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(timeout=10)
+        if self.own_root:
+            shutil.rmtree(self.root, ignore_errors=True)
+        return False
+
+
+class WineSession(contextlib.AbstractContextManager):
+    """A prefix, a display and a promise: every Wine process is gone at exit."""
+
+    def __init__(self, build_dir, screen="1920x1080"):
+        self.build_dir = os.path.abspath(build_dir)
+        self.xvfb = Xvfb(screen)
+        self.procs = []
+
+    def __enter__(self):
+        ensure_prefix(self.build_dir)
+        self.xvfb.__enter__()
+        self.env = wine_environment(self.build_dir, self.xvfb.display)
+        return self
+
+    def start(self, argv, cwd=None, **kwargs):
+        proc = subprocess.Popen(["wine"] + list(argv), env=self.env, cwd=cwd, **kwargs)
+        self.procs.append(proc)
+        return proc
+
+    def xdotool(self, *args, check=True):
+        out = subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env,
+                             capture_output=True, text=True, timeout=30)
+        if check and out.returncode != 0:
+            raise RuntimeError("xdotool %s failed: %s" % (args, out.stderr))
+        return out.stdout
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-window", "root", path], env=self.env, check=True, timeout=60)
+
+    def __exit__(self, *exc):
+        try:
+            kill_wineserver(self.build_dir)
+        finally:
+            for proc in self.procs:
+                if proc.poll() is None:
+                    proc.kill()
+                proc.wait()
+            self.xvfb.__exit__(*exc)
+        return False
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    sub = parser.add_subparsers(dest="command", required=True)
+    run = sub.add_parser("run", help="run one Windows program and pass on its exit code")
+    run.add_argument("--build", required=True)
+    run.add_argument("--screen", default="1920x1080")
+    run.add_argument("--timeout", type=float, default=None)
+    run.add_argument("--with-server", action="store_true",
+                     help="start the test update server and pass its port and folder "
+                          "as OSTREL_TEST_SERVER_PORT / OSTREL_TEST_SERVER_ROOT")
+    run.add_argument("argv", nargs=argparse.REMAINDER)
+    args = parser.parse_args()
+    argv = args.argv[1:] if args.argv[:1] == ["--"] else args.argv
+    with contextlib.ExitStack() as stack:
+        wine = stack.enter_context(WineSession(args.build, args.screen))
+        if args.with_server:
+            server = stack.enter_context(TestServer())
+            wine.env.update(server.environment())
+        proc = wine.start(argv)
+        try:
+            return proc.wait(timeout=args.timeout)
+        except subprocess.TimeoutExpired:
+            print("timed out after %s s" % args.timeout, file=sys.stderr)
+            return 124
+
+
+if __name__ == "__main__":
+    sys.exit(main())
