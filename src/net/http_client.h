@@ -1,0 +1,33 @@
+// The launcher's HTTP access: small documents into memory, downloads into a
+// file with resume. Blocking; call from worker threads only. Every call opens
+// and closes its own connection, so calls may run side by side.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+struct HttpResponse {
+  uint32_t status = 0;  // 0 when no reply arrived
+  std::string body;     // byte for byte as received, whatever the status
+  bool ok = false;      // status == 200
+  std::string error;    // why the request could not be completed; empty when a reply arrived
+};
+
+// (bytes of the file present so far, counting a resumed part; total size or -1 when unknown).
+// Called on the downloading thread once per piece written.
+using DownloadProgress = std::function<void(int64_t bytes_so_far, int64_t total)>;
+
+class HttpClient {
+ public:
+  // One GET; the body is collected whatever the status. Never throws for network trouble.
+  static HttpResponse Get(const std::wstring& url, uint32_t receive_timeout_ms);
+
+  // One GET whose body goes to `dest_path`. With `resume_offset` > 0 asks for the rest
+  // of the file from that offset and appends to what is on disk (a server that ignores
+  // the range and sends the whole file gets the file rewritten from its start).
+  // Returns true only when the whole body arrived and was written; on false `error`
+  // says why, and whatever did arrive stays on disk so a later call can resume.
+  static bool DownloadFile(const std::wstring& url, const std::wstring& dest_path, int64_t resume_offset,
+                           DownloadProgress progress, std::string& error);
+};
