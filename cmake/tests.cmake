@@ -19,6 +19,12 @@ if(OSTREL_TARGET STREQUAL "host")
   set_tests_properties(host_tests PROPERTIES ENVIRONMENT
     "OSTREL_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data;ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1;UBSAN_OPTIONS=print_stacktrace=1")
 
+  if(OSTREL_SANITIZER STREQUAL "thread")
+    set_tests_properties(host_tests PROPERTIES ENVIRONMENT
+      "OSTREL_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data;TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1")
+    return()  # the fuzzers run in the ASan build
+  endif()
+
   # libFuzzer targets: each runs for a bounded time and must end cleanly.
   set(OSTREL_FUZZ_SECONDS 45 CACHE STRING "Seconds each fuzz target runs in the test suite")
   file(GLOB OSTREL_FUZZERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)

@@ -1,0 +1,135 @@
+#include "app/controller.h"
+
+#include <exception>
+#include <thread>
+
+#include "data/text.h"
+#include "log/log.h"
+
+namespace {
+
+enum class Voice { Logged, Quiet, Addon };
+
+void HandleProgress(LauncherWindow& window, const UpdaterProgress& report, Voice voice) {
+  window.SetProgress(report);
+  switch (report.phase) {
+    case UpdaterPhase::Verifying: window.SetState(LauncherState::Verifying); break;
+    case UpdaterPhase::Downloading:
+    case UpdaterPhase::Extracting: window.SetState(LauncherState::Updating); break;
+    case UpdaterPhase::Done:
+      if (voice == Voice::Logged) Log::Info(L"Updater complete");
+      if (voice == Voice::Addon) Log::Info(L"Addon install complete");
+      window.SetState(LauncherState::Ready);
+      break;
+    case UpdaterPhase::Error:
+      if (voice == Voice::Logged) Log::Error(L"Updater error: " + Widen(report.error));
+      window.SetStatusText(Widen(report.error));
+      window.SetState(LauncherState::Error);
+      break;
+    default: break;  // Idle and unknown phases change nothing
+  }
+  window.Repaint();
+}
+
+void Guarded(LauncherWindow& window, const UpdaterProgress& report, Voice voice) {
+  // No exception may return into the update run.
+  try {
+    HandleProgress(window, report, voice);
+  } catch (const std::exception& e) {
+    if (voice == Voice::Logged) Log::Error(L"Exception in updater callback: " + Widen(e.what()));
+  } catch (...) {
+    if (voice == Voice::Logged) Log::Error(L"Exception in updater callback: unknown");
+  }
+}
+
+void StartUpdater(LauncherWindow& window, const Manifest& manifest, void (*handler)(LauncherWindow&, const UpdaterProgress&)) {
+  auto updater = window.MakeUpdater(window.WowDir());
+  window.SetUpdater(updater);
+  updater->Start(manifest, [&window, handler](const UpdaterProgress& report) { handler(window, report); });
+}
+
+}  // namespace
+
+void OnUpdaterProgress(LauncherWindow& window, const UpdaterProgress& report) {
+  Guarded(window, report, Voice::Logged);
+}
+
+void OnUpdaterProgressQuiet(LauncherWindow& window, const UpdaterProgress& report) {
+  Guarded(window, report, Voice::Quiet);
+}
+
+void OnAddonProgress(LauncherWindow& window, const UpdaterProgress& report) { Guarded(window, report, Voice::Addon); }
+
+void ManifestThread(LauncherWindow& window, bool client_found) {
+  try {
+    Log::Info(L"Manifest thread started");
+    Manifest manifest;
+    std::string error;
+    if (window.FetchManifest(manifest, error)) {
+      window.SetManifest(manifest);
+      if (!manifest.launcher_version.empty()) {
+        std::string update_error;
+        if (window.SelfUpdate(manifest, update_error)) {
+          Log::Info(L"Self-update triggered — exiting for replacement");
+          window.PostClose();
+          return;
+        }
+      }
+      if (!client_found) {
+        Log::Info(L"Manifest loaded — waiting for client install");
+        return;
+      }
+      Log::Info(L"Manifest loaded OK, starting updater");
+      StartUpdater(window, manifest, OnUpdaterProgress);
+      return;
+    }
+    Log::Warn(L"Manifest fetch failed: " + Widen(error));
+    if (client_found) {
+      window.SetStatusText(L"Update server unreachable. Playing in offline mode.");
+      window.SetState(LauncherState::Offline);
+    }
+    window.Repaint();
+  } catch (const std::exception& e) {
+    Log::Error(L"Exception in manifest thread: " + Widen(e.what()));
+    if (client_found) window.SetState(LauncherState::Offline);
+    window.Repaint();
+  } catch (...) {
+    Log::Error(L"Unknown exception in manifest thread");
+    if (client_found) window.SetState(LauncherState::Offline);
+    window.Repaint();
+  }
+}
+
+void RetryThread(LauncherWindow& window) {
+  try {
+    Log::Info(L"Retry: fetching manifest");
+    Manifest manifest;
+    std::string error;
+    if (window.FetchManifest(manifest, error)) {
+      window.SetManifest(manifest);
+      StartUpdater(window, manifest, OnUpdaterProgressQuiet);
+      return;
+    }
+    window.SetStatusText(L"Cannot reach update server.");
+    window.SetState(LauncherState::Error);
+    window.Repaint();
+  } catch (const std::exception& e) {
+    Log::Error(L"Retry exception: " + Widen(e.what()));
+    window.SetStatusText(L"Retry failed.");
+    window.SetState(LauncherState::Error);
+    window.Repaint();
+  } catch (...) {
+    Log::Error(L"Retry exception: unknown");
+    window.SetStatusText(L"Retry failed.");
+    window.SetState(LauncherState::Error);
+    window.Repaint();
+  }
+}
+
+void StartRetry(LauncherWindow& window) {
+  window.CancelUpdater();
+  window.SetStatusText(L"");
+  window.SetState(LauncherState::Connecting);
+  window.Repaint();
+  std::thread([&window] { RetryThread(window); }).detach();
+}

@@ -1,0 +1,23 @@
+// The background work that decides what the main screen shows: the manifest
+// thread, the retry thread, and the handlers through which update runs move
+// the launcher between its states.
+#pragma once
+
+#include "app/launcher_window.h"
+#include "update/updater_progress.h"
+
+// Body of the manifest thread, started once when the window is created.
+void ManifestThread(LauncherWindow& window, bool client_found);
+
+// Body of the retry thread, started by the Retry button.
+void RetryThread(LauncherWindow& window);
+
+// The Retry button, on the user-interface thread: cancels and drops the
+// current run, clears the status text, shows Connecting and starts RetryThread.
+void StartRetry(LauncherWindow& window);
+
+// Progress handlers given to update runs. They copy the report into the
+// window, map its phase to the launcher's state and ask for a repaint.
+void OnUpdaterProgress(LauncherWindow& window, const UpdaterProgress& report);       // logs
+void OnUpdaterProgressQuiet(LauncherWindow& window, const UpdaterProgress& report);  // no log lines
+void OnAddonProgress(LauncherWindow& window, const UpdaterProgress& report);         // addon completion line

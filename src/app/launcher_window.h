@@ -1,0 +1,69 @@
+// What the launcher's background work shares with the window: the state the
+// screen is drawn from, and the services the controller asks of the window.
+//
+// Workers write these fields while the user-interface thread reads them, so
+// every field but `state` sits behind one mutex that is only ever held to copy
+// a value in or out: no one calls out, logs or waits while holding it, so a
+// worker never waits on the user-interface thread for longer than a copy.
+// `state` is a single atomic value.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "app/launcher_state.h"
+#include "data/manifest.h"
+#include "update/updater.h"
+#include "update/updater_progress.h"
+
+class LauncherWindow {
+ public:
+  LauncherWindow() = default;
+  virtual ~LauncherWindow() = default;
+  LauncherWindow(const LauncherWindow&) = delete;
+  LauncherWindow& operator=(const LauncherWindow&) = delete;
+
+  LauncherState State() const { return state_.load(); }
+  // Sets the state and logs "State: <name>" when it changed.
+  void SetState(LauncherState state);
+
+  std::wstring StatusText() const;
+  void SetStatusText(std::wstring text);
+
+  UpdaterProgress Progress() const;
+  void SetProgress(const UpdaterProgress& progress);
+
+  Manifest CurrentManifest() const;
+  void SetManifest(Manifest manifest);
+
+  std::shared_ptr<Updater> CurrentUpdater() const;
+  // Replaces the current updater (without cancelling the old one).
+  void SetUpdater(std::shared_ptr<Updater> updater);
+  // Cancels the current updater, if any, and drops the window's hold on it.
+  void CancelUpdater();
+
+  std::wstring WowDir() const;
+  void SetWowDir(std::wstring wow_dir);
+
+  // --- Services the controller needs; the Windows window and tests supply them.
+  // Fetches and reads the manifest document; false with the reason in `error`.
+  virtual bool FetchManifest(Manifest& manifest, std::string& error) = 0;
+  // True only when a newer launcher was fetched and its replacement started.
+  virtual bool SelfUpdate(const Manifest& manifest, std::string& error) = 0;
+  virtual std::shared_ptr<Updater> MakeUpdater(const std::wstring& wow_dir) = 0;
+  // Asks for the screen to be drawn again; callable from any thread.
+  virtual void Repaint() = 0;
+  // Asks the window to close (posted, never waited for).
+  virtual void PostClose() = 0;
+
+ private:
+  std::atomic<LauncherState> state_{LauncherState::Connecting};
+  mutable std::mutex mutex_;
+  std::wstring status_text_;
+  UpdaterProgress progress_;
+  Manifest manifest_;
+  std::shared_ptr<Updater> updater_;
+  std::wstring wow_dir_;
+};

@@ -1,0 +1,220 @@
+#include "update/updater.h"
+
+#include <chrono>
+#include <exception>
+#include <thread>
+#include <utility>
+
+#include "data/text.h"
+#include "log/log.h"
+
+namespace {
+
+void Report(const UpdaterCallback& callback, const UpdaterProgress& record) {
+  if (callback) callback(record);
+}
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Windows drops trailing dots and spaces from a path component, so "..",
+// ". ." and "... " can all climb out of a folder.
+bool IsDotDotComponent(const std::string& part) {
+  int dots = 0;
+  for (char c : part) {
+    if (c == '.') {
+      ++dots;
+    } else if (c != ' ') {
+      return false;
+    }
+  }
+  return dots >= 2;
+}
+
+std::int64_t NowNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Speed and time left for one download, recomputed at most every half second.
+class Sampler {
+ public:
+  Sampler(UpdaterProgress& record, const GameFile& entry, const UpdaterCallback& callback, std::int64_t offset)
+      : record_(record), entry_(entry), callback_(callback), last_time_(NowNanoseconds()), last_bytes_(offset) {}
+
+  void operator()(std::int64_t done, std::int64_t total) {
+    record_.bytes_done = done;
+    record_.bytes_total = total >= 1 ? total : entry_.size;
+    const std::int64_t now = NowNanoseconds();
+    const double elapsed = static_cast<double>(now - last_time_) / 1e9;
+    if (elapsed > 0.5) {
+      record_.speed = static_cast<double>(done - last_bytes_) / elapsed;
+      last_bytes_ = done;
+      last_time_ = now;
+      if (record_.speed > 0 && record_.bytes_total > done) {
+        record_.seconds_left = static_cast<std::int32_t>(static_cast<double>(record_.bytes_total - done) / record_.speed);
+      }
+    }
+    Report(callback_, record_);
+  }
+
+ private:
+  UpdaterProgress& record_;
+  const GameFile& entry_;
+  const UpdaterCallback& callback_;
+  std::int64_t last_time_;
+  std::int64_t last_bytes_;
+};
+
+}  // namespace
+
+bool IsSafeClientRelativePath(const std::string& path) {
+  if (path.empty()) return false;
+  if (path.front() == '/' || path.front() == '\\') return false;  // rooted or UNC
+  if (path.find(':') != std::string::npos) return false;         // drive letter or stream name
+  std::string part;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/' || path[i] == '\\') {
+      if (IsDotDotComponent(part)) return false;
+      part.clear();
+    } else {
+      part += path[i];
+    }
+  }
+  return true;
+}
+
+std::wstring ClientTargetPath(const std::wstring& client_folder, const std::string& relative) {
+  std::wstring path = client_folder + L"\\" + Widen(relative);
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  return path;
+}
+
+std::wstring ParentFolderOf(const std::wstring& path) {
+  size_t cut = path.size();
+  while (cut > 0 && !IsSeparator(path[cut - 1])) --cut;  // the last component
+  while (cut > 0 && IsSeparator(path[cut - 1])) --cut;   // the separators before it
+  std::wstring parent = path.substr(0, cut);
+  if (parent.size() == 2 && parent[1] == L':') parent += L'\\';  // "C:" is the root "C:\"
+  if (parent.empty() && !path.empty() && IsSeparator(path[0])) parent = L"\\";
+  return parent;
+}
+
+Updater::Updater(std::wstring client_folder, std::shared_ptr<UpdaterBackend> backend)
+    : client_folder_(std::move(client_folder)), backend_(std::move(backend)) {}
+
+void Updater::Start(const Manifest& manifest, UpdaterCallback callback) {
+  cancelled_ = false;
+  std::thread([self = shared_from_this(), manifest, callback = std::move(callback)] {
+    self->Run(manifest, callback);
+  }).detach();
+}
+
+void Updater::Run(const Manifest& manifest, const UpdaterCallback& callback) {
+  // Nothing may leave a worker thread, not even from the callback.
+  try {
+    backend_->EnterThread();
+    try {
+      FileLoop(manifest, callback);
+    } catch (const std::exception& e) {
+      Log::Error(L"Updater thread exception: " + Widen(e.what()));
+      UpdaterProgress failure;
+      failure.phase = UpdaterPhase::Error;
+      failure.error = e.what();
+      Report(callback, failure);
+    } catch (...) {
+      Log::Error(L"Updater thread unknown exception");
+      UpdaterProgress failure;
+      failure.phase = UpdaterPhase::Error;
+      failure.error = "Unknown error in updater";
+      Report(callback, failure);
+    }
+    backend_->LeaveThread();
+  } catch (...) {
+    Log::Error(L"Updater thread unknown exception");
+  }
+}
+
+void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback) {
+  UpdaterProgress record;
+  record.count = static_cast<std::int32_t>(manifest.game_files.size());
+  for (size_t i = 0; i < manifest.game_files.size(); ++i) {
+    if (cancelled_) break;
+    const GameFile& entry = manifest.game_files[i];
+    record.index = static_cast<std::int32_t>(i + 1);
+    record.file = entry.path;
+
+    // A manifest must never make us write outside the client folder.
+    const std::string* unsafe = !IsSafeClientRelativePath(entry.path) ? &entry.path
+                                : (!entry.extract_to.empty() && !IsSafeClientRelativePath(entry.extract_to))
+                                    ? &entry.extract_to
+                                    : nullptr;
+    if (unsafe) {
+      record.phase = UpdaterPhase::Error;
+      record.error = "Unsafe path in manifest: " + *unsafe;
+      Log::Error(Widen(record.error));
+      Report(callback, record);
+      return;
+    }
+
+    const std::wstring target = ClientTargetPath(client_folder_, entry.path);
+    record.phase = UpdaterPhase::Verifying;
+    Report(callback, record);
+    if (backend_->Check(target, entry.size, entry.md5) == FileOk) {
+      Log::Info(L"OK: " + Widen(entry.path));
+      continue;
+    }
+
+    record.phase = UpdaterPhase::Downloading;
+    record.bytes_done = 0;
+    record.bytes_total = entry.size;
+    Report(callback, record);
+    Log::Info(L"Downloading: " + Widen(entry.path));
+    if (!UpdateFile(entry, callback, record)) {
+      record.phase = UpdaterPhase::Error;
+      Report(callback, record);
+      return;
+    }
+  }
+  record.phase = UpdaterPhase::Done;
+  Report(callback, record);
+}
+
+bool Updater::UpdateFile(const GameFile& entry, const UpdaterCallback& callback, UpdaterProgress& record) {
+  const std::wstring target = ClientTargetPath(client_folder_, entry.path);
+  backend_->CreateFolders(ParentFolderOf(target));
+
+  std::int64_t offset = 0;
+  if (const auto present = backend_->FileSize(target); present && *present < entry.size) offset = *present;
+
+  Sampler sampler(record, entry, callback, offset);
+  std::string error;
+  if (!backend_->Download(Widen(entry.cdn_url), target, offset, std::ref(sampler), error)) {
+    record.error = error;  // the partial file stays for the next run to resume
+    return false;
+  }
+
+  if (!entry.md5.empty()) {
+    record.phase = UpdaterPhase::Verifying;
+    record.file = entry.path + " (verify)";
+    Report(callback, record);
+    if (backend_->Check(target, entry.size, entry.md5) != FileOk) {
+      record.error = "MD5 mismatch after download: " + entry.path;
+      return false;
+    }
+  }
+
+  if (entry.extract_to.empty()) return true;
+
+  record.phase = UpdaterPhase::Extracting;
+  record.file = entry.path;
+  Report(callback, record);
+  const std::wstring folder = ClientTargetPath(client_folder_, entry.extract_to);
+  backend_->CreateFolders(folder);
+  if (!backend_->Extract(target, folder)) {
+    record.error = "Zip extraction failed: " + entry.path;
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,50 @@
+// Brings a client folder in line with the manifest's game files: checks each
+// file, downloads missing or wrong ones with resume, verifies them and unpacks
+// archives. Each run has its own detached thread and ends with exactly one
+// Done or Error report.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "data/manifest.h"
+#include "update/updater_backend.h"
+#include "update/updater_progress.h"
+
+class Updater : public std::enable_shared_from_this<Updater> {
+ public:
+  Updater(std::wstring client_folder, std::shared_ptr<UpdaterBackend> backend);
+
+  // Starts a run on a new detached thread that shares ownership of this
+  // Updater and owns copies of the manifest and the callback. Returns at once;
+  // throws if the thread cannot be created.
+  void Start(const Manifest& manifest, UpdaterCallback callback);
+
+  // Asks the run to stop before its next entry; does not wait.
+  void Cancel() { cancelled_ = true; }
+
+  // Downloads, verifies and unpacks one entry into `record`; false with
+  // `record.error` set on failure. Throws when a folder cannot be created.
+  bool UpdateFile(const GameFile& entry, const UpdaterCallback& callback, UpdaterProgress& record);
+
+  // The whole run on the calling thread: what Start's thread does.
+  void Run(const Manifest& manifest, const UpdaterCallback& callback);
+
+ private:
+  void FileLoop(const Manifest& manifest, const UpdaterCallback& callback);
+
+  const std::wstring client_folder_;
+  const std::shared_ptr<UpdaterBackend> backend_;
+  std::atomic<bool> cancelled_{false};
+};
+
+// Manifest paths must stay inside the client folder: relative, no drive, no
+// ".." component (either slash). Empty is not a path.
+bool IsSafeClientRelativePath(const std::string& path);
+
+// client folder + "\" + the widened relative path, every '/' made '\'.
+std::wstring ClientTargetPath(const std::wstring& client_folder, const std::string& relative);
+
+// The folder that holds `path` (a root such as "C:\" stays whole).
+std::wstring ParentFolderOf(const std::wstring& path);

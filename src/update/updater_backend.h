@@ -1,0 +1,35 @@
+// The file-system, network and archive operations an update run uses. The
+// Windows build supplies the real ones; tests can supply their own, which
+// keeps the run's logic testable without a network or a Windows file system.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "net/file_digest.h"
+#include "net/http_client.h"
+
+class UpdaterBackend {
+ public:
+  virtual ~UpdaterBackend() = default;
+
+  // Called on the run's thread when it starts and when it ends (COM for the unpacking).
+  virtual void EnterThread() {}
+  virtual void LeaveThread() {}
+
+  // Presence, size and digest; throws "Cannot open file for MD5" for an unreadable present file.
+  virtual FileCheckResult Check(const std::wstring& path, std::int64_t size, const std::string& md5) = 0;
+  // The size of a present file, nothing when it cannot be read.
+  virtual std::optional<std::int64_t> FileSize(const std::wstring& path) = 0;
+  // Creates a folder and its missing ancestors; throws a std::exception naming
+  // "create_directories" and the folder on failure.
+  virtual void CreateFolders(const std::wstring& folder) = 0;
+  virtual bool Download(const std::wstring& url, const std::wstring& path, std::int64_t offset,
+                        DownloadProgress progress, std::string& error) = 0;
+  virtual bool Extract(const std::wstring& archive, const std::wstring& folder) = 0;
+};
+
+// The real operations (Windows build).
+std::shared_ptr<UpdaterBackend> MakeSystemUpdaterBackend();

@@ -1,0 +1,272 @@
+#include "update/updater.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "fake_updater_backend.h"
+
+namespace {
+
+const std::wstring kClient = L"C:\\Games\\WoW";
+
+GameFile Entry(const std::string& path, const std::string& content, bool with_size = true, bool with_md5 = true) {
+  GameFile f;
+  f.path = path;
+  f.size = with_size ? static_cast<std::int64_t>(content.size()) : 0;
+  f.md5 = with_md5 ? FakeUpdaterBackend::DigestOf(content) : "";
+  f.cdn_url = "http://cdn.example/" + path;
+  return f;
+}
+
+struct UpdateRun {
+  std::shared_ptr<FakeUpdaterBackend> backend = std::make_shared<FakeUpdaterBackend>();
+  std::shared_ptr<Updater> updater = std::make_shared<Updater>(kClient, backend);
+  std::vector<UpdaterProgress> reports;
+
+  void Serve(const GameFile& f, const std::string& content) { backend->server[Widen(f.cdn_url)] = content; }
+  std::string& File(const std::string& rel) { return backend->files[ClientTargetPath(kClient, rel)]; }
+  bool Has(const std::string& rel) const { return backend->files.count(ClientTargetPath(kClient, rel)) > 0; }
+
+  void Go(const Manifest& m) {
+    updater->Run(m, [this](const UpdaterProgress& p) { reports.push_back(p); });
+  }
+  std::vector<UpdaterPhase> Phases() const {
+    std::vector<UpdaterPhase> out;
+    for (const auto& r : reports) {
+      if (out.empty() || out.back() != r.phase) out.push_back(r.phase);
+    }
+    return out;
+  }
+  const UpdaterProgress& Last() const { return reports.back(); }
+};
+
+using P = UpdaterPhase;
+
+TEST(Updater, EmptyListGivesOneDone) {
+  UpdateRun run;
+  run.Go(Manifest{});
+  ASSERT_EQ(run.reports.size(), 1u);
+  EXPECT_EQ(run.Last().phase, P::Done);
+  EXPECT_EQ(run.Last().count, 0);
+}
+
+TEST(Updater, CorrectFilesAreOnlyVerified) {
+  UpdateRun run;
+  Manifest m;
+  m.game_files = {Entry("Data/a.MPQ", "alpha"), Entry("b.txt", "beta", false, false)};
+  run.File("Data/a.MPQ") = "alpha";
+  run.File("b.txt") = "anything";  // no size, no digest: present is enough
+  run.Go(m);
+  EXPECT_EQ(run.Phases(), (std::vector<P>{P::Verifying, P::Done}));
+  EXPECT_TRUE(run.backend->downloads.empty());
+  EXPECT_EQ(run.Last().index, 2);
+  EXPECT_EQ(run.Last().count, 2);
+}
+
+TEST(Updater, MissingFileIsDownloadedVerifiedAndReported) {
+  UpdateRun run;
+  Manifest m;
+  m.game_files = {Entry("Data/patch-4.MPQ", "0123456789")};
+  run.Serve(m.game_files[0], "0123456789");
+  run.Go(m);
+  EXPECT_EQ(run.Phases(), (std::vector<P>{P::Verifying, P::Downloading, P::Verifying, P::Done}));
+  EXPECT_EQ(run.File("Data/patch-4.MPQ"), "0123456789");
+  ASSERT_EQ(run.backend->downloads.size(), 1u);
+  EXPECT_EQ(run.backend->downloads[0].offset, 0);
+  EXPECT_EQ(run.backend->downloads[0].path, L"C:\\Games\\WoW\\Data\\patch-4.MPQ");
+  EXPECT_EQ(run.backend->folders.front(), L"C:\\Games\\WoW\\Data");
+  // The download starts at 0 of the entry's size and ends at the full size.
+  const auto first_download = std::find_if(run.reports.begin(), run.reports.end(),
+                                           [](const UpdaterProgress& p) { return p.phase == P::Downloading; });
+  EXPECT_EQ(first_download->bytes_done, 0);
+  EXPECT_EQ(first_download->bytes_total, 10);
+  EXPECT_EQ(run.Last().bytes_done, 10);
+  EXPECT_EQ(run.reports[run.reports.size() - 2].file, "Data/patch-4.MPQ (verify)");
+  EXPECT_EQ(run.Last().file, "Data/patch-4.MPQ (verify)");
+}
+
+TEST(Updater, ResumeOnlyFromAShorterFile) {
+  for (const auto& [present, offset] : std::vector<std::pair<std::string, std::int64_t>>{
+           {"0123", 4}, {"01234567xx", 0}, {"0123456789-longer", 0}}) {
+    UpdateRun run;
+    Manifest m;
+    m.game_files = {Entry("f.bin", "0123456789")};
+    run.Serve(m.game_files[0], "0123456789");
+    run.File("f.bin") = present;
+    run.Go(m);
+    ASSERT_EQ(run.backend->downloads.size(), 1u) << present;
+    EXPECT_EQ(run.backend->downloads[0].offset, offset) << present;
+    EXPECT_EQ(run.File("f.bin"), "0123456789") << present;
+    EXPECT_EQ(run.Last().phase, P::Done) << present;
+  }
+}
+
+TEST(Updater, UnknownLengthShowsTheEntrySize) {
+  UpdateRun run;
+  run.backend->no_length = true;
+  Manifest m;
+  m.game_files = {Entry("f.bin", "0123456789")};
+  run.Serve(m.game_files[0], "0123456789");
+  run.Go(m);
+  for (const auto& r : run.reports) {
+    if (r.phase == P::Downloading) EXPECT_EQ(r.bytes_total, 10);
+  }
+}
+
+TEST(Updater, FailingEntryEndsTheRun) {
+  UpdateRun run;
+  Manifest m;
+  m.game_files = {Entry("a", "aaaa"), Entry("b", "bbbb"), Entry("c", "cccc")};
+  run.Serve(m.game_files[0], "aaaa");  // b is not served: its download fails
+  run.Go(m);
+  EXPECT_EQ(run.Last().phase, P::Error);
+  EXPECT_EQ(run.Last().error, "HTTP 404");
+  EXPECT_EQ(run.Last().index, 2);
+  for (const auto& r : run.reports) EXPECT_NE(r.file, "c");
+  EXPECT_EQ(run.backend->checked.size(), 3u);  // a, a (verify), b: never c
+  EXPECT_EQ(std::count_if(run.reports.begin(), run.reports.end(),
+                          [](const UpdaterProgress& p) { return p.phase == P::Done || p.phase == P::Error; }),
+            1);
+}
+
+TEST(Updater, VerificationAndExtractionFailures) {
+  {
+    UpdateRun run;
+    Manifest m;
+    m.game_files = {Entry("Data/x.MPQ", "good")};
+    run.Serve(m.game_files[0], "evil");  // the server sends something else
+    run.Go(m);
+    EXPECT_EQ(run.Last().phase, P::Error);
+    EXPECT_EQ(run.Last().error, "MD5 mismatch after download: Data/x.MPQ");
+    EXPECT_EQ(run.Last().file, "Data/x.MPQ (verify)");
+  }
+  {
+    UpdateRun run;
+    run.backend->extract_fails = true;
+    Manifest m;
+    m.game_files = {Entry("Interface/pack.zip", "zipbytes")};
+    m.game_files[0].extract_to = "Interface/AddOns";
+    run.Serve(m.game_files[0], "zipbytes");
+    run.Go(m);
+    EXPECT_EQ(run.Last().error, "Zip extraction failed: Interface/pack.zip");
+    ASSERT_EQ(run.backend->extracted.size(), 1u);
+    EXPECT_EQ(run.backend->extracted[0].second, L"C:\\Games\\WoW\\Interface\\AddOns");
+  }
+}
+
+TEST(Updater, PresentMatchingArchiveIsNotUnpackedAgain) {
+  UpdateRun run;
+  Manifest m;
+  m.game_files = {Entry("pack.zip", "zipbytes")};
+  m.game_files[0].extract_to = "Out";
+  run.File("pack.zip") = "zipbytes";
+  run.Go(m);
+  EXPECT_TRUE(run.backend->extracted.empty());
+  EXPECT_EQ(run.Last().phase, P::Done);
+}
+
+TEST(Updater, ExceptionsBecomeOneErrorOnAFreshRecord) {
+  {
+    UpdateRun run;
+    Manifest m;
+    m.game_files = {Entry("locked.MPQ", "data"), Entry("next", "n")};
+    run.File("locked.MPQ") = "data";
+    run.backend->unreadable[ClientTargetPath(kClient, "locked.MPQ")] = true;
+    run.Go(m);
+    EXPECT_EQ(run.Last().phase, P::Error);
+    EXPECT_EQ(run.Last().error, "Cannot open file for MD5");
+    EXPECT_EQ(run.Last().index, 0);  // fresh record
+    EXPECT_EQ(run.backend->checked.size(), 1u);
+  }
+  {
+    UpdateRun run;
+    Manifest m;
+    m.game_files = {Entry("Sub/f", "x")};
+    run.Serve(m.game_files[0], "x");
+    run.backend->failing_folder = L"C:\\Games\\WoW\\Sub";
+    run.Go(m);
+    EXPECT_EQ(run.Last().phase, P::Error);
+    EXPECT_NE(run.Last().error.find("create_directories"), std::string::npos);
+  }
+}
+
+TEST(Updater, UnsafeManifestPathsEndTheRunWithoutTouchingFiles) {
+  for (const std::string bad : {"../evil.dll", "Data/../../evil.dll", "..\\evil.dll", "C:/Windows/evil.dll",
+                                "/etc/evil", "\\\\server\\share\\evil", "Data/.. /evil", "a:stream"}) {
+    UpdateRun run;
+    Manifest m;
+    m.game_files = {Entry(bad, "x")};
+    run.Serve(m.game_files[0], "x");
+    run.Go(m);
+    EXPECT_EQ(run.Last().phase, P::Error) << bad;
+    EXPECT_EQ(run.Last().error, "Unsafe path in manifest: " + bad);
+    EXPECT_TRUE(run.backend->checked.empty()) << bad;
+    EXPECT_TRUE(run.backend->downloads.empty()) << bad;
+  }
+  UpdateRun run;
+  Manifest m;
+  m.game_files = {Entry("ok.zip", "z")};
+  m.game_files[0].extract_to = "../../Startup";
+  run.Serve(m.game_files[0], "z");
+  run.Go(m);
+  EXPECT_EQ(run.Last().error, "Unsafe path in manifest: ../../Startup");
+  EXPECT_TRUE(run.backend->downloads.empty());
+}
+
+// A backend that holds the run at its start until released.
+class GatedBackend : public FakeUpdaterBackend {
+ public:
+  void EnterThread() override {
+    std::unique_lock<std::mutex> lock(gate_mutex);
+    gate.wait(lock, [this] { return open; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(gate_mutex);
+    open = true;
+    gate.notify_all();
+  }
+  std::mutex gate_mutex;
+  std::condition_variable gate;
+  bool open = false;
+};
+
+TEST(Updater, CancelBeforeTheFirstEntryGivesOneDoneOnItsOwnThread) {
+  auto backend = std::make_shared<GatedBackend>();
+  std::mutex m;
+  std::condition_variable finished;
+  std::vector<UpdaterProgress> reports;
+  {
+    auto updater = std::make_shared<Updater>(kClient, backend);
+    Manifest manifest;
+    manifest.game_files = {Entry("a", "a")};
+    updater->Start(manifest, [&](const UpdaterProgress& p) {
+      std::lock_guard<std::mutex> lock(m);
+      reports.push_back(p);
+      finished.notify_all();
+    });
+    updater->Cancel();
+  }  // the owner drops its share; the run keeps its own
+  backend->Open();
+  std::unique_lock<std::mutex> lock(m);
+  ASSERT_TRUE(finished.wait_for(lock, std::chrono::seconds(10), [&] { return !reports.empty(); }));
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].phase, P::Done);
+  EXPECT_TRUE(backend->checked.empty());
+}
+
+TEST(UpdaterPaths, TargetsAndParents) {
+  EXPECT_EQ(ClientTargetPath(L"C:\\WoW", "Data/enUS/patch.MPQ"), L"C:\\WoW\\Data\\enUS\\patch.MPQ");
+  EXPECT_EQ(ParentFolderOf(L"C:\\WoW\\Data\\x.MPQ"), L"C:\\WoW\\Data");
+  EXPECT_EQ(ParentFolderOf(L"C:\\WoW\\\\x"), L"C:\\WoW");
+  EXPECT_EQ(ParentFolderOf(L"C:\\x"), L"C:\\");
+  EXPECT_TRUE(IsSafeClientRelativePath("Data/./patch.MPQ"));
+  EXPECT_TRUE(IsSafeClientRelativePath("Interface/AddOns/..hidden"));
+  EXPECT_FALSE(IsSafeClientRelativePath(""));
+}
+
+}  // namespace

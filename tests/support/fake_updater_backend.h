@@ -1,0 +1,95 @@
+// An in-memory client folder and download server for update-run tests. A
+// file's "digest" here is "md5:" followed by its content, which keeps the
+// expected values readable in tests.
+#pragma once
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "data/text.h"
+#include "update/updater_backend.h"
+
+class FakeUpdaterBackend : public UpdaterBackend {
+ public:
+  static std::string DigestOf(const std::string& content) { return "md5:" + content; }
+
+  FileCheckResult Check(const std::wstring& path, std::int64_t size, const std::string& md5) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    checked.push_back(path);
+    const auto file = files.find(path);
+    if (file == files.end()) return FileMissing;
+    if (size >= 1 && static_cast<std::int64_t>(file->second.size()) != size) return FileSizeMismatch;
+    if (!md5.empty()) {
+      if (unreadable.count(path)) throw std::runtime_error("Cannot open file for MD5");
+      if (DigestOf(file->second) != md5) return FileMd5Mismatch;
+    }
+    return FileOk;
+  }
+
+  std::optional<std::int64_t> FileSize(const std::wstring& path) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto file = files.find(path);
+    if (file == files.end()) return std::nullopt;
+    return static_cast<std::int64_t>(file->second.size());
+  }
+
+  void CreateFolders(const std::wstring& folder) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (folder == failing_folder) throw std::runtime_error("create_directories failed for the folder");
+    folders.push_back(folder);
+  }
+
+  bool Download(const std::wstring& url, const std::wstring& path, std::int64_t offset, DownloadProgress progress,
+                std::string& error) override {
+    std::string body;
+    bool send_length = true;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      downloads.push_back({url, path, offset});
+      const auto served = server.find(url);
+      if (served == server.end()) {
+        error = "HTTP 404";
+        return false;
+      }
+      body = served->second;
+      send_length = !no_length;
+      if (offset > 0) {
+        files[path] += body.substr(static_cast<size_t>(offset));
+      } else {
+        files[path] = body;
+      }
+    }
+    const std::int64_t total = send_length ? static_cast<std::int64_t>(body.size()) : -1;
+    for (std::int64_t done = offset; done < static_cast<std::int64_t>(body.size());) {
+      done = std::min<std::int64_t>(done + 4, static_cast<std::int64_t>(body.size()));
+      if (progress) progress(done, total);
+    }
+    return true;
+  }
+
+  bool Extract(const std::wstring& archive, const std::wstring& folder) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    extracted.push_back({archive, folder});
+    return !extract_fails;
+  }
+
+  struct DownloadCall {
+    std::wstring url, path;
+    std::int64_t offset;
+  };
+
+  std::mutex mutex;
+  std::map<std::wstring, std::string> files;   // the client folder: path -> content
+  std::map<std::wstring, std::string> server;  // url -> content
+  std::map<std::wstring, bool> unreadable;     // present files that cannot be hashed
+  std::wstring failing_folder;
+  bool no_length = false;
+  bool extract_fails = false;
+  std::vector<std::wstring> checked, folders;
+  std::vector<DownloadCall> downloads;
+  std::vector<std::pair<std::wstring, std::wstring>> extracted;
+};
