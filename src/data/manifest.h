@@ -1,0 +1,53 @@
+// The update server's description of the installation: the current launcher
+// build, the full client download and the client files to keep in step.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// All texts hold the document's bytes as received; readers widen them when
+// they need wide text.
+struct ClientPackage {
+  std::string url;  // empty: no client download is offered
+  std::int64_t size = 0;
+  std::string md5;
+  std::string dir_name;
+};
+
+struct GameFile {
+  std::string path;       // relative to the client folder, "/" or "\" separated
+  std::int64_t size = 0;  // 0 or less: size not checked
+  std::string md5;        // lower-case hex; empty: digest not checked
+  std::string cdn_url;
+  bool required = true;
+  std::string extract_to;  // folder to unpack the file into; empty for a plain file
+};
+
+struct Manifest {
+  std::string launcher_version;  // "major.minor.patch"; empty: no self-update check
+  std::string launcher_url;
+  std::string launcher_md5;
+  std::string realmList;
+  std::string realmName;
+  ClientPackage wow_client;
+  std::vector<GameFile> game_files;
+};
+
+// Reads the JSON `text` into `manifest`. Missing or mistyped members read as
+// empty or 0; "config" and "wow_client" replace their fields only when the
+// document carries them. On false `error` holds the reason and `manifest` is
+// exactly as it was.
+bool ParseManifest(const std::string& text, Manifest& manifest, std::string& error);
+
+struct HttpResponse;
+
+// Reads the reply to a manifest request: a 200 reply's body as ParseManifest
+// does, anything else fails with "HTTP <status>: <transport error>".
+bool ReadManifestReply(const HttpResponse& reply, Manifest& manifest, std::string& error);
+
+// Windows build: fetches `url` (10 s receive time-out) and reads the reply
+// with ReadManifestReply.
+bool FetchManifest(Manifest& manifest, const std::wstring& url, std::string& error);
+// The same, from the update server's manifest address.
+bool FetchManifest(Manifest& manifest, std::string& error);
