@@ -1,0 +1,41 @@
+#include "net/file_check.h"
+
+namespace {
+
+// 0-15 for a hex digit of either case, -1 otherwise.
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string HexDigest(const unsigned char* bytes, size_t count) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(count * 2);
+  for (size_t i = 0; i < count; ++i) {
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 0x0F];
+  }
+  return text;
+}
+
+bool SameMd5(const std::string& a, const std::string& b) {
+  if (a.size() != 32 || b.size() != 32) return false;
+  for (size_t i = 0; i < 32; ++i) {
+    const int x = HexValue(a[i]);
+    if (x < 0 || x != HexValue(b[i])) return false;
+  }
+  return true;
+}
+
+FileCheckResult DecideFileCheck(bool present, int64_t size, int64_t expected_size, const std::string& expected_md5,
+                                const std::function<std::string()>& file_md5) {
+  if (!present) return FileMissing;
+  if (expected_size >= 1 && size != expected_size) return FileSizeMismatch;
+  if (!expected_md5.empty() && !SameMd5(file_md5(), expected_md5)) return FileMd5Mismatch;
+  return FileOk;
+}

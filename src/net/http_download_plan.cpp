@@ -1,0 +1,99 @@
+#include "net/http_download_plan.h"
+
+#include <limits>
+
+namespace {
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+std::wstring Trimmed(const std::wstring& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+// Non-negative decimal number without sign, overflow refused.
+bool ParseCount(const std::wstring& text, int64_t& value) {
+  if (text.empty()) return false;
+  int64_t result = 0;
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') return false;
+    const int digit = c - L'0';
+    if (result > (std::numeric_limits<int64_t>::max() - digit) / 10) return false;
+    result = result * 10 + digit;
+  }
+  value = result;
+  return true;
+}
+
+}  // namespace
+
+std::wstring RangeHeader(int64_t offset) { return L"Range: bytes=" + std::to_wstring(offset) + L"-"; }
+
+bool ParseContentLength(const std::wstring& text, int64_t& length) { return ParseCount(Trimmed(text), length); }
+
+bool ParseContentRange(const std::wstring& text, ContentRange& range) {
+  const std::wstring value = Trimmed(text);
+  const std::wstring unit = L"bytes ";
+  if (value.compare(0, unit.size(), unit) != 0) return false;
+  const size_t dash = value.find(L'-', unit.size());
+  const size_t slash = value.find(L'/', unit.size());
+  if (dash == std::wstring::npos || slash == std::wstring::npos || slash < dash) return false;
+  ContentRange parsed;
+  if (!ParseCount(Trimmed(value.substr(unit.size(), dash - unit.size())), parsed.first)) return false;
+  if (!ParseCount(value.substr(dash + 1, slash - dash - 1), parsed.last)) return false;
+  const std::wstring complete = value.substr(slash + 1);
+  if (complete != L"*" && !ParseCount(complete, parsed.complete)) return false;
+  if (parsed.last < parsed.first) return false;
+  if (parsed.complete >= 0 && parsed.last >= parsed.complete) return false;
+  range = parsed;
+  return true;
+}
+
+DownloadStart PlanDownload(uint32_t status, int64_t resume_offset, const std::optional<std::wstring>& content_length,
+                           const std::optional<std::wstring>& content_range) {
+  DownloadStart start;
+  if (status != 200 && status != 206) {
+    start.error = "HTTP " + std::to_string(status);
+    return start;
+  }
+  int64_t length = -1;
+  if (content_length && !ParseContentLength(*content_length, length)) length = -1;
+  start.body_length = length;
+
+  const int64_t offset = resume_offset > 0 ? resume_offset : 0;
+  if (status == 200) {
+    // The whole file, whatever was asked for.
+    start.accepted = true;
+    start.total = length;
+    return start;
+  }
+
+  // 206: the body continues the file at the offset. A reply for another range would
+  // splice the wrong bytes onto the file, so it is refused.
+  ContentRange range;
+  const bool has_range = content_range && ParseContentRange(*content_range, range);
+  if (has_range && range.first != offset) {
+    start.error = "Server sent bytes from " + std::to_string(range.first) + " instead of " + std::to_string(offset);
+    return start;
+  }
+  start.accepted = true;
+  start.append = offset > 0;
+  start.bytes_so_far = offset;
+  if (length >= 0) {
+    start.total = offset + length;
+  } else if (has_range) {
+    start.total = range.complete;
+  }
+  return start;
+}
+
+std::string BodyEndError(const char* what, int64_t base, int64_t received, int64_t body_length, bool read_failed) {
+  const std::string got = std::to_string(base + received);
+  const std::string of = body_length >= 0 ? " of " + std::to_string(base + body_length) : "";
+  if (read_failed) return std::string(what) + " interrupted after " + got + of + " bytes";
+  if (body_length >= 0 && received < body_length)
+    return std::string(what) + " incomplete: " + got + of + " bytes arrived";
+  return "";
+}

@@ -1,0 +1,53 @@
+// The decisions of an HTTP download that need no network: what to ask for, whether
+// a reply can be taken, where writing starts, and whether the body was complete.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// Failure texts of HttpClient.
+constexpr const char* kInvalidUrl = "Invalid URL";
+constexpr const char* kSessionFailed = "WinHttpOpen failed";
+constexpr const char* kConnectFailed = "WinHttpConnect failed";
+constexpr const char* kOpenRequestFailed = "WinHttpOpenRequest failed";
+constexpr const char* kRequestFailed = "Request failed";
+constexpr const char* kRequestSendFailed = "Request send failed";
+constexpr const char* kCannotOpenDest = "Cannot open dest file";
+constexpr const char* kCannotWriteDest = "Cannot write dest file";
+
+// "Range: bytes=<offset>-": the rest of the file from `offset` on.
+std::wstring RangeHeader(int64_t offset);
+
+// A Content-Length value: decimal digits only (surrounding blanks allowed).
+bool ParseContentLength(const std::wstring& text, int64_t& length);
+
+// A Content-Range value "bytes FIRST-LAST/COMPLETE" or "bytes FIRST-LAST/*".
+struct ContentRange {
+  int64_t first = 0;
+  int64_t last = 0;
+  int64_t complete = -1;  // -1 for "*"
+};
+bool ParseContentRange(const std::wstring& text, ContentRange& range);
+
+// How a reply to a download request is taken.
+struct DownloadStart {
+  bool accepted = false;
+  std::string error;         // why not, when not accepted
+  bool append = false;       // keep the bytes on disk and write after them; otherwise write from empty
+  int64_t bytes_so_far = 0;  // where progress counting starts
+  int64_t total = -1;        // the complete file's size, -1 when unknown
+  int64_t body_length = -1;  // body bytes announced by the reply, -1 when unknown
+};
+
+// Only 200 and 206 are taken. A 206 continues the file at `resume_offset` (and must
+// start where it was asked to); a 200 is the whole file, even when a range was asked
+// for, so the file is then rewritten from its start.
+DownloadStart PlanDownload(uint32_t status, int64_t resume_offset, const std::optional<std::wstring>& content_length,
+                           const std::optional<std::wstring>& content_range);
+
+// Why a body that ended after `received` bytes is not complete, or "" when it is.
+// `what` names the transfer in the text ("Download", "Reply"); `base` is the count of
+// bytes that were present before this body (the resumed part), so the text counts
+// bytes of the whole file.
+std::string BodyEndError(const char* what, int64_t base, int64_t received, int64_t body_length, bool read_failed);

@@ -1,0 +1,90 @@
+#include "net/http_url.h"
+
+#include <utility>
+
+namespace {
+
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
+  size_t i = 0;
+  for (; prefix[i] != L'\0'; ++i) {
+    if (i >= text.size()) return false;
+    wchar_t c = text[i];
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+bool IsControlOrSpace(wchar_t c) { return c <= L' ' || c == 0x7F; }
+
+// Digits only, 1..65535; an empty text means the scheme's default.
+bool ParsePort(const std::wstring& text, uint16_t& port) {
+  if (text.empty()) return true;
+  if (text.size() > 5) return false;
+  uint32_t value = 0;
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') return false;
+    value = value * 10 + static_cast<uint32_t>(c - L'0');
+  }
+  if (value == 0 || value > 65535) return false;
+  port = static_cast<uint16_t>(value);
+  return true;
+}
+
+}  // namespace
+
+bool SplitUrl(const std::wstring& url, UrlParts& parts) {
+  UrlParts out;
+  size_t pos = 0;
+  if (StartsWithNoCase(url, L"https://")) {
+    out.secure = true;
+    out.port = 443;
+    pos = 8;
+  } else if (StartsWithNoCase(url, L"http://")) {
+    out.port = 80;
+    pos = 7;
+  } else {
+    return false;
+  }
+  for (wchar_t c : url) {
+    if (c < L' ' || c == 0x7F) return false;
+  }
+
+  const size_t authority_end = url.find_first_of(L"/?#", pos);
+  const std::wstring authority =
+      url.substr(pos, authority_end == std::wstring::npos ? std::wstring::npos : authority_end - pos);
+  // Credentials in an address are never sent; refuse them rather than drop them silently.
+  if (authority.find(L'@') != std::wstring::npos) return false;
+
+  std::wstring port_text;
+  if (!authority.empty() && authority[0] == L'[') {
+    const size_t close = authority.find(L']');
+    if (close == std::wstring::npos) return false;
+    out.host = authority.substr(1, close - 1);
+    const std::wstring rest = authority.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest[0] != L':') return false;
+      port_text = rest.substr(1);
+    }
+  } else {
+    const size_t colon = authority.find(L':');
+    out.host = authority.substr(0, colon);
+    if (colon != std::wstring::npos) port_text = authority.substr(colon + 1);
+  }
+  if (out.host.empty() || out.host.size() >= kMaxUrlHostChars) return false;
+  for (wchar_t c : out.host) {
+    if (IsControlOrSpace(c) || c == L'\\') return false;
+  }
+  if (!ParsePort(port_text, out.port)) return false;
+
+  if (authority_end != std::wstring::npos) {
+    const size_t fragment = url.find(L'#', authority_end);
+    out.path =
+        url.substr(authority_end, fragment == std::wstring::npos ? std::wstring::npos : fragment - authority_end);
+  }
+  if (out.path.empty() || out.path[0] != L'/') out.path.insert(0, L"/");
+  if (out.path.size() >= kMaxUrlPathChars) return false;
+
+  parts = std::move(out);
+  return true;
+}
