@@ -35,8 +35,6 @@ bool ReadDot(const std::string& text, size_t& pos) {
   return true;
 }
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 }  // namespace
@@ -58,14 +56,6 @@ bool IsNewerLauncherVersion(const std::string& server, const std::string& local)
   if (s->major != l->major) return s->major > l->major;
   if (s->minor != l->minor) return s->minor > l->minor;
   return s->patch > l->patch;
-}
-
-bool Md5TextsMatch(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
 }
 
 std::string SelfUpdateScript() {

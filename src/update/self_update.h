@@ -24,9 +24,6 @@ std::optional<LauncherVersion> ParseLauncherVersion(const std::string& text);
 // minor, then patch, numerically: 1.10.0 is newer than 1.9.9).
 bool IsNewerLauncherVersion(const std::string& server, const std::string& local);
 
-// MD5 hex texts compared without regard to the case of the letters.
-bool Md5TextsMatch(const std::string& a, const std::string& b);
-
 // The script's exact bytes. It is started with two arguments: the downloaded
 // build and the executable it replaces.
 std::string SelfUpdateScript();

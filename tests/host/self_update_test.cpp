@@ -65,11 +65,4 @@ TEST(SelfUpdatePaths, FilesLieBesideTheLauncherAndAreQuoted) {
             L"\"C:\\Program Files\\Ostrel Hold\\OstrelLauncher.exe\"");
 }
 
-TEST(SelfUpdateDigest, HexCaseDoesNotMatterButEveryDigitDoes) {
-  EXPECT_TRUE(Md5TextsMatch("900150983cd24fb0d6963f7d28e17f72", "900150983CD24FB0D6963F7D28E17F72"));
-  EXPECT_FALSE(Md5TextsMatch("900150983cd24fb0d6963f7d28e17f72", "900150983cd24fb0d6963f7d28e17f73"));
-  EXPECT_FALSE(Md5TextsMatch("900150983cd24fb0d6963f7d28e17f72", "900150983cd24fb0d6963f7d28e17f7"));
-  EXPECT_FALSE(Md5TextsMatch("", "d41d8cd98f00b204e9800998ecf8427e"));
-}
-
 }  // namespace

@@ -1,0 +1,116 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/launcher_folder.h"
+#include "data/manifest.h"
+#include "data/text.h"
+#include "log/log.h"
+#include "net/file_check.h"
+#include "net/file_digest.h"
+#include "net/http_client.h"
+#include "net/update_server.h"
+#include "update/self_update.h"
+
+namespace {
+
+struct HandleCloser {
+  void operator()(HANDLE h) const noexcept { CloseHandle(h); }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+std::wstring RunningExecutablePath() {
+  wchar_t exe[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  return exe;
+}
+
+bool WriteScript(const std::wstring& path) {
+  const std::string script = SelfUpdateScript();
+  std::FILE* raw = _wfopen(path.c_str(), L"wb");
+  if (!raw) return false;
+  const bool written = std::fwrite(script.data(), 1, script.size(), raw) == script.size();
+  const bool closed = std::fclose(raw) == 0;
+  return written && closed;
+}
+
+// The build arrives over plain HTTP and is about to be run: it must be the
+// one the manifest names. Sets `error` when it is not.
+bool DownloadMatchesDigest(const std::wstring& path, const std::string& expected_md5, std::string& error) {
+  std::string actual;
+  try {
+    actual = FileMd5(path);
+  } catch (const std::exception& e) {
+    error = std::string("Self-update download cannot be checked: ") + e.what();
+    return false;
+  }
+  if (SameMd5(actual, expected_md5)) return true;
+  error = "Self-update download rejected: MD5 " + actual + " does not match launcher_md5 " + expected_md5;
+  return false;
+}
+
+// cmd.exe runs the script (a .bat named first on a command line); detached
+// and without a console, so it outlives the launcher unseen. Gives the system
+// error code, 0 once it runs.
+DWORD StartScript(const SelfUpdatePaths& paths) {
+  const std::wstring command = SelfUpdateCommandLine(paths);
+  std::vector<wchar_t> command_buffer(command.begin(), command.end());
+  command_buffer.push_back(L'\0');
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, command_buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW | DETACHED_PROCESS,
+                      nullptr, nullptr, &startup, &process)) {
+    return GetLastError();
+  }
+  UniqueHandle process_handle(process.hProcess);
+  UniqueHandle thread_handle(process.hThread);
+  return 0;
+}
+
+}  // namespace
+
+bool SelfUpdate(const Manifest& manifest, const std::wstring& launcher_url, const std::wstring& launcher_md5,
+                std::string& error, const std::wstring& launcher_folder, const std::wstring& executable_path) {
+  if (!IsNewerLauncherVersion(manifest.launcher_version, kLauncherVersion)) return false;
+  if (launcher_url.empty()) return false;
+
+  Log::Info(L"Self-update available: server=" + Widen(manifest.launcher_version) + L" local=" +
+            Widen(kLauncherVersion));
+  const SelfUpdatePaths paths = MakeSelfUpdatePaths(launcher_folder, executable_path);
+
+  Log::Info(L"Downloading update...");
+  std::string download_error;
+  if (!HttpClient::DownloadFile(launcher_url, paths.download, 0, DownloadProgress(), download_error)) {
+    error = "Self-update download failed: " + download_error;
+    Log::Error(Widen(error));
+    return false;
+  }
+  if (!launcher_md5.empty() && !DownloadMatchesDigest(paths.download, NarrowLowBytes(launcher_md5), error)) {
+    Log::Error(Widen(error));
+    DeleteFileW(paths.download.c_str());
+    return false;
+  }
+  Log::Info(L"Update downloaded, launching updater bat");
+
+  if (!WriteScript(paths.script)) {
+    error = "Cannot write launcher_update.bat";
+    Log::Error(Widen(error));
+    return false;
+  }
+  if (const DWORD code = StartScript(paths)) {
+    error = "Cannot start launcher_update.bat: error " + std::to_string(code);
+    Log::Error(Widen(error));
+    return false;
+  }
+  return true;
+}
+
+bool SelfUpdate(const Manifest& manifest, const std::wstring& launcher_url, const std::wstring& launcher_md5,
+                std::string& error) {
+  return SelfUpdate(manifest, launcher_url, launcher_md5, error, LauncherFolder(), RunningExecutablePath());
+}
