@@ -50,6 +50,15 @@ if(OSTREL_TARGET STREQUAL "windows")
   target_include_directories(win_tests PRIVATE ${OSTREL_TEST_SUPPORT})
   target_link_libraries(win_tests PRIVATE ostrel gtest_main)
 
+  # Two stand-in launcher builds for the self-update test, built beside
+  # win_tests.exe: each records which build it is and where it ran.
+  foreach(build old new)
+    add_executable(fake_launcher_${build} WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/fake_launcher.cpp)
+    target_compile_definitions(fake_launcher_${build} PRIVATE FAKE_LAUNCHER_BUILD="${build}")
+    target_compile_options(fake_launcher_${build} PRIVATE ${OSTREL_WARNINGS})
+    add_dependencies(win_tests fake_launcher_${build})
+  endforeach()
+
   # Every Wine test shares the build's private prefix; the lock keeps them
   # apart so one test's wineserver shutdown never cuts another short.
   set(OSTREL_WINE_RUN ${Python3_EXECUTABLE} ${OSTREL_TEST_SUPPORT}/wine_env.py)
