@@ -1,0 +1,56 @@
+#include "data/file_replace_win.h"
+
+#include <limits>
+
+namespace {
+
+class UniqueFileHandle {
+ public:
+  explicit UniqueFileHandle(HANDLE handle) : handle_(handle) {}
+  ~UniqueFileHandle() { Close(); }
+  UniqueFileHandle(const UniqueFileHandle&) = delete;
+  UniqueFileHandle& operator=(const UniqueFileHandle&) = delete;
+
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  // False when the close itself failed (a write-back error can surface here).
+  bool Close() {
+    if (!valid()) return true;
+    const bool closed = CloseHandle(handle_) != 0;
+    handle_ = INVALID_HANDLE_VALUE;
+    return closed;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+bool WriteAllBytes(HANDLE file, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::size_t left = bytes.size() - done;
+    const DWORD chunk =
+        left > std::numeric_limits<DWORD>::max() ? std::numeric_limits<DWORD>::max() : static_cast<DWORD>(left);
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) return false;
+    done += written;
+  }
+  return true;
+}
+
+bool ReplaceFileContent(const std::wstring& path, const std::string& bytes, const FileContentWriter& write) {
+  const std::wstring temp_path = path + L".tmp";
+  UniqueFileHandle temp(
+      CreateFileW(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!temp.valid()) return false;
+
+  // The content must be on the disk before the move makes it the real file;
+  // otherwise a crash could leave a moved but empty file.
+  bool ok = write(temp.get(), bytes) && FlushFileBuffers(temp.get()) != 0;
+  ok = temp.Close() && ok;
+  ok = ok && MoveFileExW(temp_path.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (!ok) DeleteFileW(temp_path.c_str());
+  return ok;
+}
