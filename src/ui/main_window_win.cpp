@@ -4,12 +4,18 @@
 
 #include <stdexcept>
 #include <string>
+#include <thread>
 
+#include "app/controller.h"
 #include "app/launcher_folder.h"
+#include "data/settings.h"
+#include "update/self_update.h"
 #include "data/text.h"
 #include "game/client_folder.h"
 #include "log/log.h"
 #include "ui/gdiplus_win.h"
+#include "ui/status_line.h"
+#include "ui/window_messages.h"
 
 namespace {
 
@@ -70,6 +76,38 @@ class OffscreenBuffer {
   HGDIOBJ old_ = nullptr;
 };
 
+// The bar at (10, 660, 850, 24) with the status text and, while downloading, the speed.
+void DrawStatusLine(Gdiplus::Graphics& g, const StatusLine& line) {
+  const Gdiplus::REAL x = 10, y = 660, w = 850, h = 24;
+  const float f = std::min(1.0f, std::max(0.0f, line.fraction));
+  Gdiplus::SolidBrush back(Gdiplus::Color(0xB40F0A08));
+  g.FillRectangle(&back, x, y, w, h);
+  Gdiplus::Pen outline(Gdiplus::Color(0xFF3C2814), 1.0f);
+  g.DrawRectangle(&outline, x, y, w, h);
+  if (f > 0) {
+    const Gdiplus::REAL fw = f * w;
+    Gdiplus::LinearGradientBrush fill(Gdiplus::PointF(x, y), Gdiplus::PointF(x, y + h), Gdiplus::Color(0xFFC8961E),
+                                      Gdiplus::Color(0xFF8C5A0A));
+    g.FillRectangle(&fill, x, y, fw, h);
+    Gdiplus::SolidBrush gloss(Gdiplus::Color(0x3CFFDC64));
+    g.FillRectangle(&gloss, x, y, fw, 0.35f * h);
+  }
+  Gdiplus::StringFormat format;
+  format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
+  if (!line.text.empty()) {
+    Gdiplus::Font font(L"Arial", 9.0f, Gdiplus::FontStyleBold);
+    Gdiplus::SolidBrush ink(Gdiplus::Color(0xFFDCC88C));
+    format.SetAlignment(Gdiplus::StringAlignmentNear);
+    g.DrawString(line.text.c_str(), -1, &font, Gdiplus::RectF(x + 6, y, w - 80, h), &format, &ink);
+  }
+  if (!line.detail.empty()) {
+    Gdiplus::Font font(L"Arial", 8.5f, Gdiplus::FontStyleRegular);
+    Gdiplus::SolidBrush ink(Gdiplus::Color(0xC8B4A064));
+    format.SetAlignment(Gdiplus::StringAlignmentFar);
+    g.DrawString(line.detail.c_str(), -1, &font, Gdiplus::RectF(x, y, w - 6, h), &format, &ink);
+  }
+}
+
 }  // namespace
 
 MainWindow& MainWindow::Instance() {
@@ -104,28 +142,65 @@ void MainWindow::OnCreate() {
   Log::Info(L"OnCreate hwnd=" + std::to_wstring(reinterpret_cast<UINT_PTR>(hwnd)));
   CreateDirectoryW(LauncherPath(L"\\launcher_cache").c_str(), nullptr);
 
+  Log::Info(L"LoadSettings");
+  LoadSettings();
+  Log::Info(L"WoW dir: " + WowDir());
+
+  Log::Info(L"ServerStatus::Start");
+  server_status.Start(hwnd);
+
   const bool client_found =
-      GetFileAttributesW(ClientPath(wow_dir, ClientFolder::kExecutable).c_str()) != INVALID_FILE_ATTRIBUTES;
+      GetFileAttributesW(ClientPath(WowDir(), ClientFolder::kExecutable).c_str()) != INVALID_FILE_ATTRIBUTES;
   SetState(client_found ? LauncherState::Connecting : LauncherState::NoInstall);
+  Repaint();
   if (!client_found) Log::Info(L"Wow.exe not found — entering NoInstall state");
+
+  // A thread that cannot be started throws into the entry, which reports it.
+  std::thread([this, client_found] { ManifestThread(*this, client_found); }).detach();
 
   Log::Info(L"OnCreate complete");
 }
 
-void MainWindow::OnDestroy() {}
-
-void MainWindow::SetState(LauncherState new_state) {
-  state = new_state;
-  Log::Info(std::wstring(L"State: ") + LauncherStateName(new_state));
-  Repaint();
+void MainWindow::OnDestroy() {
+  server_status.Stop();
+  CancelUpdater();
 }
 
-void MainWindow::Repaint() const { InvalidateRect(hwnd, nullptr, FALSE); }
+void MainWindow::LoadSettings() {
+  LauncherSettings settings;
+  ::LoadSettings(SettingsFilePath(), settings);
+  SetWowDir(settings.wow_dir);
+  close_on_launch = settings.close_on_launch;
+  muted = settings.muted;
+}
+
+void MainWindow::SaveSettings() {
+  LauncherSettings settings;
+  settings.wow_dir = WowDir();
+  settings.close_on_launch = close_on_launch;
+  settings.muted = muted;
+  ::SaveSettings(SettingsFilePath(), settings);
+}
+
+bool MainWindow::FetchManifest(Manifest& manifest, std::string& error) { return ::FetchManifest(manifest, error); }
+
+bool MainWindow::SelfUpdate(const Manifest& manifest, std::string& error) {
+  return ::SelfUpdate(manifest, Widen(manifest.launcher_url), Widen(manifest.launcher_md5), error);
+}
+
+std::shared_ptr<Updater> MainWindow::MakeUpdater(const std::wstring& wow_dir) {
+  return std::make_shared<Updater>(wow_dir, MakeSystemUpdaterBackend());
+}
+
+void MainWindow::Repaint() { InvalidateRect(hwnd, nullptr, FALSE); }
+
+void MainWindow::PostClose() { PostMessageW(hwnd, WM_CLOSE, 0, 0); }
 
 void MainWindow::OnClick(int x, int y) {
-  switch (ClickTargetAt(x, y, state)) {
+  switch (ClickTargetAt(x, y, State())) {
     case HoverTarget::Close: DestroyWindow(hwnd); break;
     case HoverTarget::Minimize: ShowWindow(hwnd, SW_MINIMIZE); break;
+    case HoverTarget::Retry: StartRetry(*this); break;
     default: break;
   }
 }
@@ -136,7 +211,7 @@ void MainWindow::OnMouseMove(int x, int y) {
     TrackMouseEvent(&tme);
     tracking_mouse = true;
   }
-  const HoverTarget target = HoverTargetAt(x, y, state);
+  const HoverTarget target = HoverTargetAt(x, y, State());
   if (target != hover) {
     hover = target;
     Repaint();
@@ -165,6 +240,8 @@ void MainWindow::Paint() {
       g.FillRectangle(&sky, 0, 0, client.right, client.bottom);
       Gdiplus::SolidBrush strip(Gdiplus::Color(160, 0, 0, 0));
       g.FillRectangle(&strip, 0, 0, client.right, 36);
+
+      DrawStatusLine(g, BuildStatusLine(State(), StatusText(), Progress()));
 
       // Close button: a cross, brighter while hovered.
       const BYTE glow = hover == HoverTarget::Close ? 255 : 190;
@@ -216,6 +293,7 @@ LRESULT HandleBound(MainWindow& self, HWND hwnd, UINT message, WPARAM wparam, LP
     case WM_MOUSEMOVE: self.OnMouseMove(LOWORD(lparam), HIWORD(lparam)); return 0;
     case WM_MOUSELEAVE: self.OnMouseLeave(); return 0;
     case WM_LBUTTONDOWN: self.OnClick(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)); return 0;
+    case WM_SERVER_STATUS: self.Repaint(); return 0;
     default: return DefWindowProcW(hwnd, message, wparam, lparam);
   }
 }

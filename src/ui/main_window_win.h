@@ -5,10 +5,11 @@
 
 #include <string>
 
-#include "app/launcher_state.h"
+#include "app/launcher_window.h"
+#include "net/server_status.h"
 #include "ui/hit_areas.h"
 
-class MainWindow {
+class MainWindow : public LauncherWindow {
  public:
   // Registers the class, creates the window, loads what it needs, fades it in
   // and runs the message loop; returns the final WM_QUIT's wParam.
@@ -23,16 +24,21 @@ class MainWindow {
   void OnMouseMove(int x, int y);
   void OnMouseLeave();
   void Paint();
-  void Repaint() const;
 
-  // Sets `state`, logs the change and repaints.
-  void SetState(LauncherState new_state);
+  // Controller services (any thread).
+  bool FetchManifest(Manifest& manifest, std::string& error) override;
+  bool SelfUpdate(const Manifest& manifest, std::string& error) override;
+  std::shared_ptr<Updater> MakeUpdater(const std::wstring& wow_dir) override;
+  void Repaint() override;
+  void PostClose() override;
+
+  // Reads and writes launcher_settings.json (user-interface thread).
+  void LoadSettings();
+  void SaveSettings();
 
   HWND hwnd = nullptr;
   HINSTANCE instance = nullptr;
-  LauncherState state = LauncherState::Connecting;
-  std::wstring status_text;
-  std::wstring wow_dir;
+  ServerStatus server_status;
   bool close_on_launch = true;
   bool muted = false;
   HoverTarget hover = HoverTarget::None;

@@ -213,6 +213,7 @@ TEST(Controller, UserInterfaceReadsWhileRunsWrite) {
     if (auto u = w.CurrentUpdater()) seen += 1;
     std::this_thread::yield();
   }
+  ASSERT_TRUE(w.WaitFor(LauncherState::Ready));  // the run's last repaint is over
   EXPECT_GT(seen, 0u);
   EXPECT_EQ(w.Progress().phase, UpdaterPhase::Done);
 }

@@ -114,7 +114,9 @@ TEST(Updater, UnknownLengthShowsTheEntrySize) {
   run.Serve(m.game_files[0], "0123456789");
   run.Go(m);
   for (const auto& r : run.reports) {
-    if (r.phase == P::Downloading) EXPECT_EQ(r.bytes_total, 10);
+    if (r.phase == P::Downloading) {
+      EXPECT_EQ(r.bytes_total, 10);
+    }
   }
 }
 

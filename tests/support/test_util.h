@@ -65,6 +65,19 @@ inline std::string EnvOr(const char* name, const std::string& fallback = "") {
   return value ? value : fallback;
 }
 
+// A file of the source tree's tests/data folder. Under Wine the folder's Unix
+// path is reached through the Z: drive.
+inline std::filesystem::path TestDataPath(const std::string& relative) {
+  std::string folder = EnvOr("OSTREL_TEST_DATA");
+#ifdef _WIN32
+  if (!folder.empty() && folder.front() == '/') {
+    for (char& c : folder) c = (c == '/') ? '\\' : c;
+    folder = "Z:" + folder;
+  }
+#endif
+  return std::filesystem::path(folder) / relative;
+}
+
 // The test update server started by the Wine runner (tests/support/test_server.py):
 // its port ("" when the runner started none) and the folder it serves.
 inline std::string TestServerPort() { return EnvOr("OSTREL_TEST_SERVER_PORT"); }

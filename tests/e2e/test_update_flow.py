@@ -1,0 +1,119 @@
+#!/usr/bin/env python3
+"""The launcher against a live update server, as a player meets it: a client
+folder holding Wow.exe, a manifest of files to fetch, a second start that only
+verifies, and a start with the server gone (Offline)."""
+import argparse
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from launcher_session import LauncherSession  # noqa: E402
+from wine_env import windows_path  # noqa: E402
+
+BUILD = None
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+DEMO_SERVER = os.path.join(ROOT, "tools", "demo_server.py")
+PORT = 8405  # the test build's OSTREL_UPDATE_PORT
+
+
+class DemoServer:
+    def __init__(self):
+        self.root = tempfile.mkdtemp(prefix="ostrel-site-")
+        self.proc = None
+
+    def __enter__(self):
+        self.proc = subprocess.Popen([sys.executable, DEMO_SERVER, "--root", self.root, "--port", str(PORT),
+                                      "--login-port", "3724"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     text=True)
+        line = self.proc.stdout.readline()
+        if "serving" not in line:
+            raise RuntimeError("demo server did not start: %r" % line)
+        with open(os.path.join(self.root, "launcher", "manifest.php")) as f:
+            self.manifest = json.load(f)
+        return self
+
+    def __exit__(self, *exc):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class UpdateFlowTest(unittest.TestCase):
+    def start(self, session, client):
+        settings = {"wow_dir": windows_path(client), "close_on_launch": True, "muted": True}
+        with open(os.path.join(session.folder, "launcher_settings.json"), "w") as f:
+            f.write(json.dumps(settings, separators=(",", ":")))
+        session.launch()
+
+    def finish(self, session):
+        session.click(1250, 10)
+        self.assertEqual(session.wait_exit(timeout=30), 0)
+
+    def test_update_verify_and_offline(self):
+        client = tempfile.mkdtemp(prefix="ostrel-client-")
+        try:
+            with open(os.path.join(client, "Wow.exe"), "wb") as f:
+                f.write(b"stand-in client")
+            with LauncherSession(BUILD) as session:
+                session.install()
+                with DemoServer() as server:
+                    entries = server.manifest["game_files"]
+                    # A partial first file: the launcher must resume it.
+                    first = entries[0]["path"]
+                    with open(os.path.join(server.root, "files", first), "rb") as f:
+                        head = f.read(1000)
+                    os.makedirs(os.path.dirname(os.path.join(client, first)), exist_ok=True)
+                    with open(os.path.join(client, first), "wb") as f:
+                        f.write(head)
+
+                    self.start(session, client)
+                    self.assertTrue(session.wait_for_log("Updater complete", timeout=90), session.log_bytes()[-2000:])
+                    self.finish(session)
+                    log = session.log_bytes().decode("latin-1")
+                    for line in ("Manifest thread started", "Manifest loaded OK, starting updater",
+                                 "State: Verifying", "State: Updating", "State: Ready"):
+                        self.assertIn(line, log)
+                    self.assertEqual(log.count("Updater complete"), 1)
+                    for entry in entries:
+                        self.assertIn("Downloading: " + entry["path"], log)
+                        with open(os.path.join(client, entry["path"]), "rb") as f:
+                            self.assertEqual(hashlib.md5(f.read()).hexdigest(), entry["md5"], entry["path"])
+                    # The archive was unpacked into its folder.
+                    self.assertTrue(os.path.isfile(os.path.join(client, "Interface", "AddOns", "OstrelUI",
+                                                                "OstrelUI.toc")))
+
+                    # Second start: everything is verified, nothing fetched.
+                    before = len(session.log_bytes())
+                    self.start(session, client)
+                    self.assertTrue(session.wait_for_log("Updater complete\r\n", timeout=60))
+                    time.sleep(0.5)
+                    self.finish(session)
+                    second = session.log_bytes()[before:].decode("latin-1")
+                    for entry in entries:
+                        self.assertIn("OK: " + entry["path"], second)
+                    self.assertNotIn("Downloading: ", second)
+
+                # Third start with the server gone: Offline.
+                before = len(session.log_bytes())
+                self.start(session, client)
+                self.assertTrue(session.wait_for_log("State: Offline", timeout=60), session.log_bytes()[before:])
+                self.finish(session)
+                third = session.log_bytes()[before:].decode("latin-1")
+                self.assertIn("Manifest fetch failed: HTTP 0: Request failed", third)
+        finally:
+            shutil.rmtree(client, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    args, rest = parser.parse_known_args()
+    BUILD = os.path.abspath(args.build)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
