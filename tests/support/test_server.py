@@ -10,6 +10,10 @@ reply goes wrong, so tests need no control channel:
   ?cut=N                announce the full length but close after N body bytes
   ?delay=S              wait S seconds before answering (time-out tests)
   ?drip=S               send the body in 8 KiB pieces, S seconds apart
+  ?reset=N              announce the full length but reset the connection after N body bytes
+  ?wrong_range=1        answer a Range request with 206 but the bytes (and Content-Range) from 0
+  ?chunked=1            send the body with chunked transfer coding instead of a Content-Length;
+                        with cut or reset the final empty chunk never comes
 
 Range requests ("bytes=N-") get 206 with Content-Range. Every request is
 appended to <root>/_requests.log as "METHOD PATH RANGE-HEADER USER-AGENT".
@@ -21,6 +25,7 @@ first line of stdout ("PORT 12345") and written to --port-file if given.
 import argparse
 import os
 import socket
+import struct
 import sys
 import threading
 import time
@@ -69,7 +74,10 @@ class Handler(BaseHTTPRequestHandler):
         range_header = self.headers.get("Range")
         if range_header and range_header.startswith("bytes=") and not query.get("ignore_range"):
             start = int(range_header[6:].split("-")[0] or 0)
-            if start >= size and size > 0:
+            asked = start
+            if query.get("wrong_range"):
+                start = 0
+            if asked >= size and size > 0:
                 self.send_response(416)
                 self.send_header("Content-Range", "bytes */%d" % size)
                 self.send_header("Content-Length", "0")
@@ -80,13 +88,19 @@ class Handler(BaseHTTPRequestHandler):
         self.send_response(status)
         if status == 206:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
-        if query.get("no_length"):
+        chunked = bool(query.get("chunked"))
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        elif query.get("no_length"):
             self.send_header("Connection", "close")
             self.close_connection = True
         else:
             self.send_header("Content-Length", str(length))
         self.end_headers()
-        limit = int(query["cut"]) if "cut" in query else length
+        limit = length
+        for key in ("cut", "reset"):
+            if key in query:
+                limit = int(query[key])
         drip = float(query.get("drip", 0))
         with open(path, "rb") as f:
             f.seek(start)
@@ -96,20 +110,33 @@ class Handler(BaseHTTPRequestHandler):
                 if not chunk:
                     break
                 try:
-                    self.wfile.write(chunk)
+                    if chunked:
+                        self.wfile.write(b"%x\r\n" % len(chunk) + chunk + b"\r\n")
+                    else:
+                        self.wfile.write(chunk)
                 except (BrokenPipeError, ConnectionResetError):
                     return
                 sent += len(chunk)
                 if drip:
                     self.wfile.flush()
                     time.sleep(drip)
-        if "cut" in query:
+        if "reset" in query:
+            # SO_LINGER with a zero time-out turns the close into a TCP reset. The pause
+            # lets the client take in what was sent before the reset discards the rest.
+            self.wfile.flush()
+            time.sleep(0.2)
+            self.close_connection = True
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.connection.close()
+        elif "cut" in query:
             self.wfile.flush()
             self.close_connection = True
             try:
                 self.connection.shutdown(socket.SHUT_RDWR)
             except OSError:
                 pass
+        elif chunked:
+            self.wfile.write(b"0\r\n\r\n")
 
 
 def serve_login_port(port):

@@ -1,0 +1,226 @@
+#include "net/http_client.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "net/http_download_plan.h"
+#include "net/http_url.h"
+#include "net/winhttp_handle_win.h"
+
+namespace {
+
+constexpr const wchar_t* kUserAgent = L"OstrelLauncher/1.0";
+constexpr DWORD kDownloadBufferBytes = 65536;
+
+enum class OpenFailure { None, Session, Connect, Request };
+
+OpenFailure OpenGetRequest(const UrlParts& url, WinHttpRequestHandles& h) {
+  h.session = WinHttpHandle(
+      WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!h.session) return OpenFailure::Session;
+  h.connection = WinHttpHandle(WinHttpConnect(h.session.get(), url.host.c_str(), url.port, 0));
+  if (!h.connection) return OpenFailure::Connect;
+  h.request =
+      WinHttpHandle(WinHttpOpenRequest(h.connection.get(), L"GET", url.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                       WINHTTP_DEFAULT_ACCEPT_TYPES, url.secure ? WINHTTP_FLAG_SECURE : 0));
+  if (!h.request) return OpenFailure::Request;
+  return OpenFailure::None;
+}
+
+bool SendAndReceive(HINTERNET request) {
+  return WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+         WinHttpReceiveResponse(request, nullptr);
+}
+
+DWORD QueryStatus(HINTERNET request) {
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                      &status, &size, WINHTTP_NO_HEADER_INDEX);
+  return status;
+}
+
+// A header's text, or nothing when the reply has none (or it does not fit 128 bytes,
+// far more than any length or range needs).
+std::optional<std::wstring> QueryHeaderText(HINTERNET request, DWORD query) {
+  wchar_t buffer[64] = {};
+  DWORD size = sizeof buffer;
+  if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, buffer, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return std::nullopt;
+  }
+  return std::wstring(buffer, size / sizeof(wchar_t));
+}
+
+int64_t AnnouncedLength(HINTERNET request) {
+  int64_t length = -1;
+  const auto text = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH);
+  if (!text || !ParseContentLength(*text, length)) return -1;
+  return length;
+}
+
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  ~FileHandle() { Close(); }
+  FileHandle(FileHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+  void Close() {
+    if (valid()) {
+      CloseHandle(handle_);
+      handle_ = INVALID_HANDLE_VALUE;
+    }
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// Opens the target either from empty or positioned after the bytes already there.
+FileHandle OpenDestination(const std::wstring& path, bool append) {
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.valid() && append) {
+    LARGE_INTEGER zero = {};
+    if (!SetFilePointerEx(file.get(), zero, nullptr, FILE_END)) file.Close();
+  }
+  return file;
+}
+
+bool WriteAll(HANDLE file, const char* data, DWORD size) {
+  while (size > 0) {
+    DWORD written = 0;
+    if (!WriteFile(file, data, size, &written, nullptr) || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+}  // namespace
+
+HttpResponse HttpClient::Get(const std::wstring& url, uint32_t receive_timeout_ms) {
+  HttpResponse response;
+  UrlParts parts;
+  if (!SplitUrl(url, parts)) {
+    response.error = kInvalidUrl;
+    return response;
+  }
+  WinHttpRequestHandles h;
+  switch (OpenGetRequest(parts, h)) {
+    case OpenFailure::Session: response.error = kSessionFailed; return response;
+    case OpenFailure::Connect: response.error = kConnectFailed; return response;
+    case OpenFailure::Request: response.error = kOpenRequestFailed; return response;
+    case OpenFailure::None: break;
+  }
+  // The caller's time-out bounds the wait for the reply's headers as well as for each
+  // piece of the body; Wine applies the receive time-out to the body only.
+  DWORD timeout = receive_timeout_ms;
+  WinHttpSetOption(h.request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+  WinHttpSetOption(h.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &timeout, sizeof timeout);
+
+  if (!SendAndReceive(h.request.get())) {
+    response.error = kRequestFailed;
+    return response;
+  }
+  response.status = QueryStatus(h.request.get());
+  const int64_t announced = AnnouncedLength(h.request.get());
+
+  bool read_failed = false;
+  for (;;) {
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(h.request.get(), &available)) {
+      read_failed = true;
+      break;
+    }
+    if (available == 0) break;
+    const size_t old_size = response.body.size();
+    response.body.resize(old_size + available);
+    DWORD read = 0;
+    const BOOL read_ok = WinHttpReadData(h.request.get(), &response.body[old_size], available, &read);
+    response.body.resize(old_size + (read_ok ? read : 0));
+    if (!read_ok) {
+      read_failed = true;
+      break;
+    }
+    if (read == 0) break;
+  }
+  // A cut-off document (a manifest missing its tail) must not pass for the whole one.
+  response.error = BodyEndError("Reply", 0, static_cast<int64_t>(response.body.size()), announced, read_failed);
+  response.ok = response.status == 200 && response.error.empty();
+  return response;
+}
+
+bool HttpClient::DownloadFile(const std::wstring& url, const std::wstring& dest_path, int64_t resume_offset,
+                              DownloadProgress progress, std::string& error) {
+  UrlParts parts;
+  if (!SplitUrl(url, parts)) {
+    error = kInvalidUrl;
+    return false;
+  }
+  WinHttpRequestHandles h;
+  if (OpenGetRequest(parts, h) != OpenFailure::None) {
+    error = kRequestSendFailed;
+    return false;
+  }
+  if (resume_offset > 0) {
+    WinHttpAddRequestHeaders(h.request.get(), RangeHeader(resume_offset).c_str(), static_cast<DWORD>(-1),
+                             WINHTTP_ADDREQ_FLAG_ADD);
+  }
+  if (!SendAndReceive(h.request.get())) {
+    error = kRequestSendFailed;
+    return false;
+  }
+
+  const DownloadStart start = PlanDownload(QueryStatus(h.request.get()), resume_offset,
+                                           QueryHeaderText(h.request.get(), WINHTTP_QUERY_CONTENT_LENGTH),
+                                           QueryHeaderText(h.request.get(), WINHTTP_QUERY_CONTENT_RANGE));
+  if (!start.accepted) {
+    error = start.error;
+    return false;
+  }
+
+  // Declared after the request handles, so it is closed before them.
+  FileHandle file = OpenDestination(dest_path, start.append);
+  if (!file.valid()) {
+    error = kCannotOpenDest;
+    return false;
+  }
+
+  std::vector<char> buffer(kDownloadBufferBytes);
+  int64_t bytes_so_far = start.bytes_so_far;
+  int64_t received = 0;
+  bool read_failed = false;
+  for (;;) {
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(h.request.get(), &available)) {
+      read_failed = true;
+      break;
+    }
+    if (available == 0) break;
+    DWORD read = 0;
+    if (!WinHttpReadData(h.request.get(), buffer.data(), std::min(available, kDownloadBufferBytes), &read)) {
+      read_failed = true;
+      break;
+    }
+    if (read == 0) break;
+    if (!WriteAll(file.get(), buffer.data(), read)) {
+      error = kCannotWriteDest;
+      return false;
+    }
+    bytes_so_far += read;
+    received += read;
+    if (progress) progress(bytes_so_far, start.total);
+  }
+  file.Close();
+
+  // What arrived stays on disk: the next attempt resumes from it.
+  error = BodyEndError("Download", start.bytes_so_far, received, start.body_length, read_failed);
+  return error.empty();
+}
