@@ -50,13 +50,6 @@ TEST(StatusDecision, PortDecidesWithoutADocument) {
   }
 }
 
-TEST(StatusDecision, DefaultTargetIsTheUpdateServersLoginPort) {
-  const StatusTarget t = DefaultStatusTarget();
-  EXPECT_EQ(t.port, 3724);
-  EXPECT_FALSE(t.host.empty());
-  EXPECT_NE(t.status_url.find(L"/launcher/api/status.php"), std::wstring::npos);
-}
-
 // A probe the test controls: counts its calls and can be held inside a call.
 class FakeProbe {
  public:
