@@ -27,6 +27,11 @@ bool ParseCount(const std::wstring& text, int64_t& value) {
   return true;
 }
 
+// Counts near the limit only come from nonsense headers; they must not overflow.
+int64_t SaturatingAdd(int64_t a, int64_t b) {
+  return b > std::numeric_limits<int64_t>::max() - a ? std::numeric_limits<int64_t>::max() : a + b;
+}
+
 }  // namespace
 
 std::wstring RangeHeader(int64_t offset) { return L"Range: bytes=" + std::to_wstring(offset) + L"-"; }
@@ -82,7 +87,7 @@ DownloadStart PlanDownload(uint32_t status, int64_t resume_offset, const std::op
   start.append = offset > 0;
   start.bytes_so_far = offset;
   if (length >= 0) {
-    start.total = offset + length;
+    start.total = SaturatingAdd(offset, length);
   } else if (has_range) {
     start.total = range.complete;
   }
@@ -90,8 +95,8 @@ DownloadStart PlanDownload(uint32_t status, int64_t resume_offset, const std::op
 }
 
 std::string BodyEndError(const char* what, int64_t base, int64_t received, int64_t body_length, bool read_failed) {
-  const std::string got = std::to_string(base + received);
-  const std::string of = body_length >= 0 ? " of " + std::to_string(base + body_length) : "";
+  const std::string got = std::to_string(SaturatingAdd(base, received));
+  const std::string of = body_length >= 0 ? " of " + std::to_string(SaturatingAdd(base, body_length)) : "";
   if (read_failed) return std::string(what) + " interrupted after " + got + of + " bytes";
   if (body_length >= 0 && received < body_length)
     return std::string(what) + " incomplete: " + got + of + " bytes arrived";

@@ -70,6 +70,8 @@ TEST(HttpDownloadPlan, PartialReplyContinuesAtOffset) {
   const DownloadStart nothing_known = PlanDownload(206, 1000, std::nullopt, std::wstring(L"bytes 1000-1499/*"));
   EXPECT_EQ(nothing_known.total, -1);
   EXPECT_TRUE(PlanDownload(206, 1000, std::wstring(L"500"), std::nullopt).accepted);
+  // An absurd length must not overflow the total.
+  EXPECT_EQ(PlanDownload(206, 1000, std::wstring(L"9223372036854775807"), std::nullopt).total, INT64_MAX);
 }
 
 TEST(HttpDownloadPlan, PartialReplyForAnotherRangeIsRefused) {
