@@ -27,6 +27,8 @@ std::vector<std::string> RealmConfigLines();
 std::string RewriteRealmConfig(const std::string& old_content);
 
 // Rewrites client_dir\WTF\Config.wtf through Config.wtf.tmp and a replacing
-// move, creating the WTF folder if needed. On failure `error` says why and the
-// old Config.wtf is left as it was. Windows only.
+// move, creating the WTF folder if needed. On failure `error` says why
+// ("Cannot read config" for a present file that cannot be read, "Cannot write
+// temp config", "MoveFileEx failed: <code>") and the old Config.wtf is left as
+// it was. Windows only.
 bool WriteRealmConfig(const std::wstring& client_dir, std::string& error);

@@ -1,28 +1,29 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <memory>
+#include <optional>
 #include <string>
 
+#include "app/unique_file.h"
 #include "game/client_folder.h"
 #include "game/realm_config.h"
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* f) const noexcept { std::fclose(f); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
-// The whole file, or nothing when it is missing or cannot be opened: the
-// client then simply gets a file with the launcher's six lines.
-std::string ReadWholeFile(const std::wstring& path) {
+// The whole file; empty when there is none (the client then gets a file with
+// just the launcher's six lines). Nothing when a present file cannot be read:
+// rewriting it from nothing would throw away the player's other settings.
+std::optional<std::string> ReadWholeFile(const std::wstring& path) {
   std::string content;
   UniqueFile in(_wfopen(path.c_str(), L"rb"));
-  if (!in) return content;
+  if (!in) {
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return content;
+    return std::nullopt;
+  }
   char buffer[8192];
   size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0) content.append(buffer, n);
+  if (std::ferror(in.get())) return std::nullopt;
   return content;
 }
 
@@ -46,7 +47,12 @@ bool WriteRealmConfig(const std::wstring& client_dir, std::string& error) {
   const std::wstring config_path = ClientPath(client_dir, ClientFolder::kConfigFile);
   const std::wstring temp_path = config_path + L".tmp";
 
-  if (!WriteWholeFile(temp_path, RewriteRealmConfig(ReadWholeFile(config_path)))) {
+  const std::optional<std::string> old_content = ReadWholeFile(config_path);
+  if (!old_content) {
+    error = "Cannot read config";
+    return false;
+  }
+  if (!WriteWholeFile(temp_path, RewriteRealmConfig(*old_content))) {
     DeleteFileW(temp_path.c_str());
     error = "Cannot write temp config";
     return false;
