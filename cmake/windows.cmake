@@ -21,3 +21,6 @@ set_source_files_properties(src/app/resources/launcher.rc PROPERTIES
 add_custom_command(TARGET OstrelLauncher POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/assets $<TARGET_FILE_DIR:OstrelLauncher>/assets
   VERBATIM)
+
+# Benchmark helper programs for bench/run.
+include(${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
