@@ -42,7 +42,8 @@ void Guarded(LauncherWindow& window, const UpdaterProgress& report, Voice voice)
   }
 }
 
-void StartUpdater(LauncherWindow& window, const Manifest& manifest, void (*handler)(LauncherWindow&, const UpdaterProgress&)) {
+void StartUpdater(LauncherWindow& window, const Manifest& manifest,
+                  void (*handler)(LauncherWindow&, const UpdaterProgress&)) {
   auto updater = window.MakeUpdater(window.WowDir());
   window.SetUpdater(updater);
   updater->Start(manifest, [&window, handler](const UpdaterProgress& report) { handler(window, report); });

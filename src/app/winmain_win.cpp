@@ -1,6 +1,6 @@
 // The program's entry: log, GDI+, COM, the main window, and the way out.
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <exception>
 #include <string>

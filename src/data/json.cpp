@@ -11,9 +11,7 @@ namespace {
 
 bool IsJsonSpace(unsigned char c) { return c == ' ' || (c >= 0x09 && c <= 0x0D); }
 
-bool IsNumberByte(char c) {
-  return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
-}
+bool IsNumberByte(char c) { return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E'; }
 
 struct JsonCursor {
   const char* pos;
@@ -23,9 +21,7 @@ struct JsonCursor {
   bool AtEnd() const { return pos >= end; }
   // At the end the current byte counts as NUL.
   char Current() const { return AtEnd() ? '\0' : *pos; }
-  void Step(std::size_t n = 1) {
-    pos = (static_cast<std::size_t>(end - pos) <= n) ? end : pos + n;
-  }
+  void Step(std::size_t n = 1) { pos = (static_cast<std::size_t>(end - pos) <= n) ? end : pos + n; }
   void SkipSpace() {
     while (!AtEnd() && IsJsonSpace(static_cast<unsigned char>(*pos))) ++pos;
   }

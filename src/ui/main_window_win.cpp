@@ -9,13 +9,13 @@
 #include "app/controller.h"
 #include "app/launcher_folder.h"
 #include "data/settings.h"
-#include "update/self_update.h"
 #include "data/text.h"
 #include "game/client_folder.h"
 #include "log/log.h"
 #include "ui/gdiplus_win.h"
 #include "ui/status_line.h"
 #include "ui/window_messages.h"
+#include "update/self_update.h"
 
 namespace {
 
@@ -24,9 +24,7 @@ constexpr int kWindowHeight = 720;
 constexpr const wchar_t* kWindowClass = L"OstrelLauncherWnd";
 constexpr const wchar_t* kWindowTitle = L"Ostrelhold";
 
-MainWindow* BoundWindow(HWND hwnd) {
-  return reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-}
+MainWindow* BoundWindow(HWND hwnd) { return reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)); }
 
 void RegisterWindowClass(HINSTANCE instance) {
   WNDCLASSEXW wc{};
@@ -119,8 +117,8 @@ int MainWindow::Run(HINSTANCE instance, int /*show_command: WS_VISIBLE shows the
   RegisterWindowClass(instance);
   const int x = (GetSystemMetrics(SM_CXSCREEN) - kWindowWidth) / 2;
   const int y = (GetSystemMetrics(SM_CYSCREEN) - kWindowHeight) / 2;
-  HWND hwnd = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, kWindowTitle, WS_POPUP | WS_VISIBLE, x, y,
-                              kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
+  HWND hwnd = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, kWindowTitle, WS_POPUP | WS_VISIBLE, x, y, kWindowWidth,
+                              kWindowHeight, nullptr, nullptr, instance, nullptr);
 
   MainWindow& self = Instance();
   self.hwnd = hwnd;
@@ -304,8 +302,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM l
   // No exception may unwind through the system's frames that called us.
   try {
     MainWindow* self = BoundWindow(hwnd);
-    return self ? HandleBound(*self, hwnd, message, wparam, lparam)
-                : HandleUnbound(hwnd, message, wparam, lparam);
+    return self ? HandleBound(*self, hwnd, message, wparam, lparam) : HandleUnbound(hwnd, message, wparam, lparam);
   } catch (const std::exception& e) {
     Log::Error(L"Exception in window procedure: " + Widen(e.what()));
   } catch (...) {

@@ -51,7 +51,8 @@ class Sampler {
       last_bytes_ = done;
       last_time_ = now;
       if (record_.speed > 0 && record_.bytes_total > done) {
-        record_.seconds_left = static_cast<std::int32_t>(static_cast<double>(record_.bytes_total - done) / record_.speed);
+        record_.seconds_left =
+            static_cast<std::int32_t>(static_cast<double>(record_.bytes_total - done) / record_.speed);
       }
     }
     Report(callback_, record_);
@@ -70,7 +71,7 @@ class Sampler {
 bool IsSafeClientRelativePath(const std::string& path) {
   if (path.empty()) return false;
   if (path.front() == '/' || path.front() == '\\') return false;  // rooted or UNC
-  if (path.find(':') != std::string::npos) return false;         // drive letter or stream name
+  if (path.find(':') != std::string::npos) return false;          // drive letter or stream name
   std::string part;
   for (size_t i = 0; i <= path.size(); ++i) {
     if (i == path.size() || path[i] == '/' || path[i] == '\\') {

@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -40,9 +40,7 @@ class SystemUpdaterBackend : public UpdaterBackend {
     return HttpClient::DownloadFile(url, path, offset, std::move(progress), error);
   }
 
-  bool Extract(const std::wstring& archive, const std::wstring& folder) override {
-    return ExtractZip(archive, folder);
-  }
+  bool Extract(const std::wstring& archive, const std::wstring& folder) override { return ExtractZip(archive, folder); }
 };
 
 }  // namespace

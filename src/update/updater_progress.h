@@ -17,7 +17,7 @@ enum class UpdaterPhase : std::int32_t {
 
 struct UpdaterProgress {
   UpdaterPhase phase = UpdaterPhase::Idle;
-  std::string file;  // the entry's path as the manifest writes it; + " (verify)" while verifying a download
+  std::string file;        // the entry's path as the manifest writes it; + " (verify)" while verifying a download
   std::int32_t index = 0;  // 1-based entry in hand
   std::int32_t count = 0;  // entries in the list
   std::int64_t bytes_done = 0;

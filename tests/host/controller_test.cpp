@@ -52,7 +52,8 @@ class FakeWindow : public LauncherWindow {
   // Waits until the state is `wanted` and no repaint has come for a moment.
   bool WaitFor(LauncherState wanted) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, 10s, [&] { return State() == wanted && !states.empty() && states.back() == wanted; });
+    return changed_.wait_for(lock, 10s,
+                             [&] { return State() == wanted && !states.empty() && states.back() == wanted; });
   }
   std::vector<LauncherState> DistinctStates() {
     std::lock_guard<std::mutex> lock(mutex_);

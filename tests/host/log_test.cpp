@@ -25,8 +25,7 @@ TEST(LogFormat, CharactersAboveByteRangeAreReplacedNotFatal) {
   EXPECT_EQ(NarrowLogText(L"a \u2014 b \u2013 c"), "a - b - c");
   EXPECT_EQ(NarrowLogText(L"\u65e5\u672c"), "??");
   // A surrogate pair (one character outside the BMP) gives one '?'.
-  EXPECT_EQ(NarrowLogText(std::wstring{L'x', static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00), L'y'}),
-            "x?y");
+  EXPECT_EQ(NarrowLogText(std::wstring{L'x', static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00), L'y'}), "x?y");
 }
 
 TEST(Log, AppendsAcrossRunsAndKeepsWritingAfterWideCharacters) {

@@ -91,8 +91,8 @@ TEST(Updater, MissingFileIsDownloadedVerifiedAndReported) {
 }
 
 TEST(Updater, ResumeOnlyFromAShorterFile) {
-  for (const auto& [present, offset] : std::vector<std::pair<std::string, std::int64_t>>{
-           {"0123", 4}, {"01234567xx", 0}, {"0123456789-longer", 0}}) {
+  for (const auto& [present, offset] :
+       std::vector<std::pair<std::string, std::int64_t>>{{"0123", 4}, {"01234567xx", 0}, {"0123456789-longer", 0}}) {
     UpdateRun run;
     Manifest m;
     m.game_files = {Entry("f.bin", "0123456789")};

@@ -82,8 +82,6 @@ inline std::filesystem::path TestDataPath(const std::string& relative) {
 // its port ("" when the runner started none) and the folder it serves.
 inline std::string TestServerPort() { return EnvOr("OSTREL_TEST_SERVER_PORT"); }
 inline std::filesystem::path TestServerRoot() { return EnvOr("OSTREL_TEST_SERVER_ROOT"); }
-inline std::string TestServerUrl(const std::string& path) {
-  return "http://127.0.0.1:" + TestServerPort() + path;
-}
+inline std::string TestServerUrl(const std::string& path) { return "http://127.0.0.1:" + TestServerPort() + path; }
 
 }  // namespace testutil

@@ -59,9 +59,9 @@ TEST_F(UpdaterOnDisk, DownloadsResumesAndReplacesFiles) {
                     c = testutil::PatternBytes(7000, 3);
   Manifest m;
   m.game_files = {Serve("Data/a.MPQ", a), Serve("Data/enUS/b.MPQ", b), Serve("c.bin", c)};
-  testutil::WriteBytes(client / "Data/a.MPQ", a.substr(0, 1000));      // partial: resumed
+  testutil::WriteBytes(client / "Data/a.MPQ", a.substr(0, 1000));            // partial: resumed
   testutil::WriteBytes(client / "Data/enUS/b.MPQ", std::string(5000, 'x'));  // right size, wrong digest
-  testutil::WriteBytes(client / "c.bin", c + "trailing");              // too large
+  testutil::WriteBytes(client / "c.bin", c + "trailing");                    // too large
 
   const auto reports = RunOn(m);
   ASSERT_EQ(reports.back().phase, UpdaterPhase::Done) << reports.back().error;
