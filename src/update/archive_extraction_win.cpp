@@ -1,0 +1,280 @@
+#include <objbase.h>
+#include <oleauto.h>
+#include <shellapi.h>
+#include <shldisp.h>
+#include <windows.h>
+
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "data/text.h"
+#include "log/log.h"
+#include "update/archive_extraction.h"
+#include "update/tar_command.h"
+#include "update/zip_copy_watch.h"
+#include "update/zip_extract.h"
+#include "update/zip_reader.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Shell.Application and its IShellDispatch interface.
+constexpr CLSID kShellApplication = {0x13709620, 0xC279, 0x11CE, {0xA4, 0x9E, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+constexpr IID kShellDispatch = {0xD8F015C0, 0xC278, 0x11CE, {0xA4, 0x9E, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+
+// Replace without asking, make folders without asking, never show an error dialog.
+constexpr long kCopyOptions = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+constexpr std::chrono::milliseconds kPollInterval{300};
+
+template <class T>
+class ComRef {
+ public:
+  ComRef() = default;
+  ~ComRef() { Reset(); }
+  ComRef(const ComRef&) = delete;
+  ComRef& operator=(const ComRef&) = delete;
+
+  T* get() const { return ptr_; }
+  T* operator->() const { return ptr_; }
+  explicit operator bool() const { return ptr_ != nullptr; }
+  // For functions that hand out a new reference.
+  T** Put() {
+    Reset();
+    return &ptr_;
+  }
+  void Reset() {
+    if (ptr_ != nullptr) ptr_->Release();
+    ptr_ = nullptr;
+  }
+
+ private:
+  T* ptr_ = nullptr;
+};
+
+// A VT_BSTR variant that frees its string.
+class BstrVariant {
+ public:
+  explicit BstrVariant(const std::wstring& text) {
+    VariantInit(&value_);
+    value_.vt = VT_BSTR;
+    value_.bstrVal = SysAllocString(text.c_str());
+  }
+  ~BstrVariant() { VariantClear(&value_); }
+  BstrVariant(const BstrVariant&) = delete;
+  BstrVariant& operator=(const BstrVariant&) = delete;
+
+  bool ok() const { return value_.bstrVal != nullptr; }
+  // A shallow copy for by-value parameters; the callee does not free it.
+  VARIANT get() const { return value_; }
+
+ private:
+  VARIANT value_;
+};
+
+class UniqueHandle {
+ public:
+  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
+  ~UniqueHandle() {
+    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+std::wstring Hex(unsigned long value) {
+  wchar_t text[16];
+  swprintf(text, 16, L"0x%08lX", value);
+  return text;
+}
+
+// The shell's copy runs on other threads that may call back into this
+// single-threaded apartment, so the wait keeps its messages flowing.
+void WaitPumpingMessages(std::chrono::milliseconds duration) {
+  const auto until = std::chrono::steady_clock::now() + duration;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return;
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(left.count()), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(msg.wParam));  // leave it for the thread's own loop
+        return;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
+// Reads the archive's directory and checks every entry's name, so a corrupt
+// archive or one with escaping names is refused before anything is copied.
+bool PlanArchive(const std::wstring& archive, std::vector<ZipExtractionItem>& items, std::uint64_t& total_bytes) {
+  FileZipSource source;
+  if (!source.Open(fs::path(archive))) {
+    Log::Error(L"ExtractZip: cannot open the archive " + archive);
+    return false;
+  }
+  ZipReader reader(source);
+  std::string error;
+  if (!reader.ReadDirectory(error) || !PlanZipExtraction(reader.entries(), items, error)) {
+    Log::Error(L"ExtractZip: " + archive + L": " + Widen(error));
+    return false;
+  }
+  total_bytes = 0;
+  for (const auto& item : items) total_bytes += item.size;
+  return true;
+}
+
+enum class ShellCopy { Done, Failed, Unavailable };
+
+ShellCopy CopyWithShell(const std::wstring& archive, const std::wstring& destination,
+                        const std::vector<ZipExtractionItem>& items, std::uint64_t total_bytes) {
+  ComRef<IShellDispatch> shell;
+  const HRESULT created = CoCreateInstance(kShellApplication, nullptr, CLSCTX_INPROC_SERVER, kShellDispatch,
+                                           reinterpret_cast<void**>(shell.Put()));
+  if (FAILED(created) || !shell) {
+    Log::Warn(L"ExtractZip: Shell.Application unavailable hr=" + Hex(static_cast<unsigned long>(created)));
+    return ShellCopy::Unavailable;
+  }
+  const BstrVariant archive_path(archive);
+  const BstrVariant destination_path(destination);
+  if (!archive_path.ok() || !destination_path.ok()) return ShellCopy::Unavailable;
+
+  ComRef<Folder> archive_folder;
+  ComRef<Folder> destination_folder;
+  ComRef<FolderItems> archive_items;
+  if (FAILED(shell->NameSpace(archive_path.get(), archive_folder.Put())) || !archive_folder) {
+    Log::Info(L"ExtractZip: the shell cannot open " + archive + L" as a folder");
+    return ShellCopy::Unavailable;
+  }
+  if (FAILED(shell->NameSpace(destination_path.get(), destination_folder.Put())) || !destination_folder) {
+    Log::Info(L"ExtractZip: the shell cannot open the folder " + destination);
+    return ShellCopy::Unavailable;
+  }
+  if (FAILED(archive_folder->Items(archive_items.Put())) || !archive_items) {
+    Log::Info(L"ExtractZip: the shell lists no items in " + archive);
+    return ShellCopy::Unavailable;
+  }
+  VARIANT what;  // borrows archive_items; not cleared
+  VariantInit(&what);
+  what.vt = VT_DISPATCH;
+  what.pdispVal = archive_items.get();
+  VARIANT options;
+  VariantInit(&options);
+  options.vt = VT_I4;
+  options.lVal = kCopyOptions;
+  const HRESULT copied = destination_folder->CopyHere(what, options);
+  if (FAILED(copied)) {
+    Log::Warn(L"ExtractZip: the shell refused the copy hr=" + Hex(static_cast<unsigned long>(copied)));
+    return ShellCopy::Unavailable;
+  }
+
+  // The copy runs on: wait until every entry is on disk, unchanged and with
+  // the right content, for as long as the archive's size warrants.
+  const auto limit = ShellCopyTimeLimit(total_bytes, items.size());
+  Log::Info(L"ExtractZip: the shell is copying " + std::to_wstring(items.size()) + L" entries from " + archive +
+            L" into " + destination + L"; waiting up to " + std::to_wstring(limit.count() / 1000) + L" s");
+  ZipCopyWatch watch(fs::path(destination), items);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (watch.Poll()) {
+      Log::Info(L"ExtractZip: unpacked " + archive);
+      return ShellCopy::Done;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      Log::Error(L"ExtractZip: the shell did not finish unpacking " + archive + L" in time; waiting for " +
+                 Widen(watch.pending()));
+      return ShellCopy::Failed;
+    }
+    WaitPumpingMessages(kPollInterval);
+  }
+}
+
+bool ExtractZipOrThrow(const std::wstring& archive, const std::wstring& destination) {
+  std::error_code ec;
+  if (!fs::is_directory(fs::path(destination), ec)) {
+    Log::Error(L"ExtractZip: destination folder does not exist: " + destination);
+    return false;
+  }
+  std::vector<ZipExtractionItem> items;
+  std::uint64_t total_bytes = 0;
+  if (!PlanArchive(archive, items, total_bytes)) return false;
+  switch (CopyWithShell(archive, destination, items, total_bytes)) {
+    case ShellCopy::Done: return true;
+    case ShellCopy::Failed: return false;
+    case ShellCopy::Unavailable: break;
+  }
+  Log::Info(L"ExtractZip: using the built-in reader for " + archive);
+  std::string error;
+  return ExtractZipArchive(fs::path(archive), fs::path(destination), error);
+}
+
+bool ExtractWithTarOrThrow(const std::wstring& archive, const std::wstring& destination) {
+  wchar_t system_folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(system_folder, MAX_PATH);
+  const std::wstring tar =
+      (length > 0 && length < MAX_PATH) ? std::wstring(system_folder, length) + L"\\tar.exe" : std::wstring();
+  const DWORD attributes = tar.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(tar.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    Log::Info(L"ExtractWithTar: no tar.exe in the system folder; using the built-in ZIP reader for " + archive);
+    std::string error;
+    return ExtractZipArchive(fs::path(archive), fs::path(destination), error);
+  }
+
+  const std::wstring command = TarCommandLine(tar, archive, destination);
+  std::vector<wchar_t> command_buffer(command.begin(), command.end());
+  command_buffer.push_back(L'\0');  // CreateProcessW may write into it
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  Log::Info(L"ExtractWithTar: " + command);
+  if (!CreateProcessW(nullptr, command_buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                      &startup, &info)) {
+    Log::Error(L"ExtractWithTar: cannot start tar.exe, error " + std::to_wstring(GetLastError()));
+    return false;
+  }
+  // Closed in reverse order: the process handle first, then the thread's.
+  const UniqueHandle thread(info.hThread);
+  const UniqueHandle process(info.hProcess);
+  WaitForSingleObject(process.get(), INFINITE);
+  DWORD exit_code = 1;  // a failed read counts as failure
+  if (!GetExitCodeProcess(process.get(), &exit_code)) exit_code = 1;
+  if (exit_code != 0) {
+    Log::Error(L"ExtractWithTar: tar.exe failed with exit code " + std::to_wstring(exit_code) + L" for " + archive);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ExtractZip(const std::wstring& archive_path, const std::wstring& destination) {
+  try {
+    return ExtractZipOrThrow(archive_path, destination);
+  } catch (const std::exception& e) {
+    Log::Error(L"ExtractZip: " + Widen(e.what()));
+  } catch (...) {
+    Log::Error(L"ExtractZip: unknown error");
+  }
+  return false;
+}
+
+bool ExtractWithTar(const std::wstring& archive_path, const std::wstring& destination) {
+  try {
+    return ExtractWithTarOrThrow(archive_path, destination);
+  } catch (const std::exception& e) {
+    Log::Error(L"ExtractWithTar: " + Widen(e.what()));
+  } catch (...) {
+    Log::Error(L"ExtractWithTar: unknown error");
+  }
+  return false;
+}
