@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+#include "update/tar_command.h"
+#include "update/zip_copy_watch.h"
+#include "update/zip_extract.h"
+#include "update/zip_reader.h"
+#include "zip_test_data.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<ZipExtractionItem> Plan(const std::string& archive) {
+  FileZipSource source;
+  EXPECT_TRUE(source.Open(ziptest::DataFile(archive)));
+  ZipReader reader(source);
+  std::string error;
+  std::vector<ZipExtractionItem> items;
+  EXPECT_TRUE(reader.ReadDirectory(error) && PlanZipExtraction(reader.entries(), items, error)) << error;
+  return items;
+}
+
+// Every file below `root`, as relative generic paths.
+std::vector<std::string> FilesBelow(const fs::path& root) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (e.is_regular_file()) names.push_back(fs::relative(e.path(), root).generic_string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(ExtractZipArchive, WritesFilesAndFoldersAndReplacesExistingFiles) {
+  testutil::TempDir dir;
+  testutil::WriteBytes(dir / "hello.txt", "an older, longer version of this file that must go");
+  testutil::WriteBytes(dir / "a/b/c/deep.txt", "old");
+  testutil::WriteBytes(dir / "unrelated.txt", "stays");
+  std::string error;
+  ASSERT_TRUE(ExtractZipArchive(ziptest::DataFile("deflated.zip"), dir.path(), error)) << error;
+
+  EXPECT_EQ(testutil::ReadBytes(dir / "hello.txt"), "hello hello hello hello\n");
+  EXPECT_TRUE(testutil::ReadBytes(dir / "a/b/c/deep.txt") == ziptest::Compressible(20000));
+  EXPECT_TRUE(testutil::ReadBytes(dir / "a/noise.bin") == testutil::PatternBytes(70000, 2));
+  EXPECT_EQ(testutil::ReadBytes(dir / "implicit/parent/file.txt"), "folders made without entries of their own\n");
+  EXPECT_TRUE(fs::is_regular_file(dir / "empty.txt"));
+  EXPECT_EQ(fs::file_size(dir / "empty.txt"), 0u);
+  EXPECT_TRUE(fs::is_directory(dir / "emptydir"));
+  EXPECT_TRUE(fs::is_empty(dir / "emptydir"));
+  EXPECT_EQ(testutil::ReadBytes(dir / "unrelated.txt"), "stays");
+  // No partial files left behind.
+  EXPECT_EQ(FilesBelow(dir.path()),
+            (std::vector<std::string>{"a/b/c/deep.txt", "a/noise.bin", "empty.txt", "empty_stored.txt", "hello.txt",
+                                      "implicit/parent/file.txt", "unrelated.txt"}));
+
+  // A second run over the same files gives the same result.
+  ASSERT_TRUE(ExtractZipArchive(ziptest::DataFile("deflated.zip"), dir.path(), error)) << error;
+  EXPECT_EQ(testutil::ReadBytes(dir / "hello.txt"), "hello hello hello hello\n");
+}
+
+TEST(ExtractZipArchive, EscapingNamesAreRefusedBeforeAnythingIsWritten) {
+  for (const char* archive : {"escape_dotdot.zip", "escape_nested_dotdot.zip", "escape_backslash.zip",
+                              "escape_absolute.zip", "escape_drive.zip"}) {
+    testutil::TempDir outer;
+    const fs::path destination = outer / "dest";
+    fs::create_directories(destination);
+    std::string error;
+    EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile(archive), destination, error)) << archive;
+    EXPECT_NE(error.find("refused entry"), std::string::npos) << archive << ": " << error;
+    // Not even the harmless entry: the whole archive is refused up front.
+    EXPECT_EQ(FilesBelow(outer.path()), std::vector<std::string>{}) << archive;
+  }
+}
+
+TEST(ExtractZipArchive, CorruptEntryNeverReplacesAGoodFile) {
+  testutil::TempDir dir;
+  testutil::WriteBytes(dir / "damaged.bin", "the good file");
+  std::string error;
+  EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile("corrupt_crc.zip"), dir.path(), error));
+  EXPECT_NE(error.find("CRC mismatch"), std::string::npos) << error;
+  EXPECT_EQ(testutil::ReadBytes(dir / "damaged.bin"), "the good file");
+  EXPECT_EQ(testutil::ReadBytes(dir / "first.txt"), "fine\n");  // entries before it are written
+  EXPECT_EQ(FilesBelow(dir.path()), (std::vector<std::string>{"damaged.bin", "first.txt"}));
+
+  for (const char* archive :
+       {"truncated.zip", "truncated_data.zip", "bad_deflate.zip", "size_mismatch.zip", "zip64.zip"}) {
+    EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile(archive), dir.path(), error)) << archive;
+    EXPECT_FALSE(error.empty());
+  }
+  EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile("no-such.zip"), dir.path(), error));
+  EXPECT_EQ(error, "cannot open the archive");
+  EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile("stored.zip"), dir / "missing", error));
+  EXPECT_NE(error.find("destination folder does not exist"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir / "missing"));
+}
+
+TEST(ExtractZipArchive, Utf8NamesBecomeTheirCharacters) {
+  testutil::TempDir dir;
+  std::string error;
+  ASSERT_TRUE(ExtractZipArchive(ziptest::DataFile("utf8_names.zip"), dir.path(), error)) << error;
+  EXPECT_EQ(testutil::ReadBytes(dir.path() / fs::u8path("caf\xC3\xA9") / fs::u8path("na\xC3\xAFve.txt")),
+            "utf-8 name\n");
+}
+
+TEST(ZipCopyWatch, DoneOnlyWhenEverythingIsThereUnchangedAndRight) {
+  testutil::TempDir dir;
+  const auto items = Plan("deflated.zip");
+  ZipCopyWatch watch(dir.path(), items);
+  EXPECT_FALSE(watch.Poll());
+  EXPECT_NE(watch.pending().find("missing"), std::string::npos) << watch.pending();
+
+  std::string error;
+  ASSERT_TRUE(ExtractZipArchive(ziptest::DataFile("deflated.zip"), dir.path(), error)) << error;
+  EXPECT_FALSE(watch.Poll());  // just changed: wait for one more look
+  EXPECT_EQ(watch.pending(), "files still changing");
+  EXPECT_TRUE(watch.Poll());
+
+  // Same size, other content: an old file the copy has not replaced yet.
+  ZipCopyWatch later(dir.path(), items);
+  std::string noise = testutil::ReadBytes(dir / "a/noise.bin");
+  noise[100] ^= 1;
+  testutil::WriteBytes(dir / "a/noise.bin", noise);
+  EXPECT_FALSE(later.Poll());
+  EXPECT_FALSE(later.Poll());
+  EXPECT_NE(later.pending().find("content differs"), std::string::npos) << later.pending();
+  EXPECT_FALSE(later.Poll());  // still wrong when looked at again
+
+  fs::remove_all(dir / "emptydir");
+  noise[100] ^= 1;
+  testutil::WriteBytes(dir / "a/noise.bin", noise);
+  EXPECT_FALSE(later.Poll());
+  EXPECT_NE(later.pending().find("emptydir"), std::string::npos) << later.pending();
+  fs::create_directories(dir / "emptydir");
+  EXPECT_FALSE(later.Poll());
+  EXPECT_TRUE(later.Poll());
+
+  ZipCopyWatch nothing(dir.path(), {});
+  EXPECT_TRUE(nothing.Poll());
+}
+
+TEST(ZipCopyWatch, TimeLimitGrowsWithTheArchive) {
+  const auto small = ShellCopyTimeLimit(0, 1);
+  const auto big = ShellCopyTimeLimit(std::uint64_t{4} << 30, 20000);
+  EXPECT_GE(small, std::chrono::seconds(10));
+  EXPECT_LT(small, std::chrono::seconds(60));
+  EXPECT_GT(big, std::chrono::minutes(30));  // 4 GiB at 2 MiB/s
+  EXPECT_GT(ShellCopyTimeLimit(0, 20000), small);
+}
+
+TEST(TarCommandLine, QuotesBothPathsAndKeepsTrailingBackslashesHarmless) {
+  EXPECT_EQ(TarCommandLine(L"C:\\Windows\\system32\\tar.exe", L"C:\\My Games\\client pkg.zip", L"C:\\My Games\\WoW"),
+            L"\"C:\\Windows\\system32\\tar.exe\" -xf \"C:\\My Games\\client pkg.zip\" -C \"C:\\My Games\\WoW\"");
+  EXPECT_EQ(TarCommandLine(L"t.exe", L"a.zip", L"D:\\"), L"\"t.exe\" -xf \"a.zip\" -C \"D:\\.\"");
+}
+
+}  // namespace
