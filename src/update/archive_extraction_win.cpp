@@ -13,6 +13,7 @@
 #include "data/text.h"
 #include "log/log.h"
 #include "update/archive_extraction.h"
+#include "update/hidden_process_win.h"
 #include "update/tar_command.h"
 #include "update/zip_copy_watch.h"
 #include "update/zip_extract.h"
@@ -73,20 +74,6 @@ class BstrVariant {
 
  private:
   VARIANT value_;
-};
-
-class UniqueHandle {
- public:
-  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-  ~UniqueHandle() {
-    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
 };
 
 std::wstring Hex(unsigned long value) {
@@ -231,25 +218,11 @@ bool ExtractWithTarOrThrow(const std::wstring& archive, const std::wstring& dest
   }
 
   const std::wstring command = TarCommandLine(tar, archive, destination);
-  std::vector<wchar_t> command_buffer(command.begin(), command.end());
-  command_buffer.push_back(L'\0');  // CreateProcessW may write into it
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info{};
   Log::Info(L"ExtractWithTar: " + command);
-  if (!CreateProcessW(nullptr, command_buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                      &startup, &info)) {
-    Log::Error(L"ExtractWithTar: cannot start tar.exe, error " + std::to_wstring(GetLastError()));
-    return false;
-  }
-  // Closed in reverse order: the process handle first, then the thread's.
-  const UniqueHandle thread(info.hThread);
-  const UniqueHandle process(info.hProcess);
-  WaitForSingleObject(process.get(), INFINITE);
-  DWORD exit_code = 1;  // a failed read counts as failure
-  if (!GetExitCodeProcess(process.get(), &exit_code)) exit_code = 1;
-  if (exit_code != 0) {
-    Log::Error(L"ExtractWithTar: tar.exe failed with exit code " + std::to_wstring(exit_code) + L" for " + archive);
+  const auto exit_code = RunHiddenAndWait(command);
+  if (!exit_code) return false;
+  if (*exit_code != 0) {
+    Log::Error(L"ExtractWithTar: tar.exe failed with exit code " + std::to_wstring(*exit_code) + L" for " + archive);
     return false;
   }
   return true;
