@@ -1,8 +1,9 @@
+#include <windows.h>
+
 #include <objbase.h>
 #include <oleauto.h>
 #include <shellapi.h>
 #include <shldisp.h>
-#include <windows.h>
 
 #include <chrono>
 #include <exception>

@@ -72,6 +72,23 @@ bool WriteEntryFile(ZipReader& reader, const ZipEntry& entry, const fs::path& ta
   return true;
 }
 
+// The built-in reader's limits, checked up front so an archive it cannot
+// read is refused before anything is written.
+bool CheckReadable(const std::vector<ZipEntry>& entries, std::string& error) {
+  for (const ZipEntry& entry : entries) {
+    if (entry.is_directory) continue;
+    if (entry.flags & kFlagEncrypted) {
+      error = "refused " + NameForError(entry) + ": encrypted";
+      return false;
+    }
+    if (entry.method != 0 && entry.method != 8) {
+      error = "refused " + NameForError(entry) + ": unsupported compression method " + std::to_string(entry.method);
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool PlanZipExtraction(const std::vector<ZipEntry>& entries, std::vector<ZipExtractionItem>& items,
@@ -89,16 +106,6 @@ bool PlanZipExtraction(const std::vector<ZipEntry>& entries, std::vector<ZipExtr
       if (entry.is_directory) continue;  // the destination itself
       error = "refused " + NameForError(entry) + ": names no file";
       return false;
-    }
-    if (!entry.is_directory) {
-      if (entry.flags & kFlagEncrypted) {
-        error = "refused " + NameForError(entry) + ": encrypted";
-        return false;
-      }
-      if (entry.method != 0 && entry.method != 8) {
-        error = "refused " + NameForError(entry) + ": unsupported compression method " + std::to_string(entry.method);
-        return false;
-      }
     }
     ZipExtractionItem item;
     item.entry_index = i;
@@ -127,7 +134,9 @@ bool ExtractOrThrow(const fs::path& archive, const fs::path& destination, std::s
   std::string reason;
   if (!reader.ReadDirectory(reason)) return fail(reason);
   std::vector<ZipExtractionItem> items;
-  if (!PlanZipExtraction(reader.entries(), items, reason)) return fail(reason);
+  if (!PlanZipExtraction(reader.entries(), items, reason) || !CheckReadable(reader.entries(), reason)) {
+    return fail(reason);
+  }
 
   Log::Info(L"ZipExtract: unpacking " + PathToWide(archive) + L" (" + std::to_wstring(items.size()) +
             L" entries) into " + PathToWide(destination));

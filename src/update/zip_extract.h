@@ -19,16 +19,16 @@ struct ZipExtractionItem {
   std::uint32_t crc32 = 0;
 };
 
-// Checks every entry before anything is written: its name must stay inside
-// the destination (see ZipEntryPathParts), and it must be unencrypted and
-// stored or deflated. Entries that name the destination itself ("./") are
-// left out. False with the first offending entry and the reason in `error`.
+// Checks every entry's name before anything is written: it must stay inside
+// the destination (see ZipEntryPathParts). Entries that name the destination
+// itself ("./") are left out. False with the first offending entry and the
+// reason in `error`.
 bool PlanZipExtraction(const std::vector<ZipEntry>& entries, std::vector<ZipExtractionItem>& items, std::string& error);
 
-// Unpacks `archive` into the existing folder `destination`: folders are made
-// as needed and files already there are replaced, each only after its data
-// has been checked in full. A refused or corrupt archive writes nothing
-// outside the destination; entries before a corrupt one may already be
-// written. Logs what it does; false with the reason in `error`.
+// Unpacks `archive` into the existing folder `destination`. Archives with
+// encrypted entries or compression other than stored and deflated are
+// refused before anything is written. Folders are made as needed and files already there are replaced, each only after
+// its data has been checked in full. A refused or corrupt archive writes nothing outside the destination; entries
+// before a corrupt one may already be written. Logs what it does; false with the reason in `error`.
 bool ExtractZipArchive(const std::filesystem::path& archive, const std::filesystem::path& destination,
                        std::string& error);

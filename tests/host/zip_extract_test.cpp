@@ -99,6 +99,32 @@ TEST(ExtractZipArchive, CorruptEntryNeverReplacesAGoodFile) {
   EXPECT_FALSE(fs::exists(dir / "missing"));
 }
 
+TEST(ExtractZipArchive, MethodsTheReaderLacksAreRefusedUpFront) {
+  // stored.zip with its second entry marked as bzip2 (method 12) in both headers.
+  std::string bytes = testutil::ReadBytes(ziptest::DataFile("stored.zip"));
+  const std::size_t local = bytes.find(std::string("PK\x03\x04", 4), 1);
+  const std::size_t central = bytes.rfind(std::string("PK\x01\x02", 4));
+  ASSERT_NE(local, std::string::npos);
+  ASSERT_NE(central, std::string::npos);
+  bytes[local + 8] = bytes[central + 10] = 12;
+  testutil::TempDir dir;
+  testutil::WriteBytes(dir / "bzip2.zip", bytes);
+  fs::create_directories(dir / "out");
+
+  // The name check alone lets it through: the shell may know the method.
+  FileZipSource source;
+  ASSERT_TRUE(source.Open(dir / "bzip2.zip"));
+  ZipReader reader(source);
+  std::string error;
+  std::vector<ZipExtractionItem> items;
+  ASSERT_TRUE(reader.ReadDirectory(error) && PlanZipExtraction(reader.entries(), items, error)) << error;
+  EXPECT_EQ(items.size(), 2u);
+
+  EXPECT_FALSE(ExtractZipArchive(dir / "bzip2.zip", dir / "out", error));
+  EXPECT_NE(error.find("unsupported compression method 12"), std::string::npos) << error;
+  EXPECT_TRUE(fs::is_empty(dir / "out"));
+}
+
 TEST(ExtractZipArchive, Utf8NamesBecomeTheirCharacters) {
   testutil::TempDir dir;
   std::string error;
