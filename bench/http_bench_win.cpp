@@ -31,6 +31,16 @@ double Now() {
   return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+// User plus kernel time of this process so far, in seconds.
+double CpuSeconds() {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  const auto ticks = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  };
+  return (ticks(kernel) + ticks(user)) / 1e7;
+}
+
 struct Memory {
   uint64_t working_set = 0;
   uint64_t peak_working_set = 0;
@@ -86,6 +96,7 @@ int RunDownload(const std::wstring& url, const std::wstring& dest) {
   int64_t last_done = 0;
   int64_t calls = 0;
   std::string error;
+  const double cpu_start = CpuSeconds();
   const double start = Now();
   const bool ok = HttpClient::DownloadFile(
       url, dest, 0,
@@ -95,9 +106,10 @@ int RunDownload(const std::wstring& url, const std::wstring& dest) {
       },
       error);
   const double seconds = Now() - start;
+  const double cpu = CpuSeconds() - cpu_start;
   const Memory after = ProcessMemory();
-  std::printf("ok=%d\nerror=%s\nseconds=%.3f\nbytes=%lld\nprogress_calls=%lld\n", ok ? 1 : 0, error.c_str(), seconds,
-              static_cast<long long>(last_done), static_cast<long long>(calls));
+  std::printf("ok=%d\nerror=%s\nseconds=%.3f\ncpu_seconds=%.3f\nbytes=%lld\nprogress_calls=%lld\n", ok ? 1 : 0,
+              error.c_str(), seconds, cpu, static_cast<long long>(last_done), static_cast<long long>(calls));
   PrintMemory(before, after);
   return ok ? 0 : 1;
 }
@@ -112,6 +124,7 @@ int RunBare(const std::wstring& url, const std::wstring* dest) {
     if (!file->valid()) return 2;
   }
   const Memory before = ProcessMemory();
+  const double cpu_start = CpuSeconds();
   const double start = Now();
   WinHttpRequestHandles h;
   h.session = WinHttpHandle(WinHttpOpen(L"OstrelLauncher/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
@@ -135,8 +148,9 @@ int RunBare(const std::wstring& url, const std::wstring* dest) {
     total += read;
   }
   const double seconds = Now() - start;
+  const double cpu = CpuSeconds() - cpu_start;
   const Memory after = ProcessMemory();
-  std::printf("ok=1\nseconds=%.3f\nbytes=%lld\n", seconds, static_cast<long long>(total));
+  std::printf("ok=1\nseconds=%.3f\ncpu_seconds=%.3f\nbytes=%lld\n", seconds, cpu, static_cast<long long>(total));
   PrintMemory(before, after);
   return 0;
 }

