@@ -14,6 +14,7 @@ if(OSTREL_TARGET STREQUAL "host")
   add_executable(host_tests ${OSTREL_HOST_TESTS})
   target_compile_options(host_tests PRIVATE ${OSTREL_WARNINGS})
   target_include_directories(host_tests PRIVATE ${OSTREL_TEST_SUPPORT})
+  target_compile_definitions(host_tests PRIVATE OSTREL_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data")
   target_link_libraries(host_tests PRIVATE ostrel gtest_main)
   add_test(NAME host_tests COMMAND host_tests --gtest_brief=1)
   set_tests_properties(host_tests PROPERTIES ENVIRONMENT
@@ -48,6 +49,7 @@ if(OSTREL_TARGET STREQUAL "windows")
   add_executable(win_tests ${OSTREL_HOST_TESTS} ${OSTREL_WIN_TESTS})
   target_compile_options(win_tests PRIVATE ${OSTREL_WARNINGS})
   target_include_directories(win_tests PRIVATE ${OSTREL_TEST_SUPPORT})
+  target_compile_definitions(win_tests PRIVATE OSTREL_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data")
   target_link_libraries(win_tests PRIVATE ostrel gtest_main)
 
   # Two stand-in launcher builds for the self-update test, built beside

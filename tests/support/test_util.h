@@ -68,7 +68,11 @@ inline std::string EnvOr(const char* name, const std::string& fallback = "") {
 // A file of the source tree's tests/data folder. Under Wine the folder's Unix
 // path is reached through the Z: drive.
 inline std::filesystem::path TestDataPath(const std::string& relative) {
+#ifdef OSTREL_TEST_DATA_DIR
+  std::string folder = EnvOr("OSTREL_TEST_DATA", OSTREL_TEST_DATA_DIR);
+#else
   std::string folder = EnvOr("OSTREL_TEST_DATA");
+#endif
 #ifdef _WIN32
   if (!folder.empty() && folder.front() == '/') {
     for (char& c : folder) c = (c == '/') ? '\\' : c;

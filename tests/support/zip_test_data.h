@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -16,21 +17,11 @@ namespace ziptest {
 
 // A file of the test data folder. OSTREL_TEST_DATA is a Unix path; a
 // Windows build under Wine reaches it through Z:.
-inline std::filesystem::path DataFile(const std::string& name) {
-  std::string root = testutil::EnvOr("OSTREL_TEST_DATA");
-  EXPECT_FALSE(root.empty()) << "OSTREL_TEST_DATA is not set";
-#ifdef _WIN32
-  if (!root.empty() && root[0] == '/') {
-    root = "Z:" + root;
-    for (auto& c : root) c = c == '/' ? '\\' : c;
-  }
-#endif
-  return std::filesystem::path(root) / "zip" / name;
-}
+inline std::filesystem::path DataFile(const std::string& name) { return testutil::TestDataPath("zip/" + name); }
 
 inline std::vector<std::uint8_t> ReadData(const std::string& name) {
   const std::string bytes = testutil::ReadBytes(DataFile(name));
-  EXPECT_FALSE(bytes.empty()) << "missing test archive " << name;
+  if (bytes.empty()) throw std::runtime_error("missing test archive " + name);
   return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
 }
 
