@@ -25,6 +25,18 @@ import sys
 import threading
 import zipfile
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+
+class QuietServer(ThreadingHTTPServer):
+    """A client that drops its connection (a keep-alive closed by WinHTTP, a
+    cancelled download) is ordinary here, not an error worth a traceback."""
+
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        if isinstance(sys.exc_info()[1], (ConnectionError, TimeoutError)):
+            return
+        super().handle_error(request, client_address)
 from urllib.parse import unquote, urlsplit
 
 DEMO_FILES = {
@@ -156,7 +168,7 @@ def main():
     args = parser.parse_args()
     build_site(args.root, args.host, args.port)
     SiteHandler.root = os.path.abspath(args.root)
-    server = ThreadingHTTPServer((args.host, args.port), SiteHandler)
+    server = QuietServer((args.host, args.port), SiteHandler)
     server.daemon_threads = True
     serve_login_port(args.host, args.login_port)
     print("demo-server: serving %s on http://%s:%d" % (args.root, args.host, args.port), flush=True)

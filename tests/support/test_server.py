@@ -27,10 +27,15 @@ import os
 import socket
 import struct
 import sys
-import threading
 import time
 import urllib.parse
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from http.server import BaseHTTPRequestHandler
+
+# The demo server's quiet server and login-port listener serve the tests too.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "tools"))
+from demo_server import QuietServer, serve_login_port  # noqa: E402
+
+
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -139,20 +144,6 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(b"0\r\n\r\n")
 
 
-def serve_login_port(port):
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", port))
-    listener.listen(16)
-
-    def loop():
-        while True:
-            conn, _ = listener.accept()
-            conn.close()
-
-    threading.Thread(target=loop, daemon=True).start()
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
@@ -161,11 +152,11 @@ def main():
     parser.add_argument("--login-port", type=int)
     args = parser.parse_args()
     Handler.root = os.path.abspath(args.root)
-    server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    server = QuietServer(("127.0.0.1", args.port), Handler)
     server.daemon_threads = True
     port = server.server_address[1]
     if args.login_port:
-        serve_login_port(args.login_port)
+        serve_login_port("127.0.0.1", args.login_port)
     if args.port_file:
         with open(args.port_file + ".tmp", "w") as f:
             f.write(str(port))
