@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "game/realm_config.h"
@@ -17,99 +18,63 @@ struct HandleCloser {
 };
 using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
-// Wine renames over a read-only file the way Linux does; Windows refuses.
-bool RunningUnderWine() {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
+const std::string kPlayerFile = "SET gxResolution \"1024x768\"\r\nSET realmList \"elsewhere.example\"\r\n";
 
-// What the move itself reports when tried again: the error text must carry
-// exactly this code.
-std::string MoveErrorText(const fs::path& from, const fs::path& to) {
-  if (MoveFileExW(from.wstring().c_str(), to.wstring().c_str(), MOVEFILE_REPLACE_EXISTING)) return "moved";
-  return "MoveFileEx failed: " + std::to_string(GetLastError());
-}
+class WriteRealmConfigTest : public ::testing::Test {
+ protected:
+  // The error of a call that must fail.
+  static std::string Refusal(const std::wstring& client) {
+    std::string error;
+    EXPECT_FALSE(WriteRealmConfig(client, error));
+    return error;
+  }
+  testutil::TempDir client_;
+  fs::path config_ = client_ / "WTF" / "Config.wtf";
+  fs::path temp_ = client_ / "WTF" / "Config.wtf.tmp";
+};
 
-const std::string kPlayerFile =
-    "SET gxResolution \"1024x768\"\r\n"
-    "SET realmList \"elsewhere.example\"\r\n"
-    "SET SoundVolume \"0.4\"\r\n";
-
-TEST(WriteRealmConfig, CreatesFolderAndFileWhenNoneExist) {
-  testutil::TempDir client;
+TEST_F(WriteRealmConfigTest, WritesThroughATemporaryFile) {
   std::string error;
-  ASSERT_TRUE(WriteRealmConfig(client.wide(), error)) << error;
-  EXPECT_TRUE(error.empty());
-  EXPECT_EQ(testutil::ReadBytes(client / "WTF" / "Config.wtf"), RewriteRealmConfig(""));
-  EXPECT_FALSE(fs::exists(client / "WTF" / "Config.wtf.tmp"));
+  ASSERT_TRUE(WriteRealmConfig(client_.wide(), error)) << error;  // no WTF folder yet
+  EXPECT_EQ(testutil::ReadBytes(config_), RewriteRealmConfig(""));
+
+  testutil::WriteBytes(config_, kPlayerFile);
+  testutil::WriteBytes(temp_, std::string(5000, 'x'));  // left over from an earlier run
+  ASSERT_TRUE(WriteRealmConfig(client_.wide(), error)) << error;
+  EXPECT_EQ(testutil::ReadBytes(config_), RewriteRealmConfig(kPlayerFile));
+  EXPECT_FALSE(fs::exists(temp_));
 }
 
-TEST(WriteRealmConfig, ReplacesThePlayersFileAndOverwritesALeftOverTemporary) {
-  testutil::TempDir client;
-  testutil::WriteBytes(client / "WTF" / "Config.wtf", kPlayerFile);
-  testutil::WriteBytes(client / "WTF" / "Config.wtf.tmp", std::string(5000, 'x'));
-  std::string error;
-  ASSERT_TRUE(WriteRealmConfig(client.wide(), error)) << error;
-  const std::string written = testutil::ReadBytes(client / "WTF" / "Config.wtf");
-  EXPECT_EQ(written, RewriteRealmConfig(kPlayerFile));
-  EXPECT_EQ(written.find("elsewhere"), std::string::npos);
-  EXPECT_EQ(written.rfind("SET gxResolution \"1024x768\"\r\nSET SoundVolume \"0.4\"\r\n", 0), 0u);
-  EXPECT_FALSE(fs::exists(client / "WTF" / "Config.wtf.tmp"));
-
-  ASSERT_TRUE(WriteRealmConfig(client.wide(), error)) << error;
-  EXPECT_EQ(testutil::ReadBytes(client / "WTF" / "Config.wtf"), written);
-}
-
-TEST(WriteRealmConfig, ReadOnlyConfigKeepsItsContent) {
-  testutil::TempDir client;
-  const fs::path config = client / "WTF" / "Config.wtf";
-  testutil::WriteBytes(config, kPlayerFile);
-  ASSERT_TRUE(SetFileAttributesW(config.wstring().c_str(), FILE_ATTRIBUTE_READONLY));
-  if (RunningUnderWine()) GTEST_SKIP() << "Wine replaces read-only files on a move";
-
-  std::string error;
-  EXPECT_FALSE(WriteRealmConfig(client.wide(), error));
-  EXPECT_EQ(testutil::ReadBytes(config), kPlayerFile);
-  // The new content waits in the temporary file; nothing else was touched.
-  EXPECT_EQ(testutil::ReadBytes(client / "WTF" / "Config.wtf.tmp"), RewriteRealmConfig(kPlayerFile));
-  EXPECT_EQ(error, MoveErrorText(client / "WTF" / "Config.wtf.tmp", config));
-
-  SetFileAttributesW(config.wstring().c_str(), FILE_ATTRIBUTE_NORMAL);
-}
-
-TEST(WriteRealmConfig, ConfigHeldOpenByTheClientKeepsItsContent) {
-  testutil::TempDir client;
-  const fs::path config = client / "WTF" / "Config.wtf";
-  testutil::WriteBytes(config, kPlayerFile);
+TEST_F(WriteRealmConfigTest, ConfigHeldOpenByTheClientIsLeftIntact) {
+  testutil::WriteBytes(config_, kPlayerFile);
   {
     // A running client holds the file open for writing without sharing it.
-    UniqueHandle held(CreateFileW(config.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    UniqueHandle held(CreateFileW(config_.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
-    std::string error;
-    EXPECT_FALSE(WriteRealmConfig(client.wide(), error));
     // Unreadable: rewriting it from nothing would lose the player's other settings.
-    EXPECT_EQ(error, "Cannot read config");
+    EXPECT_EQ(Refusal(client_.wide()), "Cannot read config");
   }
-  EXPECT_EQ(testutil::ReadBytes(config), kPlayerFile);
-  EXPECT_FALSE(fs::exists(client / "WTF" / "Config.wtf.tmp"));
+  EXPECT_EQ(testutil::ReadBytes(config_), kPlayerFile);
+  EXPECT_FALSE(fs::exists(temp_));
 }
 
-TEST(WriteRealmConfig, TemporaryThatCannotBeCreatedLeavesConfigAlone) {
-  testutil::TempDir client;
-  const fs::path config = client / "WTF" / "Config.wtf";
-  testutil::WriteBytes(config, kPlayerFile);
-  fs::create_directories(client / "WTF" / "Config.wtf.tmp");  // a folder where the file should go
+TEST_F(WriteRealmConfigTest, ReadOnlyConfigOrUnwritableTemporaryIsLeftIntact) {
+  testutil::WriteBytes(config_, kPlayerFile);
+  fs::create_directories(temp_);  // a folder where the temporary file should go
+  EXPECT_EQ(Refusal(client_.wide()), "Cannot write temp config");
+  EXPECT_EQ(testutil::ReadBytes(config_), kPlayerFile);
+  // The WTF folder cannot be made under a missing parent.
+  EXPECT_EQ(Refusal((client_ / "missing" / "client").wstring()), "Cannot write temp config");
 
-  std::string error;
-  EXPECT_FALSE(WriteRealmConfig(client.wide(), error));
-  EXPECT_EQ(error, "Cannot write temp config");
-  EXPECT_EQ(testutil::ReadBytes(config), kPlayerFile);
-
-  // A client folder whose parent does not exist: the WTF folder cannot be made.
-  error.clear();
-  EXPECT_FALSE(WriteRealmConfig((client / "missing" / "client").wstring(), error));
-  EXPECT_EQ(error, "Cannot write temp config");
+  // Wine renames over a read-only file the way Linux does; Windows refuses.
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  if (ntdll && GetProcAddress(ntdll, "wine_get_version")) GTEST_SKIP() << "Wine replaces read-only files on a move";
+  fs::remove(temp_);
+  ASSERT_TRUE(SetFileAttributesW(config_.wstring().c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(Refusal(client_.wide()).rfind("MoveFileEx failed: ", 0), 0u);
+  EXPECT_EQ(testutil::ReadBytes(config_), kPlayerFile);
+  SetFileAttributesW(config_.wstring().c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace
