@@ -42,4 +42,11 @@ TEST(SelfUpdatePaths, FilesLieBesideTheLauncherAndAreQuoted) {
             L"\"C:\\Program Files\\Ostrel Hold\\OstrelLauncher.exe\"");
 }
 
+// cmd.exe runs these bytes as they stand: a lost CR or quote breaks the update.
+TEST(SelfUpdateScript, IsByteExact) {
+  EXPECT_EQ(SelfUpdateScript(),
+            "@echo off\r\nping 127.0.0.1 -n 3 > nul\r\nmove /Y \"%~1\" \"%~2\"\r\nstart \"\" \"%~2\"\r\n"
+            "(goto) 2>nul & del \"%~f0\"\r\n");
+}
+
 }  // namespace
