@@ -180,18 +180,6 @@ TEST(Controller, HandlersMapPhases) {
   EXPECT_EQ(w.State(), LauncherState::Ready);
 }
 
-TEST(Controller, CancelledRunEndsInReady) {
-  FakeWindow w;
-  w.SetWowDir(L"C:\\WoW");
-  w.served = OneCorrectFile(w);
-  auto updater = w.MakeUpdater(L"C:\\WoW");
-  updater->Cancel();
-  // Run on this thread with a pre-set cancel: Start would clear it.
-  updater->Run(w.served, [&w](const UpdaterProgress& p) { OnUpdaterProgress(w, p); });
-  EXPECT_EQ(w.State(), LauncherState::Ready);
-  EXPECT_TRUE(w.backend->checked.empty());
-}
-
 // Readers on this thread while update runs write from theirs: under the
 // thread sanitizer this proves the hand-over is race-free.
 TEST(Controller, UserInterfaceReadsWhileRunsWrite) {

@@ -106,20 +106,6 @@ TEST(Updater, ResumeOnlyFromAShorterFile) {
   }
 }
 
-TEST(Updater, UnknownLengthShowsTheEntrySize) {
-  UpdateRun run;
-  run.backend->no_length = true;
-  Manifest m;
-  m.game_files = {Entry("f.bin", "0123456789")};
-  run.Serve(m.game_files[0], "0123456789");
-  run.Go(m);
-  for (const auto& r : run.reports) {
-    if (r.phase == P::Downloading) {
-      EXPECT_EQ(r.bytes_total, 10);
-    }
-  }
-}
-
 TEST(Updater, FailingEntryEndsTheRun) {
   UpdateRun run;
   Manifest m;
@@ -159,17 +145,6 @@ TEST(Updater, VerificationAndExtractionFailures) {
     ASSERT_EQ(run.backend->extracted.size(), 1u);
     EXPECT_EQ(run.backend->extracted[0].second, L"C:\\Games\\WoW\\Interface\\AddOns");
   }
-}
-
-TEST(Updater, PresentMatchingArchiveIsNotUnpackedAgain) {
-  UpdateRun run;
-  Manifest m;
-  m.game_files = {Entry("pack.zip", "zipbytes")};
-  m.game_files[0].extract_to = "Out";
-  run.File("pack.zip") = "zipbytes";
-  run.Go(m);
-  EXPECT_TRUE(run.backend->extracted.empty());
-  EXPECT_EQ(run.Last().phase, P::Done);
 }
 
 TEST(Updater, ExceptionsBecomeOneErrorOnAFreshRecord) {

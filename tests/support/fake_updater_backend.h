@@ -46,7 +46,6 @@ class FakeUpdaterBackend : public UpdaterBackend {
   bool Download(const std::wstring& url, const std::wstring& path, std::int64_t offset, DownloadProgress progress,
                 std::string& error) override {
     std::string body;
-    bool send_length = true;
     {
       std::lock_guard<std::mutex> lock(mutex);
       downloads.push_back({url, path, offset});
@@ -56,14 +55,13 @@ class FakeUpdaterBackend : public UpdaterBackend {
         return false;
       }
       body = served->second;
-      send_length = !no_length;
       if (offset > 0) {
         files[path] += body.substr(static_cast<size_t>(offset));
       } else {
         files[path] = body;
       }
     }
-    const std::int64_t total = send_length ? static_cast<std::int64_t>(body.size()) : -1;
+    const auto total = static_cast<std::int64_t>(body.size());
     for (std::int64_t done = offset; done < static_cast<std::int64_t>(body.size());) {
       done = std::min<std::int64_t>(done + 4, static_cast<std::int64_t>(body.size()));
       if (progress) progress(done, total);
@@ -87,7 +85,6 @@ class FakeUpdaterBackend : public UpdaterBackend {
   std::map<std::wstring, std::string> server;  // url -> content
   std::map<std::wstring, bool> unreadable;     // present files that cannot be hashed
   std::wstring failing_folder;
-  bool no_length = false;
   bool extract_fails = false;
   std::vector<std::wstring> checked, folders;
   std::vector<DownloadCall> downloads;
