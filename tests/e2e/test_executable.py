@@ -2,14 +2,13 @@
 """What a player's Windows needs of OstrelLauncher.exe: only DLLs that Windows
 ships, the icon group with its four images, the version strings and the
 application manifest."""
-import argparse
 import os
 import re
 import subprocess
-import sys
 import unittest
 
-BUILD = None
+# The Windows build folder; ctest passes it.
+BUILD = os.path.abspath(os.environ.get("OSTREL_BUILD_DIR", "build/windows"))
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "ole32.dll", "oleaut32.dll",
                "shell32.dll", "shlwapi.dll", "comctl32.dll", "winhttp.dll", "ws2_32.dll", "bcrypt.dll",
                "winmm.dll", "msvcrt.dll", "advapi32.dll", "comdlg32.dll", "mfplat.dll", "mfreadwrite.dll"}
@@ -63,8 +62,4 @@ class ExecutableTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True)
-    args, rest = parser.parse_known_args()
-    BUILD = os.path.abspath(args.build)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    unittest.main(verbosity=2)

@@ -2,7 +2,6 @@
 """Smoke test: start the launcher from a fresh folder, check its window,
 close it with the close button, and read the log it left. A second run in
 the same folder must append to the log."""
-import argparse
 import os
 import sys
 import unittest
@@ -10,7 +9,8 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from launcher_session import LauncherSession  # noqa: E402
 
-BUILD = None
+# The Windows build folder; ctest passes it.
+BUILD = os.path.abspath(os.environ.get("OSTREL_BUILD_DIR", "build/windows"))
 EXPECTED_ORDER = [b"=== Launcher starting ===", b"GDI+ init", b"COM init",
                   b"Entering MainWindow::Run", b"MainWindow::Run returned 0"]
 
@@ -46,8 +46,4 @@ class SmokeTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True)
-    args, rest = parser.parse_known_args()
-    BUILD = os.path.abspath(args.build)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    unittest.main(verbosity=2)

@@ -2,7 +2,6 @@
 """The launcher against a live update server, as a player meets it: a client
 folder holding Wow.exe, a manifest of files to fetch, a second start that only
 verifies, and a start with the server gone (Offline)."""
-import argparse
 import hashlib
 import json
 import os
@@ -17,7 +16,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from launcher_session import LauncherSession  # noqa: E402
 from wine_env import windows_path  # noqa: E402
 
-BUILD = None
+# The Windows build folder; ctest passes it.
+BUILD = os.path.abspath(os.environ.get("OSTREL_BUILD_DIR", "build/windows"))
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DEMO_SERVER = os.path.join(ROOT, "tools", "demo_server.py")
 PORT = 8405  # the test build's OSTREL_UPDATE_PORT
@@ -112,8 +112,4 @@ class UpdateFlowTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True)
-    args, rest = parser.parse_known_args()
-    BUILD = os.path.abspath(args.build)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    unittest.main(verbosity=2)
