@@ -39,8 +39,8 @@ void AppendWide(char32_t c, std::wstring& out) {
 
 // Decodes one UTF-8 sequence starting at `i`, advancing `i`. False for
 // anything but a shortest-form sequence of a code point up to U+10FFFF.
-// Encoded surrogates are accepted: a Windows file name may hold an unpaired
-// one, and EncodeSettingsFolder stores it that way.
+// Encoded surrogates are accepted here: a Windows file name may hold an
+// unpaired one, and Utf8FromWide writes it that way.
 bool DecodeUtf8At(const std::string& bytes, std::size_t& i, char32_t& c) {
   const auto lead = static_cast<unsigned char>(bytes[i]);
   int extra = 0;
@@ -96,7 +96,7 @@ std::string Utf8FromWide(const std::wstring& text) {
   return out;
 }
 
-bool WideFromUtf8(const std::string& bytes, std::wstring& out) {
+bool WideFromUtf8(const std::string& bytes, std::wstring& out, bool allow_encoded_surrogates) {
   out.clear();
   out.reserve(bytes.size());
   for (std::size_t i = 0; i < bytes.size();) {
@@ -106,6 +106,7 @@ bool WideFromUtf8(const std::string& bytes, std::wstring& out) {
     } else if (!DecodeUtf8At(bytes, i, c)) {
       return false;
     }
+    if (!allow_encoded_surrogates && c >= 0xD800 && c <= 0xDFFF) return false;
     AppendWide(c, out);
   }
   return true;

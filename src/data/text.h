@@ -16,6 +16,8 @@ std::string NarrowLowBytes(const std::wstring& text);
 // WideFromUtf8 gives it back.
 std::string Utf8FromWide(const std::wstring& text);
 
-// Strict UTF-8 (shortest forms, up to U+10FFFF; encoded surrogates accepted)
-// to wide text; false, with `out` unspecified, for anything else.
-bool WideFromUtf8(const std::string& bytes, std::wstring& out);
+// Strict UTF-8 (shortest forms, up to U+10FFFF) to wide text; false, with
+// `out` unspecified, for anything else. Encoded surrogates are accepted only
+// when asked for: Utf8FromWide writes them for names Windows allows, but a
+// file name from an archive has no business holding one.
+bool WideFromUtf8(const std::string& bytes, std::wstring& out, bool allow_encoded_surrogates = true);
