@@ -169,7 +169,6 @@ def main():
     build_site(args.root, args.host, args.port)
     SiteHandler.root = os.path.abspath(args.root)
     server = QuietServer((args.host, args.port), SiteHandler)
-    server.daemon_threads = True
     serve_login_port(args.host, args.login_port)
     print("demo-server: serving %s on http://%s:%d" % (args.root, args.host, args.port), flush=True)
     try:

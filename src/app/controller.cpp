@@ -49,6 +49,18 @@ void StartUpdater(LauncherWindow& window, const Manifest& manifest,
   updater->Start(manifest, [&window, handler](const UpdaterProgress& report) { handler(window, report); });
 }
 
+void ShowError(LauncherWindow& window, const wchar_t* text) {
+  window.SetStatusText(text);
+  window.SetState(LauncherState::Error);
+  window.Repaint();
+}
+
+// Without a client the screen stays NoInstall: there is nothing to play offline.
+void FallBackToOffline(LauncherWindow& window, bool client_found) {
+  if (client_found) window.SetState(LauncherState::Offline);
+  window.Repaint();
+}
+
 }  // namespace
 
 void OnUpdaterProgress(LauncherWindow& window, const UpdaterProgress& report) {
@@ -92,12 +104,10 @@ void ManifestThread(LauncherWindow& window, bool client_found) {
     window.Repaint();
   } catch (const std::exception& e) {
     Log::Error(L"Exception in manifest thread: " + Widen(e.what()));
-    if (client_found) window.SetState(LauncherState::Offline);
-    window.Repaint();
+    FallBackToOffline(window, client_found);
   } catch (...) {
     Log::Error(L"Unknown exception in manifest thread");
-    if (client_found) window.SetState(LauncherState::Offline);
-    window.Repaint();
+    FallBackToOffline(window, client_found);
   }
 }
 
@@ -111,19 +121,13 @@ void RetryThread(LauncherWindow& window) {
       StartUpdater(window, manifest, OnUpdaterProgressQuiet);
       return;
     }
-    window.SetStatusText(L"Cannot reach update server.");
-    window.SetState(LauncherState::Error);
-    window.Repaint();
+    ShowError(window, L"Cannot reach update server.");
   } catch (const std::exception& e) {
     Log::Error(L"Retry exception: " + Widen(e.what()));
-    window.SetStatusText(L"Retry failed.");
-    window.SetState(LauncherState::Error);
-    window.Repaint();
+    ShowError(window, L"Retry failed.");
   } catch (...) {
     Log::Error(L"Retry exception: unknown");
-    window.SetStatusText(L"Retry failed.");
-    window.SetState(LauncherState::Error);
-    window.Repaint();
+    ShowError(window, L"Retry failed.");
   }
 }
 

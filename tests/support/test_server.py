@@ -20,7 +20,7 @@ appended to <root>/_requests.log as "METHOD PATH RANGE-HEADER USER-AGENT".
 
 --login-port P also listens on TCP port P and accepts and closes connections,
 standing in for the realm's login port. The chosen HTTP port is printed on the
-first line of stdout ("PORT 12345") and written to --port-file if given.
+first line of stdout ("PORT 12345").
 """
 import argparse
 import os
@@ -148,19 +148,13 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
     parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--port-file")
     parser.add_argument("--login-port", type=int)
     args = parser.parse_args()
     Handler.root = os.path.abspath(args.root)
     server = QuietServer(("127.0.0.1", args.port), Handler)
-    server.daemon_threads = True
     port = server.server_address[1]
     if args.login_port:
         serve_login_port("127.0.0.1", args.login_port)
-    if args.port_file:
-        with open(args.port_file + ".tmp", "w") as f:
-            f.write(str(port))
-        os.replace(args.port_file + ".tmp", args.port_file)
     print("PORT %d" % port, flush=True)
     try:
         server.serve_forever()
