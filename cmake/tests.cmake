@@ -17,6 +17,8 @@ if(OSTREL_TARGET STREQUAL "host")
   target_compile_definitions(host_tests PRIVATE OSTREL_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data")
   target_link_libraries(host_tests PRIVATE ostrel gtest_main)
   add_test(NAME host_tests COMMAND host_tests --gtest_brief=1)
+  # Every include in src/ runs down the layers.
+  add_test(NAME layers COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/check-layers ${CMAKE_SOURCE_DIR}/src)
   set_tests_properties(host_tests PROPERTIES ENVIRONMENT
     "OSTREL_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data;ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1;UBSAN_OPTIONS=print_stacktrace=1")
 

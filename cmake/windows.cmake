@@ -10,12 +10,12 @@ if(MINGW)
   set(OSTREL_UNICODE_ENTRY -municode)
 endif()
 
-add_executable(OstrelLauncher WIN32 src/app/winmain_win.cpp src/app/resources/launcher.rc)
+add_executable(OstrelLauncher WIN32 src/main/winmain_win.cpp src/main/resources/launcher.rc)
 target_compile_options(OstrelLauncher PRIVATE ${OSTREL_WARNINGS})
 target_link_options(OstrelLauncher PRIVATE ${OSTREL_UNICODE_ENTRY})
 target_link_libraries(OstrelLauncher PRIVATE ostrel)
-set_source_files_properties(src/app/resources/launcher.rc PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/src/app/resources/launcher.ico;${CMAKE_SOURCE_DIR}/src/app/resources/launcher.manifest")
+set_source_files_properties(src/main/resources/launcher.rc PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/src/main/resources/launcher.ico;${CMAKE_SOURCE_DIR}/src/main/resources/launcher.manifest")
 
 # The program runs in place: its read-only assets lie next to it.
 add_custom_command(TARGET OstrelLauncher POST_BUILD

@@ -3,7 +3,7 @@
 #include <exception>
 #include <thread>
 
-#include "data/text.h"
+#include "base/text.h"
 #include "log/log.h"
 
 namespace {

@@ -5,7 +5,6 @@
 
 #include "data/json.h"
 #include "data/json_number.h"
-#include "net/http_client.h"
 
 namespace {
 
@@ -74,12 +73,4 @@ bool ParseManifest(const std::string& text, Manifest& manifest, std::string& err
     error = e.what();
     return false;
   }
-}
-
-bool ReadManifestReply(const HttpResponse& reply, Manifest& manifest, std::string& error) {
-  if (!reply.ok) {
-    error = "HTTP " + std::to_string(reply.status) + ": " + reply.error;
-    return false;
-  }
-  return ParseManifest(reply.body, manifest, error);
 }

@@ -1,7 +1,7 @@
 #include "data/settings.h"
 
-#include "app/launcher_folder.h"
-#include "data/text.h"
+#include "base/launcher_folder.h"
+#include "base/text.h"
 
 namespace {
 

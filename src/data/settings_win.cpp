@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "data/file_replace_win.h"
+#include "base/file_replace_win.h"
 #include "data/settings.h"
 
 void LoadSettings(const std::wstring& path, LauncherSettings& settings) {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/unique_file.h"
+#include "base/unique_file.h"
 #include "game/client_folder.h"
 #include "game/realm_config.h"
 

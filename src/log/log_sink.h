@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/unique_file.h"
+#include "base/unique_file.h"
 
 // Opens `path` for binary appending, shared for reading and writing with
 // other processes; empty on failure.

@@ -2,9 +2,9 @@
 
 #include <exception>
 
+#include "base/text.h"
 #include "data/json.h"
 #include "data/json_number.h"
-#include "data/text.h"
 #include "net/http_client.h"
 #include "net/update_server.h"
 

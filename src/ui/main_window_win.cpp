@@ -7,11 +7,12 @@
 #include <thread>
 
 #include "app/controller.h"
-#include "app/launcher_folder.h"
+#include "base/launcher_folder.h"
+#include "base/text.h"
 #include "data/settings.h"
-#include "data/text.h"
 #include "game/client_folder.h"
 #include "log/log.h"
+#include "net/manifest_fetch.h"
 #include "ui/gdiplus_win.h"
 #include "ui/status_line.h"
 #include "ui/window_messages.h"
@@ -145,7 +146,7 @@ void MainWindow::OnCreate() {
   Log::Info(L"WoW dir: " + WowDir());
 
   Log::Info(L"ServerStatus::Start");
-  server_status.Start(hwnd);
+  server_status.Start([window = hwnd] { PostMessageW(window, WM_SERVER_STATUS, 0, 0); });
 
   const bool client_found =
       GetFileAttributesW(ClientPath(WowDir(), ClientFolder::kExecutable).c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "data/text.h"
+#include "base/text.h"
 
 std::wstring FormatSpeedLine(double bytes_per_second, int seconds_left) {
   char buffer[64] = {};

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "data/text.h"
+#include "base/text.h"
 #include "log/log.h"
 #include "update/archive_extraction.h"
 #include "update/hidden_process_win.h"

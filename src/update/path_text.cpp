@@ -2,7 +2,7 @@
 
 #include <type_traits>
 
-#include "data/text.h"
+#include "base/text.h"
 
 std::filesystem::path PathFromWide(const std::wstring& text) {
   if constexpr (std::is_same_v<std::filesystem::path::value_type, wchar_t>) {

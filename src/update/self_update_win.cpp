@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/launcher_folder.h"
+#include "base/launcher_folder.h"
+#include "base/text.h"
 #include "data/manifest.h"
-#include "data/text.h"
 #include "log/log.h"
 #include "net/file_check.h"
 #include "net/file_digest.h"

@@ -5,7 +5,7 @@
 #include <thread>
 #include <utility>
 
-#include "data/text.h"
+#include "base/text.h"
 #include "log/log.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <system_error>
 #include <utility>
 
-#include "data/text.h"
+#include "base/text.h"
 #include "update/crc32.h"
 #include "update/path_text.h"
 

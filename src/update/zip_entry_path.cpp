@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "data/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "data/text.h"
+#include "base/text.h"
 #include "log/log.h"
 #include "update/path_text.h"
 #include "update/zip_entry_path.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "data/json_number.h"
-#include "net/http_client.h"
+#include "net/manifest_fetch.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "data/json.h"
-#include "data/text.h"
 #include "test_util.h"
 
 namespace {

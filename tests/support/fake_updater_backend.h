@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "data/text.h"
+#include "base/text.h"
 #include "update/updater_backend.h"
 
 class FakeUpdaterBackend : public UpdaterBackend {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "data/text.h"
+#include "base/text.h"
 #include "test_util.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "data/manifest.h"
-#include "data/text.h"
+#include "base/text.h"
 #include "loopback_socket_win.h"
+#include "net/manifest_fetch.h"
 #include "test_util.h"
 
 namespace {

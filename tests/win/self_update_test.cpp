@@ -10,9 +10,9 @@
 #include <thread>
 #include <tuple>
 
-#include "app/launcher_folder.h"
+#include "base/launcher_folder.h"
+#include "base/text.h"
 #include "data/manifest.h"
-#include "data/text.h"
 #include "log/log.h"
 #include "net/file_digest.h"
 #include "test_util.h"

@@ -6,16 +6,17 @@
 #include <string>
 #include <thread>
 
-#include "data/text.h"
+#include "base/text.h"
 #include "loopback_socket_win.h"
 #include "net/server_status.h"
 #include "test_util.h"
-#include "ui/window_messages.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+
+constexpr UINT WM_SERVER_STATUS = WM_APP + 1;
 
 class ServerStatusProbe : public ::testing::Test {
  protected:
@@ -73,7 +74,7 @@ TEST_F(ServerStatusProbe, DocumentAndLoginPortCombine) {
   for (const auto& c : cases) {
     const std::string context = NarrowLowBytes(c.target.status_url) + " " + c.target.host;
     ServerStatus status(c.target);
-    status.Start(window_);
+    status.Start([w = window_] { PostMessageW(w, WM_SERVER_STATUS, 0, 0); });
     EXPECT_TRUE(WaitForMessages(received_ + 1, 15s)) << context;
     const StatusSnapshot s = status.Snapshot();
     status.Stop();
@@ -85,7 +86,7 @@ TEST_F(ServerStatusProbe, DocumentAndLoginPortCombine) {
 
 TEST_F(ServerStatusProbe, StopReturnsAfterTheHangingProbe) {
   ServerStatus status(Target("/status_57.json?delay=3", open_port_.port()));  // the request hangs for 3 s
-  status.Start(window_);
+  status.Start([w = window_] { PostMessageW(w, WM_SERVER_STATUS, 0, 0); });
   std::this_thread::sleep_for(500ms);
   const auto start = Clock::now();
   status.Stop();

@@ -7,7 +7,7 @@
 #include <system_error>
 #include <vector>
 
-#include "data/file_replace_win.h"
+#include "base/file_replace_win.h"
 #include "data/settings.h"
 #include "test_util.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "data/text.h"
+#include "base/text.h"
 #include "net/file_digest.h"
 #include "test_util.h"
 #include "update/updater.h"

@@ -3,7 +3,7 @@
 // paths that callers append to it.
 #include <unistd.h>
 
-#include "app/launcher_folder.h"
+#include "base/launcher_folder.h"
 
 std::wstring LauncherFolder() {
   char exe[4096] = {};

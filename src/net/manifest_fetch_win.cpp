@@ -1,7 +1,5 @@
-// Built for Windows only, as the HTTP client it calls is.
-#include "data/manifest.h"
-#include "data/text.h"
-#include "net/http_client.h"
+#include "base/text.h"
+#include "net/manifest_fetch.h"
 #include "net/update_server.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/launcher_folder.h"
+#include "base/launcher_folder.h"
 
 std::wstring LauncherFolder() {
   wchar_t exe[MAX_PATH] = {};

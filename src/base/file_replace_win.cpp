@@ -1,4 +1,4 @@
-#include "data/file_replace_win.h"
+#include "base/file_replace_win.h"
 
 #include <limits>
 

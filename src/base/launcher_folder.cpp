@@ -1,4 +1,4 @@
-#include "app/launcher_folder.h"
+#include "base/launcher_folder.h"
 
 std::wstring ParentFolder(const std::wstring& path) {
   const auto cut = path.find_last_of(L'\\');

@@ -1,4 +1,4 @@
-#include "data/text.h"
+#include "base/text.h"
 
 #include <cstddef>
 

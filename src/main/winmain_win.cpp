@@ -5,9 +5,9 @@
 #include <exception>
 #include <string>
 
-#include "app/launcher_folder.h"
+#include "base/launcher_folder.h"
+#include "base/text.h"
 #include "data/json.h"
-#include "data/text.h"
 #include "log/log.h"
 #include "ui/gdiplus_win.h"
 #include "ui/main_window_win.h"
