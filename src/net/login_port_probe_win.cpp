@@ -8,22 +8,18 @@
 
 namespace {
 
-// One WSAStartup per probe, balanced on every path.
-class WinsockSession {
- public:
-  WinsockSession() {
+// Winsock is started once and stays started for the life of the process. A
+// WSACleanup that brings the count to zero closes every socket the process
+// holds, and under Wine the HTTP library's sockets are among them: a probe
+// ending while the manifest was being fetched cut that request off
+// (WSAENOTSOCK, "Request failed"). The system releases it at exit.
+void StartWinsockOnce() {
+  static const bool started = [] {
     WSADATA data;
-    started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }
-  ~WinsockSession() {
-    if (started_) WSACleanup();
-  }
-  WinsockSession(const WinsockSession&) = delete;
-  WinsockSession& operator=(const WinsockSession&) = delete;
-
- private:
-  bool started_ = false;
-};
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  (void)started;
+}
 
 class UniqueSocket {
  public:
@@ -72,7 +68,7 @@ std::int32_t WholeMilliseconds(std::chrono::steady_clock::duration elapsed) {
 }  // namespace
 
 std::int32_t MeasureConnectMs(const std::string& host, std::uint16_t port, std::chrono::milliseconds limit) {
-  const WinsockSession winsock;
+  StartWinsockOnce();
   const UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!sock.valid()) return -1;
 

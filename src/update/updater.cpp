@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <exception>
+#include <set>
 #include <thread>
 #include <utility>
 
 #include "base/text.h"
+#include "data/manifest_path.h"
 #include "log/log.h"
 
 namespace {
@@ -15,20 +17,6 @@ void Report(const UpdaterCallback& callback, const UpdaterProgress& record) {
 }
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-// Windows drops trailing dots and spaces from a path component, so "..",
-// ". ." and "... " can all climb out of a folder.
-bool IsDotDotComponent(const std::string& part) {
-  int dots = 0;
-  for (char c : part) {
-    if (c == '.') {
-      ++dots;
-    } else if (c != ' ') {
-      return false;
-    }
-  }
-  return dots >= 2;
-}
 
 std::int64_t NowNanoseconds() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -66,23 +54,22 @@ class Sampler {
   std::int64_t last_bytes_;
 };
 
-}  // namespace
-
-bool IsSafeClientRelativePath(const std::string& path) {
-  if (path.empty()) return false;
-  if (path.front() == '/' || path.front() == '\\') return false;  // rooted or UNC
-  if (path.find(':') != std::string::npos) return false;          // drive letter or stream name
-  std::string part;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/' || path[i] == '\\') {
-      if (IsDotDotComponent(part)) return false;
-      part.clear();
-    } else {
-      part += path[i];
+// Two entries that name one file (Windows ignores letter case) are not
+// refused: the writes stay inside the client folder and the later entry wins,
+// so the client still ends up whole; but every run then fetches the file
+// again, which the operator should hear about.
+void WarnAboutDuplicatePaths(const Manifest& manifest) {
+  std::set<std::string> seen;
+  for (const GameFile& entry : manifest.game_files) {
+    if (!seen.insert(ManifestPathKey(entry.path)).second) {
+      Log::Warn(L"Duplicate path in manifest: " + Widen(entry.path));
     }
   }
-  return true;
 }
+
+}  // namespace
+
+bool IsSafeClientRelativePath(const std::string& path) { return IsSafeManifestPath(path); }
 
 std::wstring ClientTargetPath(const std::wstring& client_folder, const std::string& relative) {
   std::wstring path = client_folder + L"\\" + Widen(relative);
@@ -140,6 +127,7 @@ void Updater::Run(const Manifest& manifest, const UpdaterCallback& callback) {
 void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback) {
   UpdaterProgress record;
   record.count = static_cast<std::int32_t>(manifest.game_files.size());
+  WarnAboutDuplicatePaths(manifest);
   for (size_t i = 0; i < manifest.game_files.size(); ++i) {
     if (cancelled_) break;
     const GameFile& entry = manifest.game_files[i];
@@ -189,21 +177,31 @@ bool Updater::UpdateFile(const GameFile& entry, const UpdaterCallback& callback,
   std::int64_t offset = 0;
   if (const auto present = backend_->FileSize(target); present && *present < entry.size) offset = *present;
 
-  Sampler sampler(record, entry, callback, offset);
-  std::string error;
-  if (!backend_->Download(Widen(entry.cdn_url), target, offset, std::ref(sampler), error)) {
-    record.error = error;  // the partial file stays for the next run to resume
-    return false;
-  }
+  for (;;) {
+    Sampler sampler(record, entry, callback, offset);
+    std::string error;
+    if (!backend_->Download(Widen(entry.cdn_url), target, offset, std::ref(sampler), error)) {
+      record.error = error;  // the partial file stays for the next run to resume
+      return false;
+    }
+    if (entry.md5.empty()) break;
 
-  if (!entry.md5.empty()) {
     record.phase = UpdaterPhase::Verifying;
     record.file = entry.path + " (verify)";
     Report(callback, record);
-    if (backend_->Check(target, entry.size, entry.md5) != FileOk) {
+    if (backend_->Check(target, entry.size, entry.md5) == FileOk) break;
+    if (offset == 0) {
       record.error = "MD5 mismatch after download: " + entry.path;
       return false;
     }
+    // The bytes kept for the resume were not the start of this file (it was
+    // changed on the server and grew): fetch it whole once before giving up.
+    Log::Info(L"Resumed file does not match, downloading it whole: " + Widen(entry.path));
+    offset = 0;
+    record.phase = UpdaterPhase::Downloading;
+    record.file = entry.path;
+    record.bytes_done = 0;
+    Report(callback, record);
   }
 
   if (entry.extract_to.empty()) return true;

@@ -39,8 +39,8 @@ class Updater : public std::enable_shared_from_this<Updater> {
   std::atomic<bool> cancelled_{false};
 };
 
-// Manifest paths must stay inside the client folder: relative, no drive, no
-// ".." component (either slash). Empty is not a path.
+// Manifest paths must stay inside the client folder and name a file Windows
+// holds under that name: the shared rule of data/manifest_path.h.
 bool IsSafeClientRelativePath(const std::string& path);
 
 // client folder + "\" + the widened relative path, every '/' made '\'.

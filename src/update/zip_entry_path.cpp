@@ -1,25 +1,11 @@
 #include "update/zip_entry_path.h"
 
-#include <cctype>
-#include <cstring>
-
 #include "base/text.h"
+#include "data/manifest_path.h"
 
 namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-
-bool IsDeviceName(const std::string& part) {
-  // Windows maps these names to devices whatever the extension.
-  std::string base = part.substr(0, part.find('.'));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (auto& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" || base == "CONOUT$") {
-    return true;
-  }
-  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) && base[3] >= '1' &&
-         base[3] <= '9';
-}
 
 }  // namespace
 
@@ -48,19 +34,8 @@ bool ZipEntryPathParts(const std::string& name, bool utf8, std::vector<std::wstr
       error = "\"..\" leads out of the destination folder";
       return false;
     }
-    for (const char c : part) {
-      const auto byte = static_cast<unsigned char>(c);
-      if (byte < 0x20 || std::strchr("<>\"|?*", c) != nullptr) {
-        error = "character not allowed in Windows file names";
-        return false;
-      }
-    }
-    if (part.back() == '.' || part.back() == ' ') {
-      error = "name part ends with a dot or a blank";
-      return false;
-    }
-    if (IsDeviceName(part)) {
-      error = "reserved device name";
+    if (const char* problem = WindowsNamePartProblem(part)) {
+      error = problem;
       return false;
     }
     std::wstring wide;

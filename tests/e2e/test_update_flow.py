@@ -9,12 +9,10 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from launcher_session import LauncherSession  # noqa: E402
-from wine_env import windows_path  # noqa: E402
 
 # The Windows build folder; ctest passes it.
 BUILD = os.path.abspath(os.environ.get("OSTREL_BUILD_DIR", "build/windows"))
@@ -46,16 +44,6 @@ class DemoServer:
 
 
 class UpdateFlowTest(unittest.TestCase):
-    def start(self, session, client):
-        settings = {"wow_dir": windows_path(client), "close_on_launch": True, "muted": True}
-        with open(os.path.join(session.folder, "launcher_settings.json"), "w") as f:
-            f.write(json.dumps(settings, separators=(",", ":")))
-        session.launch()
-
-    def finish(self, session):
-        session.click(1250, 10)
-        self.assertEqual(session.wait_exit(timeout=30), 0)
-
     def test_update_verify_and_offline(self):
         client = tempfile.mkdtemp(prefix="ostrel-client-")
         try:
@@ -73,9 +61,9 @@ class UpdateFlowTest(unittest.TestCase):
                     with open(os.path.join(client, first), "wb") as f:
                         f.write(head)
 
-                    self.start(session, client)
+                    session.start_with_client(client)
                     self.assertTrue(session.wait_for_log("Updater complete", timeout=90), session.log_bytes()[-2000:])
-                    self.finish(session)
+                    session.close()
                     log = session.log_bytes().decode("latin-1")
                     for line in ("Manifest thread started", "Manifest loaded OK, starting updater",
                                  "State: Verifying", "State: Updating", "State: Ready"):
@@ -91,10 +79,9 @@ class UpdateFlowTest(unittest.TestCase):
 
                     # Second start: everything is verified, nothing fetched.
                     before = len(session.log_bytes())
-                    self.start(session, client)
-                    self.assertTrue(session.wait_for_log("Updater complete\r\n", timeout=60))
-                    time.sleep(0.5)
-                    self.finish(session)
+                    session.start_with_client(client)
+                    self.assertTrue(session.wait_for_log("Updater complete", timeout=60, since=before))
+                    session.close()
                     second = session.log_bytes()[before:].decode("latin-1")
                     for entry in entries:
                         self.assertIn("OK: " + entry["path"], second)
@@ -102,9 +89,10 @@ class UpdateFlowTest(unittest.TestCase):
 
                 # Third start with the server gone: Offline.
                 before = len(session.log_bytes())
-                self.start(session, client)
-                self.assertTrue(session.wait_for_log("State: Offline", timeout=60), session.log_bytes()[before:])
-                self.finish(session)
+                session.start_with_client(client)
+                self.assertTrue(session.wait_for_log("State: Offline", timeout=60, since=before),
+                                session.log_bytes()[before:])
+                session.close()
                 third = session.log_bytes()[before:].decode("latin-1")
                 self.assertIn("Manifest fetch failed: HTTP 0: Request failed", third)
         finally:

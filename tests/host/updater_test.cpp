@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "data/manifest_path.h"
 #include "fake_updater_backend.h"
 
 namespace {
@@ -90,17 +91,19 @@ TEST(Updater, MissingFileIsDownloadedVerifiedAndReported) {
   EXPECT_EQ(run.Last().file, "Data/patch-4.MPQ (verify)");
 }
 
-TEST(Updater, ResumeOnlyFromAShorterFile) {
-  for (const auto& [present, offset] :
-       std::vector<std::pair<std::string, std::int64_t>>{{"0123", 4}, {"01234567xx", 0}, {"0123456789-longer", 0}}) {
+TEST(Updater, ResumeOnlyFromAShorterFileAndRestartAStaleOne) {
+  const std::vector<std::pair<std::string, std::vector<std::int64_t>>> cases = {
+      {"0123", {4}}, {"01234567xx", {0}}, {"0123456789-longer", {0}}, {"abc", {3, 0}}};  // "abc": changed, grew
+  for (const auto& [present, offsets] : cases) {
     UpdateRun run;
     Manifest m;
     m.game_files = {Entry("f.bin", "0123456789")};
     run.Serve(m.game_files[0], "0123456789");
     run.File("f.bin") = present;
     run.Go(m);
-    ASSERT_EQ(run.backend->downloads.size(), 1u) << present;
-    EXPECT_EQ(run.backend->downloads[0].offset, offset) << present;
+    std::vector<std::int64_t> asked;
+    for (const auto& d : run.backend->downloads) asked.push_back(d.offset);
+    EXPECT_EQ(asked, offsets) << present;
     EXPECT_EQ(run.File("f.bin"), "0123456789") << present;
     EXPECT_EQ(run.Last().phase, P::Done) << present;
   }
@@ -174,7 +177,9 @@ TEST(Updater, ExceptionsBecomeOneErrorOnAFreshRecord) {
 
 TEST(Updater, UnsafeManifestPathsEndTheRunWithoutTouchingFiles) {
   for (const std::string bad : {"../evil.dll", "Data/../../evil.dll", "..\\evil.dll", "C:/Windows/evil.dll",
-                                "/etc/evil", "\\\\server\\share\\evil", "Data/.. /evil", "a:stream"}) {
+                                "/etc/evil", "\\\\server\\share\\evil", "Data/.. /evil", "a:stream",
+                                // names Windows would turn into a device or another file
+                                "CON", "Data/nul.txt", "Data/com1.MPQ", "Data/patch.", "Data/patch ", "a?b", "a|b"}) {
     UpdateRun run;
     Manifest m;
     m.game_files = {Entry(bad, "x")};
@@ -244,6 +249,8 @@ TEST(UpdaterPaths, TargetsAndParents) {
   EXPECT_TRUE(IsSafeClientRelativePath("Data/./patch.MPQ"));
   EXPECT_TRUE(IsSafeClientRelativePath("Interface/AddOns/..hidden"));
   EXPECT_FALSE(IsSafeClientRelativePath(""));
+  EXPECT_TRUE(IsSafeClientRelativePath("Data/CONSOLE.txt"));  // only the device names themselves
+  EXPECT_EQ(ManifestPathKey("./Data//enUS\\Patch.MPQ"), "data/enus/patch.mpq");
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ def ensure_prefix(build_dir):
     env = wine_environment(build_dir)
     env.pop("DISPLAY", None)
     prefix = env["WINEPREFIX"]
-    marker = os.path.join(prefix, ".ostrel-ready")
+    marker = os.path.join(prefix, ".ostrel-ready-2")  # bumped when the set-up changes
     os.makedirs(os.path.dirname(prefix), exist_ok=True)
     with open(prefix + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
@@ -49,6 +49,11 @@ def ensure_prefix(build_dir):
                             "/v", face, "/t", "REG_SZ", "/d", "Liberation Sans", "/f"],
                            env=env, check=True, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=120)
+        # Without a window manager, managed windows make every window close
+        # (a dialog, the launcher itself) block for about 2 s.
+        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/t", "REG_SZ",
+                        "/d", "N", "/f"], env=env, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
         subprocess.run(["wineserver", "-w"], env=env, timeout=120)
         open(marker, "w").close()
 

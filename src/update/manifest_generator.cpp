@@ -1,0 +1,458 @@
+#include "update/manifest_generator.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <ostream>
+#include <sstream>
+#include <system_error>
+#include <type_traits>
+#include <utility>
+
+#include "base/text.h"
+#include "data/manifest_path.h"
+#include "data/manifest_writer.h"
+#include "net/file_check.h"
+#include "net/http_url.h"
+#include "net/md5.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kReadPieceBytes = 1 << 20;
+
+struct Options {
+  std::string realm_folder;
+  std::string out = "manifest.php";
+  std::string files_url;
+  std::vector<std::pair<std::string, std::string>> extracts;  // path, folder
+  std::string launcher_file, launcher_version, launcher_url;
+  std::string client_file, client_url, client_dir;
+  std::string realm_list, realm_name;
+  std::string check;
+  bool help = false;
+};
+
+// What the generator learns from reading one file.
+struct FileFacts {
+  std::int64_t size = 0;
+  std::string md5;
+  std::string head;  // the first four bytes, to recognise a ZIP archive
+};
+
+// Arguments and the names in the manifest are UTF-8; Windows paths are wide,
+// Linux paths are the bytes as they stand.
+fs::path PathOf(const std::string& utf8) {
+  if constexpr (std::is_same_v<fs::path::value_type, wchar_t>) {
+    std::wstring wide;
+    if (WideFromUtf8(utf8, wide)) return fs::path(wide);
+  }
+  return fs::path(utf8);
+}
+
+std::string Utf8Of(const fs::path& path) {
+  if constexpr (std::is_same_v<fs::path::value_type, wchar_t>) {
+    return Utf8FromWide(path.generic_wstring());
+  } else {
+    return path.generic_string();
+  }
+}
+
+bool ReadFacts(const fs::path& path, FileFacts& facts) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  Md5 md5;
+  std::string buffer(kReadPieceBytes, '\0');
+  facts = FileFacts{};
+  while (in) {
+    in.read(&buffer[0], static_cast<std::streamsize>(buffer.size()));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (facts.head.size() < 4) facts.head += buffer.substr(0, std::min<std::size_t>(got, 4 - facts.head.size()));
+    md5.Update(buffer.data(), got);
+    facts.size += static_cast<std::int64_t>(got);
+  }
+  if (in.bad()) return false;
+  const auto digest = md5.Finish();
+  facts.md5 = HexDigest(digest.data(), digest.size());
+  return true;
+}
+
+bool IsPrintableAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
+
+bool IsHex(const std::string& text, std::size_t length) {
+  return text.size() == length && std::all_of(text.begin(), text.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+         });
+}
+
+// Three decimal numbers separated by dots, nothing else: the form every
+// launcher reads the same way.
+bool IsPlainVersion(const std::string& text) {
+  int numbers = 0;
+  std::size_t digits = 0;
+  for (const char c : text + ".") {
+    if (c >= '0' && c <= '9') {
+      ++digits;
+    } else if (c == '.' && digits > 0 && digits <= 9) {
+      ++numbers;
+      digits = 0;
+    } else {
+      return false;
+    }
+  }
+  return numbers == 3;
+}
+
+bool IsDownloadUrl(const std::string& url) {
+  UrlParts parts;
+  return IsPrintableAscii(url) && SplitUrl(Widen(url), parts);
+}
+
+// Keeps what an address may hold as it stands and escapes every other byte,
+// so names with blanks or '#' reach the server whole.
+std::string UrlEscaped(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+        std::string("-._~/").find(c) != std::string::npos) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0x0F];
+    }
+  }
+  return out;
+}
+
+std::string WithoutTrailingSlash(std::string url) {
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  return url;
+}
+
+class Problems {
+ public:
+  void Add(const std::string& subject, const std::string& reason) { list_.push_back(subject + ": " + reason); }
+  void Text(const std::string& label, const std::string& text) {
+    if (!IsPrintableAscii(text)) Add(label, "only printable ASCII reaches the launcher unchanged");
+  }
+  void Digest(const std::string& label, const std::string& md5) {
+    if (!md5.empty() && !IsHex(md5, 32)) Add(label, "an MD5 digest is 32 hexadecimal digits");
+  }
+  void Url(const std::string& label, const std::string& url) {
+    if (!IsDownloadUrl(url)) Add(label, "not an http:// or https:// address the launcher can fetch");
+  }
+  std::vector<std::string> Take() { return std::move(list_); }
+
+ private:
+  std::vector<std::string> list_;
+};
+
+void CheckGameFiles(const Manifest& manifest, Problems& problems) {
+  std::map<std::string, std::string> seen;     // key -> the path that claimed it
+  std::map<std::string, std::string> folders;  // key of each folder a path needs -> that path
+  for (const GameFile& file : manifest.game_files) {
+    const std::string key = ManifestPathKey(file.path);
+    for (std::size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1)) {
+      folders.emplace(key.substr(0, slash), file.path);
+    }
+  }
+  for (const GameFile& file : manifest.game_files) {
+    const std::string& path = file.path;
+    problems.Text("path " + path, path);
+    if (const char* problem = ManifestPathProblem(path)) problems.Add(path, problem);
+    if (!file.extract_to.empty()) {
+      problems.Text(path + " extract_to", file.extract_to);
+      if (const char* problem = ManifestPathProblem(file.extract_to)) {
+        problems.Add(path, std::string("extract_to \"") + file.extract_to + "\": " + problem);
+      }
+    }
+    if (file.size < 0) problems.Add(path, "negative size");
+    problems.Digest(path, file.md5);
+    problems.Url(path + " cdn_url", file.cdn_url);
+    const std::string key = ManifestPathKey(path);
+    if (const auto folder = folders.find(key); folder != folders.end()) {
+      problems.Add(path, "a file where " + folder->second + " needs a folder");
+    }
+    const auto [earlier, fresh] = seen.emplace(key, path);
+    if (!fresh) {
+      problems.Add(path, earlier->second == path
+                             ? std::string("listed twice")
+                             : "names the same file as " + earlier->second + " (Windows ignores letter case)");
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> ManifestProblems(const Manifest& manifest) {
+  Problems problems;
+  if (!manifest.launcher_version.empty()) {
+    if (!IsPlainVersion(manifest.launcher_version)) {
+      problems.Add("launcher_version", "write it as major.minor.patch, for example 1.0.1");
+    }
+    problems.Url("launcher_url", manifest.launcher_url);
+    problems.Digest("launcher_md5", manifest.launcher_md5);
+  }
+  problems.Text("realmList", manifest.realmList);
+  problems.Text("realmName", manifest.realmName);
+  const ClientPackage& client = manifest.wow_client;
+  if (!client.url.empty()) {
+    problems.Url("wow_client url", client.url);
+    if (client.size < 0) problems.Add("wow_client", "negative size");
+    problems.Digest("wow_client md5", client.md5);
+    problems.Text("wow_client dir_name", client.dir_name);
+  }
+  CheckGameFiles(manifest, problems);
+  return problems.Take();
+}
+
+std::string ManifestGeneratorUsage() {
+  return R"(Usage: ostrel-manifest [options] REALM_FOLDER
+       ostrel-manifest --check MANIFEST
+
+Writes the update manifest (manifest.php) for the files in REALM_FOLDER, a
+folder laid out like the game client (Data/..., Interface/...). Every file in
+it becomes a game file entry with its size, MD5 digest and download address.
+Names the launcher would refuse (device names such as CON or nul.txt, the
+characters <>:"|?*, names ending in a dot or blank, non-ASCII names, names
+that differ only in letter case) stop the generator with a message and exit
+code 1; nothing is written then.
+
+  --out FILE             where to write the manifest (default: manifest.php);
+                         written whole or not at all
+  --files-url URL        address at which REALM_FOLDER is published (required);
+                         each entry downloads from URL/<path>?v=<digest>, so a
+                         changed file gets a new address and caches never mix
+                         old and new bytes
+  --extract PATH=FOLDER  the ZIP archive PATH (as listed) is unpacked into
+                         FOLDER, relative to the client folder; repeatable
+  --launcher FILE        the current launcher build (OstrelLauncher.exe)
+  --launcher-version V   its version, major.minor.patch (with --launcher)
+  --launcher-url URL     where players download it (with --launcher)
+  --client-file FILE     the full client archive offered to players who have
+                         no client
+  --client-url URL       where players download it (with --client-file)
+  --client-dir NAME      the client folder's name inside that archive
+  --realm-list HOST      the realm list address (config / realmList)
+  --realm-name NAME      the realm's name (config / realmName)
+  --check MANIFEST       check an existing manifest, write nothing
+  --help                 this text
+
+Exit codes: 0 written (or no problem found), 1 refused, 2 wrong usage.
+)";
+}
+
+namespace {
+
+bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string& error) {
+  const std::map<std::string, std::string*> values = {
+      {"--out", &o.out},
+      {"--files-url", &o.files_url},
+      {"--launcher", &o.launcher_file},
+      {"--launcher-version", &o.launcher_version},
+      {"--launcher-url", &o.launcher_url},
+      {"--client-file", &o.client_file},
+      {"--client-url", &o.client_url},
+      {"--client-dir", &o.client_dir},
+      {"--realm-list", &o.realm_list},
+      {"--realm-name", &o.realm_name},
+      {"--check", &o.check},
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      o.help = true;
+      return true;
+    }
+    const auto value = values.find(arg);
+    if (value != values.end() || arg == "--extract") {
+      if (i + 1 == args.size()) {
+        error = arg + " needs a value";
+        return false;
+      }
+      const std::string& given = args[++i];
+      if (value != values.end()) {
+        *value->second = given;
+        continue;
+      }
+      const std::size_t equals = given.find('=');
+      if (equals == std::string::npos || equals == 0 || equals + 1 == given.size()) {
+        error = "--extract takes PATH=FOLDER, not " + given;
+        return false;
+      }
+      o.extracts.emplace_back(given.substr(0, equals), given.substr(equals + 1));
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      error = "unknown option " + arg;
+      return false;
+    } else if (o.realm_folder.empty()) {
+      o.realm_folder = arg;
+    } else {
+      error = "more than one realm folder: " + o.realm_folder + ", " + arg;
+      return false;
+    }
+  }
+  if (!o.check.empty()) return true;
+  if (o.realm_folder.empty()) error = "no realm folder given";
+  if (o.files_url.empty()) error = "--files-url is required";
+  if (!o.launcher_file.empty() && (o.launcher_version.empty() || o.launcher_url.empty())) {
+    error = "--launcher needs --launcher-version and --launcher-url";
+  }
+  if (o.launcher_file.empty() && !(o.launcher_version.empty() && o.launcher_url.empty())) {
+    error = "--launcher-version and --launcher-url need --launcher (the build, for its digest)";
+  }
+  if (o.client_file.empty() != o.client_url.empty()) error = "--client-file and --client-url go together";
+  return error.empty();
+}
+
+// Every file below `root`, by path relative to it ("/" separated), in byte order.
+bool ListRealmFiles(const fs::path& root, std::map<std::string, fs::path>& files, std::vector<std::string>& problems) {
+  std::error_code ec;
+  if (!fs::is_directory(root, ec)) {
+    problems.push_back(Utf8Of(root) + ": not a folder");
+    return false;
+  }
+  fs::recursive_directory_iterator it(root, fs::directory_options::follow_directory_symlink, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const fs::path& path = it->path();
+    const std::string relative = Utf8Of(path.lexically_relative(root));
+    std::error_code type_error;
+    if (it->is_directory(type_error)) continue;
+    if (!it->is_regular_file(type_error)) {
+      problems.push_back(relative + ": not a regular file that can be read");
+      continue;
+    }
+    files.emplace(relative, path);
+  }
+  if (ec) problems.push_back(Utf8Of(root) + ": cannot read the folder: " + ec.message());
+  return problems.empty();
+}
+
+bool WriteWhole(const fs::path& path, const std::string& bytes, std::string& error) {
+  const fs::path partial = fs::path(path).concat(".partial");
+  {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+      error = "cannot write " + Utf8Of(partial);
+      return false;
+    }
+  }
+  std::error_code ec;
+  fs::rename(partial, path, ec);
+  if (ec) {
+    fs::remove(partial, ec);
+    error = "cannot replace " + Utf8Of(path);
+    return false;
+  }
+  return true;
+}
+
+int Refuse(std::ostream& err, const std::vector<std::string>& problems) {
+  for (const std::string& problem : problems) err << "ostrel-manifest: " << problem << "\n";
+  return 1;
+}
+
+int CheckExisting(const Options& o, std::ostream& out, std::ostream& err) {
+  std::ifstream in(PathOf(o.check), std::ios::binary);
+  if (!in) return Refuse(err, {o.check + ": cannot read"});
+  std::stringstream text;
+  text << in.rdbuf();
+  Manifest manifest;
+  std::string error;
+  if (!ParseManifest(text.str(), manifest, error)) return Refuse(err, {o.check + ": not a manifest: " + error});
+  const auto problems = ManifestProblems(manifest);
+  if (!problems.empty()) return Refuse(err, problems);
+  out << o.check << ": " << manifest.game_files.size() << " game files, no problem found\n";
+  return 0;
+}
+
+// Reads a file given on the command line; adds a problem when it cannot.
+bool ReadNamedFile(const std::string& option, const std::string& name, FileFacts& facts,
+                   std::vector<std::string>& problems) {
+  if (ReadFacts(PathOf(name), facts)) return true;
+  problems.push_back(option + " " + name + ": cannot read");
+  return false;
+}
+
+int Generate(const Options& o, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> problems;
+  std::map<std::string, fs::path> files;
+  ListRealmFiles(PathOf(o.realm_folder), files, problems);
+
+  Manifest manifest;
+  manifest.realmList = o.realm_list;
+  manifest.realmName = o.realm_name;
+  FileFacts facts;
+  if (!o.launcher_file.empty() && ReadNamedFile("--launcher", o.launcher_file, facts, problems)) {
+    manifest.launcher_version = o.launcher_version;
+    manifest.launcher_url = o.launcher_url;
+    manifest.launcher_md5 = facts.md5;
+  }
+  if (!o.client_file.empty() && ReadNamedFile("--client-file", o.client_file, facts, problems)) {
+    manifest.wow_client = {o.client_url, facts.size, facts.md5, o.client_dir};
+  }
+
+  std::map<std::string, std::string> extract_to(o.extracts.begin(), o.extracts.end());
+  const std::string base = WithoutTrailingSlash(o.files_url);
+  std::int64_t total = 0;
+  for (const auto& [relative, path] : files) {
+    if (!ReadFacts(path, facts)) {
+      problems.push_back(relative + ": cannot read");
+      continue;
+    }
+    GameFile file;
+    file.path = relative;
+    file.size = facts.size;
+    file.md5 = facts.md5;
+    file.cdn_url = base + "/" + UrlEscaped(relative) + "?v=" + facts.md5.substr(0, 12);
+    if (const auto wanted = extract_to.find(relative); wanted != extract_to.end()) {
+      file.extract_to = wanted->second;
+      extract_to.erase(wanted);
+      if (facts.head != std::string("PK\x03\x04", 4) && facts.head != std::string("PK\x05\x06", 4)) {
+        problems.push_back(relative + ": not a ZIP archive (--extract unpacks ZIP archives only)");
+      }
+    }
+    total += facts.size;
+    manifest.game_files.push_back(std::move(file));
+  }
+  for (const auto& [path, folder] : extract_to) {
+    problems.push_back("--extract " + path + ": no such file in " + o.realm_folder);
+  }
+
+  for (std::string& problem : ManifestProblems(manifest)) problems.push_back(std::move(problem));
+  if (!problems.empty()) return Refuse(err, problems);
+
+  std::string error;
+  if (!WriteWhole(PathOf(o.out), ManifestJson(manifest), error)) return Refuse(err, {error});
+  out << "Wrote " << o.out << ": " << manifest.game_files.size() << " game files, " << total << " bytes\n";
+  return 0;
+}
+
+}  // namespace
+
+int RunManifestGenerator(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Options options;
+  std::string error;
+  if (!ParseOptions(args, options, error)) {
+    err << "ostrel-manifest: " << error << "\n(ostrel-manifest --help shows the usage)\n";
+    return 2;
+  }
+  if (options.help) {
+    out << ManifestGeneratorUsage();
+    return 0;
+  }
+  try {
+    return options.check.empty() ? Generate(options, out, err) : CheckExisting(options, out, err);
+  } catch (const std::exception& e) {
+    return Refuse(err, {e.what()});
+  }
+}
