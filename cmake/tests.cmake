@@ -63,6 +63,33 @@ if(OSTREL_TARGET STREQUAL "windows")
     add_dependencies(win_tests fake_launcher_${build})
   endforeach()
 
+  # A launcher build with a realm key, for the signed-update tests. The key pair
+  # is made here by openssl and lives in the build folder only, never in the
+  # sources. Only the update server's settings (src/net/update_server.cpp) are
+  # compiled again, against a build-config header that carries the test key;
+  # everything else is the same library. The executable's own copy of that
+  # file defines every symbol the file has, so the library's is never linked.
+  set(OSTREL_TEST_KEY_DIR ${CMAKE_BINARY_DIR}/test-key)
+  set(key ${OSTREL_TEST_KEY_DIR}/realm-test-key.pem)
+  file(MAKE_DIRECTORY ${OSTREL_TEST_KEY_DIR}/generated)
+  if(NOT EXISTS ${key})
+    execute_process(COMMAND openssl ecparam -name prime256v1 -genkey -noout -out ${key} COMMAND_ERROR_IS_FATAL ANY)
+  endif()
+  execute_process(COMMAND openssl ec -in ${key} -pubout -outform DER -out ${key}.pub.der
+                  ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  file(READ ${key}.pub.der public_der HEX)
+  string(SUBSTRING "${public_der}" 54 128 OSTREL_UPDATE_PUBLIC_KEY)  # X, Y after the 27-byte header
+  configure_file(${CMAKE_SOURCE_DIR}/src/build_config.h.in ${OSTREL_TEST_KEY_DIR}/generated/build_config.h @ONLY)
+  unset(OSTREL_UPDATE_PUBLIC_KEY)  # the cache value again
+  add_executable(OstrelLauncherTestKey WIN32 ${CMAKE_SOURCE_DIR}/src/main/winmain_win.cpp
+                 ${CMAKE_SOURCE_DIR}/src/main/resources/launcher.rc ${CMAKE_SOURCE_DIR}/src/net/update_server.cpp)
+  target_include_directories(OstrelLauncherTestKey BEFORE PRIVATE ${OSTREL_TEST_KEY_DIR}/generated)
+  target_compile_options(OstrelLauncherTestKey PRIVATE ${OSTREL_WARNINGS})
+  target_link_options(OstrelLauncherTestKey PRIVATE ${OSTREL_UNICODE_ENTRY})
+  target_link_libraries(OstrelLauncherTestKey PRIVATE ostrel)
+  set_target_properties(OstrelLauncherTestKey PROPERTIES OUTPUT_NAME OstrelLauncher
+                        RUNTIME_OUTPUT_DIRECTORY ${OSTREL_TEST_KEY_DIR})
+
   # Every Wine test shares the build's private prefix; the lock keeps them
   # apart so one test's wineserver shutdown never cuts another short.
   set(OSTREL_WINE_RUN ${Python3_EXECUTABLE} ${OSTREL_TEST_SUPPORT}/wine_env.py)

@@ -78,7 +78,8 @@ void ManifestThread(LauncherWindow& window, bool client_found) {
     Log::Info(L"Manifest thread started");
     Manifest manifest;
     std::string error;
-    if (window.FetchManifest(manifest, error)) {
+    const ManifestFetch fetched = window.FetchManifest(manifest, error);
+    if (fetched == ManifestFetch::Loaded) {
       window.SetManifest(manifest);
       if (!manifest.launcher_version.empty()) {
         std::string update_error;
@@ -96,9 +97,17 @@ void ManifestThread(LauncherWindow& window, bool client_found) {
       StartUpdater(window, manifest, OnUpdaterProgress);
       return;
     }
-    Log::Warn(L"Manifest fetch failed: " + Widen(error));
+    // A manifest that is not the realm's is not used at all: the client stays
+    // as it is and can be played as it is.
+    const bool rejected = fetched == ManifestFetch::Rejected;
+    if (rejected) {
+      Log::Error(L"Manifest rejected: " + Widen(error));
+    } else {
+      Log::Warn(L"Manifest fetch failed: " + Widen(error));
+    }
     if (client_found) {
-      window.SetStatusText(L"Update server unreachable. Playing in offline mode.");
+      window.SetStatusText(rejected ? L"Update server signature invalid. Playing in offline mode."
+                                    : L"Update server unreachable. Playing in offline mode.");
       window.SetState(LauncherState::Offline);
     }
     window.Repaint();
@@ -116,9 +125,15 @@ void RetryThread(LauncherWindow& window) {
     Log::Info(L"Retry: fetching manifest");
     Manifest manifest;
     std::string error;
-    if (window.FetchManifest(manifest, error)) {
+    const ManifestFetch fetched = window.FetchManifest(manifest, error);
+    if (fetched == ManifestFetch::Loaded) {
       window.SetManifest(manifest);
       StartUpdater(window, manifest, OnUpdaterProgressQuiet);
+      return;
+    }
+    if (fetched == ManifestFetch::Rejected) {
+      Log::Error(L"Manifest rejected: " + Widen(error));
+      ShowError(window, L"Update server signature invalid.");
       return;
     }
     ShowError(window, L"Cannot reach update server.");

@@ -6,10 +6,17 @@
 #include "app/launcher_window.h"
 #include "update/updater_progress.h"
 
-// Body of the manifest thread, started once when the window is created.
+// Body of the manifest thread, started once when the window is created. A
+// manifest that fails its signature check is not used at all (no update, no
+// self-update); with a client the launcher goes Offline with a status text
+// that says so.
 void ManifestThread(LauncherWindow& window, bool client_found);
 
-// Body of the retry thread, started by the Retry button.
+// Body of the retry thread, started by the Retry button. A manifest that
+// fails its signature check is not used here either: the launcher stays in
+// Error ("Update server signature invalid.", the reason in the log), so the
+// player can retry once off the network that tampered with it; the client,
+// possibly half updated by the failed run, is not offered for play.
 void RetryThread(LauncherWindow& window);
 
 // The Retry button, on the user-interface thread: cancels and drops the

@@ -15,6 +15,7 @@
 
 #include "app/launcher_state.h"
 #include "data/manifest.h"
+#include "net/manifest_fetch.h"
 #include "update/updater.h"
 #include "update/updater_progress.h"
 
@@ -48,8 +49,10 @@ class LauncherWindow {
   void SetWowDir(std::wstring wow_dir);
 
   // --- Services the controller needs; the Windows window and tests supply them.
-  // Fetches and reads the manifest document; false with the reason in `error`.
-  virtual bool FetchManifest(Manifest& manifest, std::string& error) = 0;
+  // Fetches and reads the manifest document (checking its signature when the
+  // build has a realm key); anything but Loaded leaves `manifest` as it was
+  // and puts the reason in `error`.
+  virtual ManifestFetch FetchManifest(Manifest& manifest, std::string& error) = 0;
   // True only when a newer launcher was fetched and its replacement started.
   virtual bool SelfUpdate(const Manifest& manifest, std::string& error) = 0;
   virtual std::shared_ptr<Updater> MakeUpdater(const std::wstring& wow_dir) = 0;

@@ -23,6 +23,7 @@ GameFile ReadGameFile(const JsonValue& element) {
   const JsonValue& required = element.Get("required");
   file.required = required.kind == JsonKind::Null || required.boolean;
   file.extract_to = TextOf(element, "extract_to");
+  file.sha256 = TextOf(element, "sha256");
   return file;
 }
 
@@ -30,6 +31,7 @@ void ReadInto(const JsonValue& root, Manifest& out) {
   out.launcher_version = TextOf(root, "launcher_version");
   out.launcher_url = TextOf(root, "launcher_url");
   out.launcher_md5 = TextOf(root, "launcher_md5");
+  out.launcher_sha256 = TextOf(root, "launcher_sha256");
 
   // A present value of another kind than object counts as an empty object.
   const JsonValue& config = root.Get("config");

@@ -22,12 +22,14 @@ struct GameFile {
   std::string cdn_url;
   bool required = true;
   std::string extract_to;  // folder to unpack the file into; empty for a plain file
+  std::string sha256;      // hex; empty: not checked (checked in addition to md5)
 };
 
 struct Manifest {
   std::string launcher_version;  // "major.minor.patch"; empty: no self-update check
   std::string launcher_url;
   std::string launcher_md5;
+  std::string launcher_sha256;  // empty: not checked
   std::string realmList;
   std::string realmName;
   ClientPackage wow_client;

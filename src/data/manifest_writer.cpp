@@ -17,6 +17,7 @@ std::string Number(const char* key, std::int64_t value) { return Member(key, std
 
 std::string GameFileJson(const GameFile& file) {
   std::string out = "{" + Text("path", file.path) + ", " + Number("size", file.size) + ", " + Text("md5", file.md5);
+  if (!file.sha256.empty()) out += ", " + Text("sha256", file.sha256);
   out += ", " + Text("cdn_url", file.cdn_url);
   if (!file.required) out += ", " + Member("required", "false");
   if (!file.extract_to.empty()) out += ", " + Text("extract_to", file.extract_to);
@@ -31,6 +32,7 @@ std::string ManifestJson(const Manifest& manifest) {
     out += "  " + Text("launcher_version", manifest.launcher_version) + ",\n";
     out += "  " + Text("launcher_url", manifest.launcher_url) + ",\n";
     out += "  " + Text("launcher_md5", manifest.launcher_md5) + ",\n";
+    if (!manifest.launcher_sha256.empty()) out += "  " + Text("launcher_sha256", manifest.launcher_sha256) + ",\n";
   }
   if (!manifest.realmList.empty() || !manifest.realmName.empty()) {
     out += "  " +

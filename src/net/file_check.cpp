@@ -23,9 +23,11 @@ std::string HexDigest(const unsigned char* bytes, size_t count) {
   return text;
 }
 
-bool SameMd5(const std::string& a, const std::string& b) {
-  if (a.size() != 32 || b.size() != 32) return false;
-  for (size_t i = 0; i < 32; ++i) {
+bool SameMd5(const std::string& a, const std::string& b) { return a.size() == 32 && SameDigest(a, b); }
+
+bool SameDigest(const std::string& a, const std::string& b) {
+  if (a.empty() || a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
     const int x = HexValue(a[i]);
     if (x < 0 || x != HexValue(b[i])) return false;
   }
@@ -33,9 +35,13 @@ bool SameMd5(const std::string& a, const std::string& b) {
 }
 
 FileCheckResult DecideFileCheck(bool present, int64_t size, int64_t expected_size, const std::string& expected_md5,
-                                const std::function<std::string()>& file_md5) {
+                                const std::string& expected_sha256,
+                                const std::function<FileDigests(bool md5, bool sha256)>& digest) {
   if (!present) return FileMissing;
   if (expected_size >= 1 && size != expected_size) return FileSizeMismatch;
-  if (!expected_md5.empty() && !SameMd5(file_md5(), expected_md5)) return FileMd5Mismatch;
+  if (expected_md5.empty() && expected_sha256.empty()) return FileOk;
+  const FileDigests actual = digest(!expected_md5.empty(), !expected_sha256.empty());
+  if (!expected_md5.empty() && !SameMd5(actual.md5, expected_md5)) return FileMd5Mismatch;
+  if (!expected_sha256.empty() && !SameDigest(actual.sha256, expected_sha256)) return FileSha256Mismatch;
   return FileOk;
 }

@@ -11,10 +11,15 @@
 // Lower-case hex, two digits per byte, high nibble first.
 std::string HexDigest(const unsigned char* bytes, size_t count);
 
-// True when both are 32 hex digits naming the same digest, whatever their letter case.
+// True when both are hex digests of the same length naming the same digest,
+// whatever their letter case.
+bool SameDigest(const std::string& a, const std::string& b);
+// The same for MD5 digests: both exactly 32 hex digits.
 bool SameMd5(const std::string& a, const std::string& b);
 
-// Presence, then size (expected_size >= 1), then digest (non-empty expected_md5).
-// `file_md5` is called only when the digest decides.
+// Presence, then size (expected_size >= 1), then the digests (each when not
+// empty), MD5 before SHA-256. `digest(md5, sha256)` is called at most once,
+// asking only for the digests that decide, and only when they decide.
 FileCheckResult DecideFileCheck(bool present, int64_t size, int64_t expected_size, const std::string& expected_md5,
-                                const std::function<std::string()>& file_md5);
+                                const std::string& expected_sha256,
+                                const std::function<FileDigests(bool md5, bool sha256)>& digest);

@@ -15,8 +15,9 @@ constexpr DWORD kReadPieceBytes = 1048576;
 
 class AlgorithmProvider {
  public:
-  AlgorithmProvider() {
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle_, BCRYPT_MD5_ALGORITHM, nullptr, 0))) handle_ = nullptr;
+  // No algorithm: an empty provider, for a digest not asked for.
+  explicit AlgorithmProvider(const wchar_t* algorithm) {
+    if (!algorithm || !BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle_, algorithm, nullptr, 0))) handle_ = nullptr;
   }
   ~AlgorithmProvider() {
     if (handle_) BCryptCloseAlgorithmProvider(handle_, 0);
@@ -31,9 +32,9 @@ class AlgorithmProvider {
 
 // The hash object lives in a buffer of the provider's stated size that this class owns;
 // the buffer outlives the handle.
-class Md5Hash {
+class Hash {
  public:
-  explicit Md5Hash(const AlgorithmProvider& provider) {
+  explicit Hash(const AlgorithmProvider& provider) {
     DWORD object_size = 0;
     ULONG written = 0;
     if (!provider.get() ||
@@ -46,12 +47,18 @@ class Md5Hash {
       handle_ = nullptr;
     }
   }
-  ~Md5Hash() {
+  ~Hash() {
     if (handle_) BCryptDestroyHash(handle_);
   }
-  Md5Hash(const Md5Hash&) = delete;
-  Md5Hash& operator=(const Md5Hash&) = delete;
+  Hash(const Hash&) = delete;
+  Hash& operator=(const Hash&) = delete;
   BCRYPT_HASH_HANDLE get() const { return handle_; }
+
+  std::string HexFinish(ULONG size) {
+    UCHAR digest[32] = {};
+    BCryptFinishHash(handle_, digest, size, 0);
+    return HexDigest(digest, size);
+  }
 
  private:
   std::vector<UCHAR> object_;
@@ -77,10 +84,12 @@ class ReadHandle {
 
 }  // namespace
 
-std::string FileMd5(const std::wstring& path) {
-  AlgorithmProvider provider;
-  Md5Hash hash(provider);
-  if (!hash.get()) throw std::runtime_error("MD5 provider unavailable");
+FileDigests DigestFile(const std::wstring& path, bool md5, bool sha256) {
+  AlgorithmProvider md5_provider(md5 ? BCRYPT_MD5_ALGORITHM : nullptr);
+  AlgorithmProvider sha256_provider(sha256 ? BCRYPT_SHA256_ALGORITHM : nullptr);
+  Hash md5_hash(md5_provider), sha256_hash(sha256_provider);
+  if ((md5 && !md5_hash.get()) || (sha256 && !sha256_hash.get()))
+    throw std::runtime_error("Digest provider unavailable");
 
   ReadHandle file(path);
   if (!file.valid()) throw std::runtime_error("Cannot open file for MD5");
@@ -93,18 +102,24 @@ std::string FileMd5(const std::wstring& path) {
     DWORD read = 0;
     // A failing read ends the digest early; it then matches nothing.
     if (!ReadFile(file.get(), buffer.data(), kReadPieceBytes, &read, nullptr) || read == 0) break;
-    BCryptHashData(hash.get(), buffer.data(), read, 0);
+    if (md5) BCryptHashData(md5_hash.get(), buffer.data(), read, 0);
+    if (sha256) BCryptHashData(sha256_hash.get(), buffer.data(), read, 0);
   }
-  UCHAR digest[16] = {};
-  BCryptFinishHash(hash.get(), digest, sizeof digest, 0);
-  return HexDigest(digest, sizeof digest);
+  FileDigests digests;
+  if (md5) digests.md5 = md5_hash.HexFinish(16);
+  if (sha256) digests.sha256 = sha256_hash.HexFinish(32);
+  return digests;
 }
 
-FileCheckResult CheckFile(const std::wstring& path, int64_t expected_size, const std::string& expected_md5) {
+std::string FileMd5(const std::wstring& path) { return DigestFile(path, true, false).md5; }
+
+FileCheckResult CheckFile(const std::wstring& path, int64_t expected_size, const std::string& expected_md5,
+                          const std::string& expected_sha256) {
   WIN32_FILE_ATTRIBUTE_DATA attributes = {};
   const bool present = GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) != 0;
   const int64_t size =
       present ? static_cast<int64_t>((static_cast<uint64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow)
               : 0;
-  return DecideFileCheck(present, size, expected_size, expected_md5, [&] { return FileMd5(path); });
+  return DecideFileCheck(present, size, expected_size, expected_md5, expected_sha256,
+                         [&](bool md5, bool sha256) { return DigestFile(path, md5, sha256); });
 }

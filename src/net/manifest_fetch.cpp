@@ -1,9 +1,63 @@
 #include "net/manifest_fetch.h"
 
+namespace {
+
+std::string HttpFailure(const HttpResponse& reply) {
+  return "HTTP " + std::to_string(reply.status) + ": " + reply.error;
+}
+
+}  // namespace
+
 bool ReadManifestReply(const HttpResponse& reply, Manifest& manifest, std::string& error) {
   if (!reply.ok) {
-    error = "HTTP " + std::to_string(reply.status) + ": " + reply.error;
+    error = HttpFailure(reply);
     return false;
   }
   return ParseManifest(reply.body, manifest, error);
+}
+
+std::string UnpinnedDownload(const Manifest& manifest) {
+  for (const GameFile& file : manifest.game_files) {
+    if (file.md5.empty() && file.sha256.empty()) return file.path;
+  }
+  if (!manifest.launcher_url.empty() && manifest.launcher_md5.empty() && manifest.launcher_sha256.empty()) {
+    return "launcher_url";
+  }
+  if (!manifest.wow_client.url.empty() && manifest.wow_client.md5.empty()) return "wow_client";
+  return "";
+}
+
+ManifestFetch ReadSignedManifest(const HttpResponse& manifest_reply, const HttpResponse& signature_reply,
+                                 const std::string& public_key_text, const SignatureCheck& check, Manifest& manifest,
+                                 std::string& error) {
+  if (!manifest_reply.ok) {
+    error = HttpFailure(manifest_reply);
+    return ManifestFetch::Failed;
+  }
+  if (signature_reply.status == 0) {
+    error = "signature: " + HttpFailure(signature_reply);
+    return ManifestFetch::Failed;
+  }
+  EcdsaPublicKey key;
+  EcdsaSignature signature;
+  std::string reason;
+  if (!ParseHex64(public_key_text, key, reason)) {
+    error = "the built-in update key is malformed: " + reason;
+  } else if (!signature_reply.ok) {
+    error = "manifest signature missing: " + HttpFailure(signature_reply);
+  } else if (!ParseHex64(signature_reply.body, signature, reason)) {
+    error = "manifest signature malformed: " + reason;
+  } else if (!check(manifest_reply.body, key, signature)) {
+    error = "manifest signature invalid: not this realm's signature of this manifest";
+  } else {
+    Manifest signed_manifest = manifest;
+    if (!ParseManifest(manifest_reply.body, signed_manifest, error)) return ManifestFetch::Failed;
+    const std::string unpinned = UnpinnedDownload(signed_manifest);
+    if (unpinned.empty()) {
+      manifest = std::move(signed_manifest);
+      return ManifestFetch::Loaded;
+    }
+    error = "signed manifest gives no digest for " + unpinned;
+  }
+  return ManifestFetch::Rejected;
 }

@@ -1,4 +1,8 @@
+#include <mutex>
+
 #include "base/text.h"
+#include "log/log.h"
+#include "net/ecdsa.h"
 #include "net/manifest_fetch.h"
 #include "net/update_server.h"
 
@@ -6,10 +10,24 @@ namespace {
 constexpr std::uint32_t kManifestTimeoutMs = 10000;
 }
 
-bool FetchManifest(Manifest& manifest, const std::wstring& url, std::string& error) {
-  return ReadManifestReply(HttpClient::Get(url, kManifestTimeoutMs), manifest, error);
+ManifestFetch FetchManifest(Manifest& manifest, const std::wstring& url, const std::string& public_key_text,
+                            std::string& error) {
+  const HttpResponse reply = HttpClient::Get(url, kManifestTimeoutMs);
+  if (public_key_text.empty()) {
+    return ReadManifestReply(reply, manifest, error) ? ManifestFetch::Loaded : ManifestFetch::Failed;
+  }
+  // No signature is asked for when the manifest itself did not come.
+  const HttpResponse signature = reply.ok ? HttpClient::Get(url + L".sig", kManifestTimeoutMs) : HttpResponse{};
+  return ReadSignedManifest(reply, signature, public_key_text, VerifyEcdsaP256, manifest, error);
 }
 
-bool FetchManifest(Manifest& manifest, std::string& error) {
-  return FetchManifest(manifest, Widen(ManifestUrl()), error);
+ManifestFetch FetchManifest(Manifest& manifest, std::string& error) {
+  const std::string key = UpdatePublicKeyText();
+  if (key.empty()) {
+    static std::once_flag logged;
+    std::call_once(logged, [] {
+      Log::Info(L"Manifest signatures are not checked: this build has no update key (OSTREL_UPDATE_PUBLIC_KEY)");
+    });
+  }
+  return FetchManifest(manifest, Widen(ManifestUrl()), key, error);
 }

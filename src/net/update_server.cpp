@@ -3,6 +3,7 @@
 #include "build_config.h"
 
 std::string UpdateServerHost() { return OSTREL_UPDATE_HOST; }
+std::string UpdatePublicKeyText() { return OSTREL_UPDATE_PUBLIC_KEY; }
 
 std::string UpdateServerUrl(const std::string& path) {
   std::string url = "http://" + UpdateServerHost();

@@ -11,9 +11,14 @@ std::string UpdateServerHost();
 // made for a local test or demo server.
 std::string UpdateServerUrl(const std::string& path);
 
-std::string ManifestUrl();  // /launcher/manifest.php
+std::string ManifestUrl();  // /launcher/manifest.php (its signature: the same + ".sig")
 std::string StatusUrl();    // /launcher/api/status.php
 std::string NewsUrl();      // /launcher/api/news.php
+
+// The realm's public key for manifest signatures, as the build option
+// OSTREL_UPDATE_PUBLIC_KEY gives it (128 hex digits: X then Y); empty when
+// the build checks no signatures.
+std::string UpdatePublicKeyText();
 
 // The game's login port, probed on the bare host.
 constexpr unsigned short kLoginPort = 3724;

@@ -181,7 +181,9 @@ void MainWindow::SaveSettings() {
   ::SaveSettings(SettingsFilePath(), settings);
 }
 
-bool MainWindow::FetchManifest(Manifest& manifest, std::string& error) { return ::FetchManifest(manifest, error); }
+ManifestFetch MainWindow::FetchManifest(Manifest& manifest, std::string& error) {
+  return ::FetchManifest(manifest, error);
+}
 
 bool MainWindow::SelfUpdate(const Manifest& manifest, std::string& error) {
   return ::SelfUpdate(manifest, Widen(manifest.launcher_url), Widen(manifest.launcher_md5), error);

@@ -26,7 +26,7 @@ class MainWindow : public LauncherWindow {
   void Paint();
 
   // Controller services (any thread).
-  bool FetchManifest(Manifest& manifest, std::string& error) override;
+  ManifestFetch FetchManifest(Manifest& manifest, std::string& error) override;
   bool SelfUpdate(const Manifest& manifest, std::string& error) override;
   std::shared_ptr<Updater> MakeUpdater(const std::wstring& wow_dir) override;
   void Repaint() override;

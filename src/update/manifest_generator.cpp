@@ -16,7 +16,10 @@
 #include "data/manifest_writer.h"
 #include "net/file_check.h"
 #include "net/http_url.h"
+#include "net/manifest_fetch.h"
 #include "net/md5.h"
+#include "net/sha256.h"
+#include "update/manifest_signer.h"
 
 namespace fs = std::filesystem;
 
@@ -33,13 +36,14 @@ struct Options {
   std::string client_file, client_url, client_dir;
   std::string realm_list, realm_name;
   std::string check;
+  std::string key, make_key, sign;
   bool help = false;
 };
 
 // What the generator learns from reading one file.
 struct FileFacts {
   std::int64_t size = 0;
-  std::string md5;
+  std::string md5, sha256;
   std::string head;  // the first four bytes, to recognise a ZIP archive
 };
 
@@ -65,6 +69,7 @@ bool ReadFacts(const fs::path& path, FileFacts& facts) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   Md5 md5;
+  Sha256 sha256;
   std::string buffer(kReadPieceBytes, '\0');
   facts = FileFacts{};
   while (in) {
@@ -72,11 +77,14 @@ bool ReadFacts(const fs::path& path, FileFacts& facts) {
     const auto got = static_cast<std::size_t>(in.gcount());
     if (facts.head.size() < 4) facts.head += buffer.substr(0, std::min<std::size_t>(got, 4 - facts.head.size()));
     md5.Update(buffer.data(), got);
+    sha256.Update(buffer.data(), got);
     facts.size += static_cast<std::int64_t>(got);
   }
   if (in.bad()) return false;
-  const auto digest = md5.Finish();
-  facts.md5 = HexDigest(digest.data(), digest.size());
+  const auto md5_digest = md5.Finish();
+  const auto sha256_digest = sha256.Finish();
+  facts.md5 = HexDigest(md5_digest.data(), md5_digest.size());
+  facts.sha256 = HexDigest(sha256_digest.data(), sha256_digest.size());
   return true;
 }
 
@@ -143,8 +151,9 @@ class Problems {
   void Text(const std::string& label, const std::string& text) {
     if (!IsPrintableAscii(text)) Add(label, "only printable ASCII reaches the launcher unchanged");
   }
-  void Digest(const std::string& label, const std::string& md5) {
+  void Digest(const std::string& label, const std::string& md5, const std::string& sha256 = "") {
     if (!md5.empty() && !IsHex(md5, 32)) Add(label, "an MD5 digest is 32 hexadecimal digits");
+    if (!sha256.empty() && !IsHex(sha256, 64)) Add(label, "a SHA-256 digest is 64 hexadecimal digits");
   }
   void Url(const std::string& label, const std::string& url) {
     if (!IsDownloadUrl(url)) Add(label, "not an http:// or https:// address the launcher can fetch");
@@ -175,7 +184,7 @@ void CheckGameFiles(const Manifest& manifest, Problems& problems) {
       }
     }
     if (file.size < 0) problems.Add(path, "negative size");
-    problems.Digest(path, file.md5);
+    problems.Digest(path, file.md5, file.sha256);
     problems.Url(path + " cdn_url", file.cdn_url);
     const std::string key = ManifestPathKey(path);
     if (const auto folder = folders.find(key); folder != folders.end()) {
@@ -199,7 +208,7 @@ std::vector<std::string> ManifestProblems(const Manifest& manifest) {
       problems.Add("launcher_version", "write it as major.minor.patch, for example 1.0.1");
     }
     problems.Url("launcher_url", manifest.launcher_url);
-    problems.Digest("launcher_md5", manifest.launcher_md5);
+    problems.Digest("launcher digest", manifest.launcher_md5, manifest.launcher_sha256);
   }
   problems.Text("realmList", manifest.realmList);
   problems.Text("realmName", manifest.realmName);
@@ -217,10 +226,12 @@ std::vector<std::string> ManifestProblems(const Manifest& manifest) {
 std::string ManifestGeneratorUsage() {
   return R"(Usage: ostrel-manifest [options] REALM_FOLDER
        ostrel-manifest --check MANIFEST
+       ostrel-manifest --sign MANIFEST --key KEY
+       ostrel-manifest --make-key KEY
 
 Writes the update manifest (manifest.php) for the files in REALM_FOLDER, a
 folder laid out like the game client (Data/..., Interface/...). Every file in
-it becomes a game file entry with its size, MD5 digest and download address.
+it becomes a game file entry with its size, digests and download address.
 Names the launcher would refuse (device names such as CON or nul.txt, the
 characters <>:"|?*, names ending in a dot or blank, non-ASCII names, names
 that differ only in letter case) stop the generator with a message and exit
@@ -243,8 +254,19 @@ code 1; nothing is written then.
   --client-dir NAME      the client folder's name inside that archive
   --realm-list HOST      the realm list address (config / realmList)
   --realm-name NAME      the realm's name (config / realmName)
+  --key KEY              sign the manifest with the realm's private key KEY:
+                         writes the signature document next to it (OUT.sig)
   --check MANIFEST       check an existing manifest, write nothing
+  --sign MANIFEST        check and sign an existing manifest (with --key)
+  --make-key KEY         make a new key pair: the private key goes to KEY
+                         (a new file), the public key to KEY.pub, in the form
+                         the launcher's OSTREL_UPDATE_PUBLIC_KEY option takes
   --help                 this text
+
+Every entry also gets its SHA-256, which the launcher checks in addition to
+the MD5. Keep KEY off the web server: whoever holds it can sign manifests
+that every player's launcher accepts. Signing uses BCrypt on Windows and the
+openssl command on Linux.
 
 Exit codes: 0 written (or no problem found), 1 refused, 2 wrong usage.
 )";
@@ -265,6 +287,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
       {"--realm-list", &o.realm_list},
       {"--realm-name", &o.realm_name},
       {"--check", &o.check},
+      {"--key", &o.key},
+      {"--make-key", &o.make_key},
+      {"--sign", &o.sign},
   };
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -299,7 +324,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
       return false;
     }
   }
-  if (!o.check.empty()) return true;
+  if (!o.make_key.empty()) return true;
+  if (!o.sign.empty() && o.key.empty()) error = "--sign needs --key";
+  if (!o.check.empty() || !o.sign.empty()) return error.empty();
   if (o.realm_folder.empty()) error = "no realm folder given";
   if (o.files_url.empty()) error = "--files-url is required";
   if (!o.launcher_file.empty() && (o.launcher_version.empty() || o.launcher_url.empty())) {
@@ -335,24 +362,42 @@ bool ListRealmFiles(const fs::path& root, std::map<std::string, fs::path>& files
   return problems.empty();
 }
 
-bool WriteWhole(const fs::path& path, const std::string& bytes, std::string& error) {
-  const fs::path partial = fs::path(path).concat(".partial");
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+// Writes each file aside first and then renames them into place one after the
+// other, so a reader finds old or new files, never half of one.
+bool WriteWhole(const std::vector<std::pair<fs::path, std::string>>& files, std::string& error) {
+  std::error_code ec;
+  for (const auto& [path, bytes] : files) {
+    std::ofstream out(fs::path(path).concat(".partial"), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
-      error = "cannot write " + Utf8Of(partial);
+      error = "cannot write " + Utf8Of(path) + ".partial";
       return false;
     }
   }
-  std::error_code ec;
-  fs::rename(partial, path, ec);
-  if (ec) {
-    fs::remove(partial, ec);
-    error = "cannot replace " + Utf8Of(path);
-    return false;
+  for (const auto& file : files) {
+    fs::rename(fs::path(file.first).concat(".partial"), file.first, ec);
+    if (ec) {
+      error = "cannot replace " + Utf8Of(file.first) + ": " + ec.message();
+      return false;
+    }
   }
+  return true;
+}
+
+// The manifest, and its signature document when a key is given. Without a
+// key, a signature document left from an earlier manifest goes: it could
+// only be wrong for this one.
+bool Publish(const std::string& out, const std::string& json, const std::string& key, std::string& error) {
+  std::vector<std::pair<fs::path, std::string>> files = {{PathOf(out), json}};
+  if (!key.empty()) {
+    EcdsaSignature signature;
+    if (!SignWithKeyFile(key, json, signature, error)) return false;
+    files.emplace_back(PathOf(out + ".sig"), Hex64(signature) + "\n");
+  }
+  if (!WriteWhole(files, error)) return false;
+  std::error_code ignored;
+  if (key.empty()) fs::remove(PathOf(out + ".sig"), ignored);
   return true;
 }
 
@@ -361,17 +406,45 @@ int Refuse(std::ostream& err, const std::vector<std::string>& problems) {
   return 1;
 }
 
+// --check, and --sign: a manifest written elsewhere, checked like a
+// generated one and, for --sign, signed as it stands.
 int CheckExisting(const Options& o, std::ostream& out, std::ostream& err) {
-  std::ifstream in(PathOf(o.check), std::ios::binary);
-  if (!in) return Refuse(err, {o.check + ": cannot read"});
+  const std::string& name = o.sign.empty() ? o.check : o.sign;
+  std::ifstream in(PathOf(name), std::ios::binary);
+  if (!in) return Refuse(err, {name + ": cannot read"});
   std::stringstream text;
   text << in.rdbuf();
   Manifest manifest;
   std::string error;
-  if (!ParseManifest(text.str(), manifest, error)) return Refuse(err, {o.check + ": not a manifest: " + error});
-  const auto problems = ManifestProblems(manifest);
+  if (!ParseManifest(text.str(), manifest, error)) return Refuse(err, {name + ": not a manifest: " + error});
+  auto problems = ManifestProblems(manifest);
+  const std::string unpinned = UnpinnedDownload(manifest);
+  if (!o.sign.empty() && !unpinned.empty()) {
+    problems.push_back(unpinned +
+                       ": no digest; the launcher refuses a signed manifest that leaves a download unchecked");
+  }
   if (!problems.empty()) return Refuse(err, problems);
-  out << o.check << ": " << manifest.game_files.size() << " game files, no problem found\n";
+  if (!o.sign.empty()) {
+    EcdsaSignature signature;
+    if (!SignWithKeyFile(o.key, text.str(), signature, error) ||
+        !WriteWhole({{PathOf(name + ".sig"), Hex64(signature) + "\n"}}, error)) {
+      return Refuse(err, {error});
+    }
+    out << "Wrote " << name << ".sig\n";
+    return 0;
+  }
+  out << name << ": " << manifest.game_files.size() << " game files, no problem found\n";
+  return 0;
+}
+
+int MakeKey(const Options& o, std::ostream& out, std::ostream& err) {
+  EcdsaPublicKey public_key;
+  std::string error;
+  if (!MakeSigningKey(o.make_key, public_key, error)) return Refuse(err, {error});
+  if (!WriteWhole({{PathOf(o.make_key + ".pub"), Hex64(public_key) + "\n"}}, error)) return Refuse(err, {error});
+  out << "Private key: " << o.make_key << " (keep it off the web server)\n"
+      << "Public key:  " << o.make_key << ".pub; build the launcher with\n"
+      << "  -DOSTREL_UPDATE_PUBLIC_KEY=" << Hex64(public_key) << "\n";
   return 0;
 }
 
@@ -396,6 +469,7 @@ int Generate(const Options& o, std::ostream& out, std::ostream& err) {
     manifest.launcher_version = o.launcher_version;
     manifest.launcher_url = o.launcher_url;
     manifest.launcher_md5 = facts.md5;
+    manifest.launcher_sha256 = facts.sha256;
   }
   if (!o.client_file.empty() && ReadNamedFile("--client-file", o.client_file, facts, problems)) {
     manifest.wow_client = {o.client_url, facts.size, facts.md5, o.client_dir};
@@ -413,6 +487,7 @@ int Generate(const Options& o, std::ostream& out, std::ostream& err) {
     file.path = relative;
     file.size = facts.size;
     file.md5 = facts.md5;
+    file.sha256 = facts.sha256;
     file.cdn_url = base + "/" + UrlEscaped(relative) + "?v=" + facts.md5.substr(0, 12);
     if (const auto wanted = extract_to.find(relative); wanted != extract_to.end()) {
       file.extract_to = wanted->second;
@@ -432,8 +507,9 @@ int Generate(const Options& o, std::ostream& out, std::ostream& err) {
   if (!problems.empty()) return Refuse(err, problems);
 
   std::string error;
-  if (!WriteWhole(PathOf(o.out), ManifestJson(manifest), error)) return Refuse(err, {error});
-  out << "Wrote " << o.out << ": " << manifest.game_files.size() << " game files, " << total << " bytes\n";
+  if (!Publish(o.out, ManifestJson(manifest), o.key, error)) return Refuse(err, {error});
+  out << "Wrote " << o.out << (o.key.empty() ? "" : " and its signature") << ": " << manifest.game_files.size()
+      << " game files, " << total << " bytes\n";
   return 0;
 }
 
@@ -451,7 +527,9 @@ int RunManifestGenerator(const std::vector<std::string>& args, std::ostream& out
     return 0;
   }
   try {
-    return options.check.empty() ? Generate(options, out, err) : CheckExisting(options, out, err);
+    if (!options.make_key.empty()) return MakeKey(options, out, err);
+    if (!options.check.empty() || !options.sign.empty()) return CheckExisting(options, out, err);
+    return Generate(options, out, err);
   } catch (const std::exception& e) {
     return Refuse(err, {e.what()});
   }

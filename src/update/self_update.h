@@ -42,8 +42,9 @@ std::wstring SelfUpdateCommandLine(const SelfUpdatePaths& paths);
 // Downloads and hands over to the script when the manifest's launcher_version
 // is newer than kLauncherVersion. True means the script is running and the
 // caller must close the launcher now; false means carry on with this build
-// (no update, or it failed; `error` then says why). When `launcher_md5` is not
-// empty the download must match it, or it is deleted and false returned.
+// (no update, or it failed; `error` then says why). When `launcher_md5` or the
+// manifest's launcher_sha256 is not empty the download must match it, or it
+// is deleted and false returned.
 // Windows only.
 bool SelfUpdate(const Manifest& manifest, const std::wstring& launcher_url, const std::wstring& launcher_md5,
                 std::string& error);

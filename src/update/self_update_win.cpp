@@ -39,18 +39,26 @@ bool WriteScript(const std::wstring& path) {
 }
 
 // The build arrives over plain HTTP and is about to be run: it must be the
-// one the manifest names. Sets `error` when it is not.
-bool DownloadMatchesDigest(const std::wstring& path, const std::string& expected_md5, std::string& error) {
-  std::string actual;
+// one the manifest names, by every digest the manifest gives. Sets `error`
+// when it is not.
+bool DownloadMatchesDigests(const std::wstring& path, const std::string& md5, const std::string& sha256,
+                            std::string& error) {
+  FileDigests actual;
   try {
-    actual = FileMd5(path);
+    actual = DigestFile(path, !md5.empty(), !sha256.empty());
   } catch (const std::exception& e) {
     error = std::string("Self-update download cannot be checked: ") + e.what();
     return false;
   }
-  if (SameMd5(actual, expected_md5)) return true;
-  error = "Self-update download rejected: MD5 " + actual + " does not match launcher_md5 " + expected_md5;
-  return false;
+  if (!md5.empty() && !SameMd5(actual.md5, md5)) {
+    error = "Self-update download rejected: MD5 " + actual.md5 + " does not match launcher_md5 " + md5;
+    return false;
+  }
+  if (!sha256.empty() && !SameDigest(actual.sha256, sha256)) {
+    error = "Self-update download rejected: SHA-256 " + actual.sha256 + " does not match launcher_sha256 " + sha256;
+    return false;
+  }
+  return true;
 }
 
 // cmd.exe runs the script (a .bat named first on a command line); detached
@@ -90,7 +98,7 @@ bool SelfUpdate(const Manifest& manifest, const std::wstring& launcher_url, cons
     Log::Error(Widen(error));
     return false;
   }
-  if (!launcher_md5.empty() && !DownloadMatchesDigest(paths.download, NarrowLowBytes(launcher_md5), error)) {
+  if (!DownloadMatchesDigests(paths.download, NarrowLowBytes(launcher_md5), manifest.launcher_sha256, error)) {
     Log::Error(Widen(error));
     DeleteFileW(paths.download.c_str());
     return false;

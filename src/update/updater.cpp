@@ -150,7 +150,7 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
     const std::wstring target = ClientTargetPath(client_folder_, entry.path);
     record.phase = UpdaterPhase::Verifying;
     Report(callback, record);
-    if (backend_->Check(target, entry.size, entry.md5) == FileOk) {
+    if (backend_->Check(target, entry.size, entry.md5, entry.sha256) == FileOk) {
       Log::Info(L"OK: " + Widen(entry.path));
       continue;
     }
@@ -184,14 +184,17 @@ bool Updater::UpdateFile(const GameFile& entry, const UpdaterCallback& callback,
       record.error = error;  // the partial file stays for the next run to resume
       return false;
     }
-    if (entry.md5.empty()) break;
+    if (entry.md5.empty() && entry.sha256.empty()) break;
 
     record.phase = UpdaterPhase::Verifying;
     record.file = entry.path + " (verify)";
     Report(callback, record);
-    if (backend_->Check(target, entry.size, entry.md5) == FileOk) break;
+    const FileCheckResult check = backend_->Check(target, entry.size, entry.md5, entry.sha256);
+    if (check == FileOk) break;
     if (offset == 0) {
-      record.error = "MD5 mismatch after download: " + entry.path;
+      record.error =
+          (check == FileSha256Mismatch ? "SHA-256 mismatch after download: " : "MD5 mismatch after download: ") +
+          entry.path;
       return false;
     }
     // The bytes kept for the resume were not the start of this file (it was

@@ -19,8 +19,10 @@ class UpdaterBackend {
   virtual void EnterThread() {}
   virtual void LeaveThread() {}
 
-  // Presence, size and digest; throws "Cannot open file for MD5" for an unreadable present file.
-  virtual FileCheckResult Check(const std::wstring& path, std::int64_t size, const std::string& md5) = 0;
+  // Presence, size and digests (each checked when given); throws "Cannot open
+  // file for MD5" for an unreadable present file.
+  virtual FileCheckResult Check(const std::wstring& path, std::int64_t size, const std::string& md5,
+                                const std::string& sha256) = 0;
   // The size of a present file, nothing when it cannot be read.
   virtual std::optional<std::int64_t> FileSize(const std::wstring& path) = 0;
   // Creates a folder and its missing ancestors; throws a std::exception naming

@@ -19,9 +19,10 @@ class LauncherSession(WineSession):
         self.proc = None
         self.window = None
 
-    def install(self):
-        """Lays the program and its assets into the launcher folder."""
-        shutil.copy2(os.path.join(self.build_dir, "OstrelLauncher.exe"), self.folder)
+    def install(self, exe=None):
+        """Lays the program (the build's, or `exe`) and its assets into the launcher folder."""
+        shutil.copy2(exe or os.path.join(self.build_dir, "OstrelLauncher.exe"),
+                     os.path.join(self.folder, "OstrelLauncher.exe"))
         assets = os.path.join(self.build_dir, "assets")
         if os.path.isdir(assets):
             shutil.copytree(assets, os.path.join(self.folder, "assets"), dirs_exist_ok=True)

@@ -5,14 +5,12 @@ is brought up to date (a partial file resumed with a 206), a changed file is
 replaced, and a launcher build is offered: refused when its digest differs,
 handed over when it matches."""
 import hashlib
-import io
 import os
 import re
 import shutil
 import sys
 import tempfile
 import unittest
-import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from launcher_session import LauncherSession  # noqa: E402
@@ -20,13 +18,6 @@ from realm_site import BASE, NginxSite  # noqa: E402
 
 BUILD = os.path.abspath(os.environ.get("OSTREL_BUILD_DIR", "build/windows"))
 LAUNCHER_URL = BASE + "/files/OstrelLauncher-1.0.1.exe"
-
-
-def addon_zip():
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
-        archive.writestr("OstrelUI/OstrelUI.toc", b"## Interface: 30300\r\n")
-    return buffer.getvalue()
 
 
 class NginxSiteTest(unittest.TestCase):
@@ -39,14 +30,16 @@ class NginxSiteTest(unittest.TestCase):
         client = tempfile.mkdtemp(prefix="ostrel-client-")
         self.addCleanup(shutil.rmtree, client, ignore_errors=True)
         files = {"Data/patch-4.MPQ": os.urandom(300000), "Data/enUS/realmlist.wtf": b"set realmlist 127.0.0.1\r\n",
-                 "Data/Ostrel Patch #2.MPQ": os.urandom(5000), "Interface/ostrel-ui.zip": addon_zip()}
+                 "Data/Ostrel Patch #2.MPQ": os.urandom(5000)}
         build = os.path.join(BUILD, "fake_launcher_new.exe")
         offer = ("--launcher", build, "--launcher-version", "1.0.1", "--launcher-url", LAUNCHER_URL)
         with LauncherSession(BUILD) as session, NginxSite(BUILD) as site:
             session.install()
             for rel, data in files.items():
                 site.write(rel, data, base=site.realm)
-            site.publish(session, "--extract", "Interface/ostrel-ui.zip=Interface/AddOns", *offer)
+            site.publish(session, *offer)
+            # A keyless build ignores a signature document, even one that is no signature.
+            site.write("launcher/manifest.php.sig", b"not a signature")
             # The server holds another build than the one the manifest names.
             site.write("files/OstrelLauncher-1.0.1.exe", b"MZ not the build the manifest names")
             site.write("Wow.exe", b"stand-in client", base=client)
@@ -57,15 +50,15 @@ class NginxSiteTest(unittest.TestCase):
             session.close()
             log = session.log_bytes().decode("latin-1")
             self.assertIn("Self-update download rejected: MD5", log)
+            self.assertEqual(log.count("Manifest signatures are not checked"), 1)
             self.assertFalse(os.path.exists(os.path.join(session.folder, "OstrelLauncher_update.exe")))
             self.assertClientHolds(client, files)
-            self.assertTrue(os.path.isfile(os.path.join(client, "Interface/AddOns/OstrelUI/OstrelUI.toc")))
             self.assertRegex(site.access_log(), r'GET /files/client/Data/patch-4\.MPQ\?v=\w+ 206 "bytes=100000-" 200000')
 
             # A changed file on the server replaces the player's copy; nothing else moves.
             files["Data/enUS/realmlist.wtf"] = b"set realmlist logon.ostrelhold.example\r\n"
             site.write("Data/enUS/realmlist.wtf", files["Data/enUS/realmlist.wtf"], base=site.realm)
-            site.publish(session, "--extract", "Interface/ostrel-ui.zip=Interface/AddOns")
+            site.publish(session)
             before = len(session.log_bytes())
             session.start_with_client(client)
             self.assertTrue(session.wait_for_log("Updater complete", timeout=60, since=before))

@@ -18,16 +18,16 @@ using namespace std::chrono_literals;
 // A window without a screen: records what the controller asks of it.
 class FakeWindow : public LauncherWindow {
  public:
-  bool FetchManifest(Manifest& manifest, std::string& error) override {
+  ManifestFetch FetchManifest(Manifest& manifest, std::string& error) override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++fetches;
-    if (server_down) {
-      error = "HTTP 0: Request failed";
-      return false;
+    if (server_down || rejected) {
+      error = server_down ? "HTTP 0: Request failed" : "manifest signature invalid";
+      return server_down ? ManifestFetch::Failed : ManifestFetch::Rejected;
     }
     if (fetch_throws) throw std::runtime_error("boom");
     manifest = served;
-    return true;
+    return ManifestFetch::Loaded;
   }
   bool SelfUpdate(const Manifest&, std::string&) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -67,6 +67,7 @@ class FakeWindow : public LauncherWindow {
   std::shared_ptr<FakeUpdaterBackend> backend = std::make_shared<FakeUpdaterBackend>();
   Manifest served;
   bool server_down = false;
+  bool rejected = false;  // the fetched manifest fails its signature check
   bool fetch_throws = false;
   bool self_update_hands_over = false;
   int fetches = 0, self_updates = 0, repaints = 0;
@@ -89,18 +90,29 @@ Manifest OneCorrectFile(FakeWindow& w) {
   return m;
 }
 
-TEST(Controller, NoServerWithAndWithoutClient) {
-  FakeWindow with_client;
-  with_client.server_down = true;
-  ManifestThread(with_client, true);
-  EXPECT_EQ(with_client.State(), LauncherState::Offline);
+// No server, or a manifest that is not the realm's: nothing of it is used.
+TEST(Controller, NoServerOrRejectedManifestWithAndWithoutClient) {
+  for (const bool rejected : {false, true}) {
+    FakeWindow with_client;
+    with_client.server_down = !rejected;
+    with_client.rejected = rejected;
+    with_client.served.launcher_version = "9.9.9";
+    ManifestThread(with_client, true);
+    EXPECT_EQ(with_client.State(), LauncherState::Offline);
+    EXPECT_EQ(with_client.StatusText(), rejected ? L"Update server signature invalid. Playing in offline mode."
+                                                 : L"Update server unreachable. Playing in offline mode.");
+    EXPECT_EQ(with_client.self_updates, 0);
+    EXPECT_EQ(with_client.CurrentUpdater(), nullptr);
+    EXPECT_TRUE(with_client.CurrentManifest().launcher_version.empty());
 
-  FakeWindow without_client;
-  without_client.server_down = true;
-  without_client.SetState(LauncherState::NoInstall);
-  ManifestThread(without_client, false);
-  EXPECT_EQ(without_client.State(), LauncherState::NoInstall);
-  EXPECT_GE(without_client.repaints, 1);
+    FakeWindow without_client;
+    without_client.server_down = !rejected;
+    without_client.rejected = rejected;
+    without_client.SetState(LauncherState::NoInstall);
+    ManifestThread(without_client, false);
+    EXPECT_EQ(without_client.State(), LauncherState::NoInstall);
+    EXPECT_GE(without_client.repaints, 1);
+  }
 
   FakeWindow throwing;
   throwing.fetch_throws = true;
@@ -153,6 +165,14 @@ TEST(Controller, UpdaterErrorThenRetryWithTheServerGone) {
   EXPECT_EQ(w.CurrentUpdater(), nullptr);
   ASSERT_TRUE(w.WaitFor(LauncherState::Error));
   EXPECT_EQ(w.StatusText(), L"Cannot reach update server.");
+
+  w.server_down = false;
+  w.rejected = true;
+  StartRetry(w);
+  ASSERT_TRUE(w.WaitFor(LauncherState::Error));
+  EXPECT_EQ(w.StatusText(), L"Update server signature invalid.");
+  EXPECT_EQ(w.CurrentUpdater(), nullptr);
+  w.rejected = false;
 
   // Back online: the retry starts a quiet run that ends in Ready.
   w.server_down = false;

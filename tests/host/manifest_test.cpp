@@ -26,14 +26,14 @@ Manifest Filled() {
 bool SameManifest(const Manifest& a, const Manifest& b) {
   auto same_file = [](const GameFile& x, const GameFile& y) {
     return x.path == y.path && x.size == y.size && x.md5 == y.md5 && x.cdn_url == y.cdn_url &&
-           x.required == y.required && x.extract_to == y.extract_to;
+           x.required == y.required && x.extract_to == y.extract_to && x.sha256 == y.sha256;
   };
   if (a.game_files.size() != b.game_files.size()) return false;
   for (size_t i = 0; i < a.game_files.size(); ++i)
     if (!same_file(a.game_files[i], b.game_files[i])) return false;
   return a.launcher_version == b.launcher_version && a.launcher_url == b.launcher_url &&
-         a.launcher_md5 == b.launcher_md5 && a.realmList == b.realmList && a.realmName == b.realmName &&
-         a.wow_client.url == b.wow_client.url && a.wow_client.size == b.wow_client.size &&
+         a.launcher_md5 == b.launcher_md5 && a.launcher_sha256 == b.launcher_sha256 && a.realmList == b.realmList &&
+         a.realmName == b.realmName && a.wow_client.url == b.wow_client.url && a.wow_client.size == b.wow_client.size &&
          a.wow_client.md5 == b.wow_client.md5 && a.wow_client.dir_name == b.wow_client.dir_name;
 }
 
@@ -51,11 +51,11 @@ GameFile OnlyFile(const std::string& element) {
 
 TEST(Manifest, ReadsEveryFieldAndReplacesTheFileList) {
   const Manifest m = Parsed(R"({
-    "launcher_version": "1.2.3", "launcher_url": "http://h/l.exe", "launcher_md5": "0123abcd",
+    "launcher_version": "1.2.3", "launcher_url": "http://h/l.exe", "launcher_md5": "0123abcd", "launcher_sha256": "5ha",
     "config": {"realmList": "logon.example", "realmName": "Ostrelhold"},
     "wow_client": {"url": "http://h/c.rar", "size": 1234567890123, "md5": "abc", "dir_name": "WoW"},
     "game_files": [
-      {"path": "Data/patch-4.MPQ", "size": 10, "md5": "d41d", "cdn_url": "http://cdn/p4", "required": false},
+      {"path": "Data/patch-4.MPQ", "size": 10, "md5": "d41d", "cdn_url": "http://cdn/p4", "required": false, "sha256": "e3b0"},
       {"path": "Interface\\AddOns\\x.zip", "url": "http://ignored", "extract_to": "Interface/AddOns"}
     ],
     "unknown": [1, 2, 3]
@@ -65,11 +65,12 @@ TEST(Manifest, ReadsEveryFieldAndReplacesTheFileList) {
   want.launcher_version = "1.2.3";
   want.launcher_url = "http://h/l.exe";
   want.launcher_md5 = "0123abcd";
+  want.launcher_sha256 = "5ha";
   want.realmList = "logon.example";
   want.realmName = "Ostrelhold";
   want.wow_client = {"http://h/c.rar", 1234567890123, "abc", "WoW"};
-  want.game_files = {{"Data/patch-4.MPQ", 10, "d41d", "http://cdn/p4", false, ""},
-                     {"Interface\\AddOns\\x.zip", 0, "", "", true, "Interface/AddOns"}};  // only cdn_url is read
+  want.game_files = {{"Data/patch-4.MPQ", 10, "d41d", "http://cdn/p4", false, "", "e3b0"},
+                     {"Interface\\AddOns\\x.zip", 0, "", "", true, "Interface/AddOns", ""}};  // only cdn_url is read
   EXPECT_TRUE(SameManifest(m, want));
 }
 

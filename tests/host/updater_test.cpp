@@ -126,14 +126,15 @@ TEST(Updater, FailingEntryEndsTheRun) {
 }
 
 TEST(Updater, VerificationAndExtractionFailures) {
-  {
+  for (const bool by_sha256 : {false, true}) {
     UpdateRun run;
     Manifest m;
-    m.game_files = {Entry("Data/x.MPQ", "good")};
-    run.Serve(m.game_files[0], "evil");  // the server sends something else
+    m.game_files = {Entry("Data/x.MPQ", "good", true, !by_sha256)};
+    if (by_sha256) m.game_files[0].sha256 = "sha256:good";  // checked in addition to (or without) the MD5
+    run.Serve(m.game_files[0], "evil");                     // the server sends something else
     run.Go(m);
     EXPECT_EQ(run.Last().phase, P::Error);
-    EXPECT_EQ(run.Last().error, "MD5 mismatch after download: Data/x.MPQ");
+    EXPECT_EQ(run.Last().error, std::string(by_sha256 ? "SHA-256" : "MD5") + " mismatch after download: Data/x.MPQ");
     EXPECT_EQ(run.Last().file, "Data/x.MPQ (verify)");
   }
   {

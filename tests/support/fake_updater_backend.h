@@ -1,6 +1,6 @@
 // An in-memory client folder and download server for update-run tests. A
-// file's "digest" here is "md5:" followed by its content, which keeps the
-// expected values readable in tests.
+// file's "digest" here is "md5:" (or "sha256:") followed by its content, which
+// keeps the expected values readable in tests.
 #pragma once
 
 #include <algorithm>
@@ -17,7 +17,8 @@ class FakeUpdaterBackend : public UpdaterBackend {
  public:
   static std::string DigestOf(const std::string& content) { return "md5:" + content; }
 
-  FileCheckResult Check(const std::wstring& path, std::int64_t size, const std::string& md5) override {
+  FileCheckResult Check(const std::wstring& path, std::int64_t size, const std::string& md5,
+                        const std::string& sha256) override {
     std::lock_guard<std::mutex> lock(mutex);
     checked.push_back(path);
     const auto file = files.find(path);
@@ -27,6 +28,7 @@ class FakeUpdaterBackend : public UpdaterBackend {
       if (unreadable.count(path)) throw std::runtime_error("Cannot open file for MD5");
       if (DigestOf(file->second) != md5) return FileMd5Mismatch;
     }
+    if (!sha256.empty() && "sha256:" + file->second != sha256) return FileSha256Mismatch;
     return FileOk;
   }
 

@@ -24,7 +24,11 @@ class FileDigestTest : public ::testing::Test {
 
 TEST_F(FileDigestTest, KnownDigests) {
   for (const auto& v : testutil::DigestVectors()) {
-    EXPECT_EQ(FileMd5(Write(v.input)), v.md5) << v.input.size() << " bytes: " << v.input.substr(0, 80);
+    const std::wstring path = Write(v.input);
+    EXPECT_EQ(FileMd5(path), v.md5) << v.input.size() << " bytes: " << v.input.substr(0, 80);
+    const FileDigests both = DigestFile(path, true, true);
+    EXPECT_EQ(both.md5 + " " + both.sha256, v.md5 + " " + v.sha256) << v.input.size();
+    EXPECT_EQ(DigestFile(path, false, true).md5, "");
   }
 }
 
@@ -44,6 +48,7 @@ TEST_F(FileDigestTest, CheckFileResults) {
                         Case{abc, 3, "900150983CD24FB0D6963F7D28E17F72", FileOk}}) {
     EXPECT_EQ(CheckFile(c.path, c.size, c.md5), c.result) << c.size << " " << c.md5;
   }
+  EXPECT_EQ(CheckFile(abc, 3, "", std::string(64, '0')), FileSha256Mismatch);
 
   // A path that cannot be read throws once its digest is asked for.
   EXPECT_THROW(FileMd5(absent), std::runtime_error);

@@ -1,0 +1,58 @@
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "base/text.h"
+#include "net/ecdsa.h"
+#include "update/manifest_signer.h"
+
+namespace {
+
+std::filesystem::path WidePath(const std::string& utf8) {
+  std::wstring wide;
+  return WideFromUtf8(utf8, wide) ? std::filesystem::path(wide) : std::filesystem::path(Widen(utf8));
+}
+
+}  // namespace
+
+bool MakeSigningKey(const std::string& key_file, EcdsaPublicKey& public_key, std::string& error) {
+  EcdsaKeyPair key;
+  if (!GenerateEcdsaP256(key, error)) return false;
+  const std::string pem = KeyPairToPem(key);
+  // CREATE_NEW: an existing key is never overwritten.
+  const HANDLE file =
+      CreateFileW(WidePath(key_file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = key_file + ": cannot create (it must not exist yet)";
+    return false;
+  }
+  DWORD written = 0;
+  const bool ok =
+      WriteFile(file, pem.data(), static_cast<DWORD>(pem.size()), &written, nullptr) && written == pem.size();
+  CloseHandle(file);
+  if (!ok) {
+    error = key_file + ": cannot write";
+    return false;
+  }
+  public_key = key.public_key;
+  return true;
+}
+
+bool SignWithKeyFile(const std::string& key_file, const std::string& message, EcdsaSignature& signature,
+                     std::string& error) {
+  std::ifstream in(WidePath(key_file), std::ios::binary);
+  std::stringstream pem;
+  pem << in.rdbuf();
+  EcdsaKeyPair key;
+  if (!in) {
+    error = key_file + ": cannot read";
+    return false;
+  }
+  if (!KeyPairFromPem(pem.str(), key, error)) {
+    error = key_file + ": " + error;
+    return false;
+  }
+  return SignEcdsaP256(message, key, signature, error);
+}
