@@ -12,14 +12,27 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/launcher_state.h"
 #include "data/manifest.h"
+#include "data/news.h"
 #include "update/updater.h"
 #include "update/updater_progress.h"
 
+// The news as the window holds it: replaced whole, never changed in place,
+// so a reader's copy of the pointer stays valid while a worker swaps it.
+using NewsList = std::shared_ptr<const std::vector<NewsItem>>;
+
 class LauncherWindow {
  public:
+  // What the screen is drawn from, copied under one lock so the parts agree.
+  struct View {
+    LauncherState state;
+    std::wstring status_text;
+    UpdaterProgress progress;
+    NewsList news;  // never null
+  };
   LauncherWindow() = default;
   virtual ~LauncherWindow() = default;
   LauncherWindow(const LauncherWindow&) = delete;
@@ -47,6 +60,11 @@ class LauncherWindow {
   std::wstring WowDir() const;
   void SetWowDir(std::wstring wow_dir);
 
+  NewsList News() const;
+  void SetNews(std::vector<NewsItem> news);
+
+  View Snapshot() const;
+
   // --- Services the controller needs; the Windows window and tests supply them.
   // Fetches and reads the manifest document; false with the reason in `error`.
   virtual bool FetchManifest(Manifest& manifest, std::string& error) = 0;
@@ -57,6 +75,8 @@ class LauncherWindow {
   virtual void Repaint() = 0;
   // Asks the window to close (posted, never waited for).
   virtual void PostClose() = 0;
+  // Tells the window that new news is in place (posted, never waited for).
+  virtual void NewsLoaded() { Repaint(); }
 
  private:
   std::atomic<LauncherState> state_{LauncherState::Connecting};
@@ -66,4 +86,5 @@ class LauncherWindow {
   Manifest manifest_;
   std::shared_ptr<Updater> updater_;
   std::wstring wow_dir_;
+  NewsList news_ = std::make_shared<const std::vector<NewsItem>>();
 };

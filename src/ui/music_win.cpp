@@ -1,0 +1,21 @@
+#include "ui/music_win.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include "log/log.h"
+
+namespace {
+void Send(const std::wstring& command) { mciSendStringW(command.c_str(), nullptr, 0, nullptr); }
+}  // namespace
+
+void StartMusic(const std::wstring& path, bool muted) {
+  Send(L"open \"" + path + L"\" type mpegvideo alias bgm");
+  SetMusicMuted(muted);
+  Send(L"play bgm repeat");
+  Log::Info(muted ? L"Audio started (muted)" : L"Audio started");
+}
+
+void SetMusicMuted(bool muted) { Send(muted ? L"setaudio bgm volume to 0" : L"setaudio bgm volume to 100"); }
+
+void CloseMusic() { Send(L"close bgm"); }
