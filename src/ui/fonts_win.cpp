@@ -12,8 +12,8 @@ void LauncherFonts::Load(const std::wstring& fonts_folder) {
   LoadSpriteFont(L"letters", letters_, true);
   LoadSpriteFont(L"subletters\\3", subletters_, false);
   for (const auto& [key, image] : letters_) letter_sizes_[key] = {image->GetWidth(), image->GetHeight()};
-  Log::Info(L"Sprite fonts: " + std::to_wstring(letters_.size()) + L" letters, " +
-            std::to_wstring(subletters_.size()) + L" subletters");
+  Log::Info(L"Sprite fonts: " + std::to_wstring(letters_.size()) + L" letters, " + std::to_wstring(subletters_.size()) +
+            L" subletters");
 }
 
 void LauncherFonts::Release() {

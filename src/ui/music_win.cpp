@@ -1,7 +1,7 @@
 #include "ui/music_win.h"
 
-#include <windows.h>
 #include <mmsystem.h>
+#include <windows.h>
 
 #include "log/log.h"
 

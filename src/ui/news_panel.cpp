@@ -51,17 +51,16 @@ void ComposeNewsPanel(Screen& screen, const RectF& panel, const std::vector<News
     DrawOp body = Text(Element::NewsCard, {card_x + 4, top + 36, card_w - 8, 36}, item.body, 8.0f, false, 0xC8BEAF91);
     body.wrap = true;
     ops.push_back(body);
-    DrawOp separator =
-        Op(Element::NewsCard, Shape::Line, {card_x, top + kNewsCardHeight, card_x + card_w, top + kNewsCardHeight},
-           0x50644614);
+    DrawOp separator = Op(Element::NewsCard, Shape::Line,
+                          {card_x, top + kNewsCardHeight, card_x + card_w, top + kNewsCardHeight}, 0x50644614);
     separator.pen = 1;
     ops.push_back(separator);
     top += kNewsCardPitch;
   }
 
   ops.push_back(Op(Element::NewsPanel, Shape::ClipEnd, panel, 0));
-  DrawOp heading = Text(Element::NewsHeading, {panel.x, panel.y - 20, panel.w, 18}, L"NEWS & UPDATES", 10, true,
-                        0xDCC8A032);
+  DrawOp heading =
+      Text(Element::NewsHeading, {panel.x, panel.y - 20, panel.w, 18}, L"NEWS & UPDATES", 10, true, 0xDCC8A032);
   heading.align = heading.line_align = Align::Center;
   ops.push_back(heading);
 }

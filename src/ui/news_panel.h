@@ -8,7 +8,7 @@
 #include "data/news.h"
 #include "ui/screen.h"
 
-constexpr float kNewsCardPitch = 88;   // card height 80 plus a gap of 8
+constexpr float kNewsCardPitch = 88;  // card height 80 plus a gap of 8
 constexpr float kNewsCardHeight = 80;
 
 // The first card shown after one wheel notch: turning the wheel away from

@@ -110,8 +110,8 @@ struct Composer {
       Add(Element::ProgressBar, Shape::Fill, {bar.x, bar.y, fw, 0.35f * bar.h}, 0x3CFFDC64);
     }
     if (!line.text.empty()) {
-      AddText(Element::ProgressBar, {bar.x + 6, bar.y, bar.w - 80, bar.h}, line.text,
-              {FontFace::Arial, 9, true, true}, 0xFFDCC88C, Align::Near);
+      AddText(Element::ProgressBar, {bar.x + 6, bar.y, bar.w - 80, bar.h}, line.text, {FontFace::Arial, 9, true, true},
+              0xFFDCC88C, Align::Near);
     }
     if (!line.detail.empty()) {
       AddText(Element::ProgressBar, {bar.x, bar.y, bar.w - 6, bar.h}, line.detail, {FontFace::Arial, 8.5f, true, false},

@@ -206,7 +206,8 @@ void VideoBackground::ConvertToFrame(IMFSample* sample) {
   converter_->GetOutputStreamInfo(0, &info);
   ComPtr<IMFSample> out;
   ComPtr<IMFMediaBuffer> out_buffer;
-  const bool provides = (info.dwFlags & (MFT_OUTPUT_STREAM_PROVIDES_SAMPLES | MFT_OUTPUT_STREAM_CAN_PROVIDE_SAMPLES)) != 0;
+  const bool provides =
+      (info.dwFlags & (MFT_OUTPUT_STREAM_PROVIDES_SAMPLES | MFT_OUTPUT_STREAM_CAN_PROVIDE_SAMPLES)) != 0;
   if (!provides) {
     const DWORD size = info.cbSize ? info.cbSize : width_ * height_ * 4;
     if (FAILED(MFCreateSample(out.Put())) || FAILED(MFCreateMemoryBuffer(size, out_buffer.Put())) ||
