@@ -293,7 +293,7 @@ void MainWindow::PaintInto(HDC dc) {
 
   Gdiplus::Graphics g(dc);
   PrepareGraphics(g);
-  painter_.Paint(g, screen, {background.get(), video.Frame(), &fonts});
+  painter_.Paint(g, screen, {background.get(), video.Frame(), video.Generation(), &fonts});
 }
 
 void MainWindow::Paint() {

@@ -1,7 +1,8 @@
 #include "ui/music_win.h"
 
-#include <mmsystem.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <mmsystem.h>
 
 #include "log/log.h"
 

@@ -1,6 +1,11 @@
 #include "ui/screen_painter_win.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "ui/backdrop.h"
 
 namespace {
 
@@ -98,7 +103,150 @@ void DrawVignette(Gdiplus::Graphics& g, const DrawOp& op) {
 
 }  // namespace
 
-struct ScreenPainter::Cache {};
+namespace {
+
+bool IsBackdrop(const DrawOp& op) {
+  switch (op.element) {
+    case Element::Background:
+    case Element::Video:
+    case Element::Vignette:
+    case Element::PanelShade:
+    case Element::Divider: return true;
+    case Element::NewsPanel: return op.shape == Shape::Fill || op.shape == Shape::Outline;
+    default: return false;
+  }
+}
+
+// The layers of the backdrop that never change: everything but the picture and the video.
+bool IsShade(const DrawOp& op) {
+  return IsBackdrop(op) && op.element != Element::Background && op.element != Element::Video;
+}
+
+bool SameOp(const DrawOp& a, const DrawOp& b) {
+  return a.element == b.element && a.shape == b.shape && a.rect.x == b.rect.x && a.rect.y == b.rect.y &&
+         a.rect.w == b.rect.w && a.rect.h == b.rect.h && a.color == b.color && a.color2 == b.color2 && a.pen == b.pen;
+}
+
+void DrawOne(Gdiplus::Graphics& g, const DrawOp& op, const PaintAssets& assets) {
+  switch (op.shape) {
+    case Shape::Picture:
+      if (assets.picture) g.DrawImage(assets.picture, ToRect(op.rect));
+      break;
+    case Shape::VideoFrame:
+      if (assets.video_frame) g.DrawImage(assets.video_frame, ToRect(op.rect));
+      break;
+    case Shape::Gradient: {
+      Gdiplus::LinearGradientBrush brush(PointF(op.rect.x, op.rect.y), PointF(op.rect.x, op.rect.y + op.rect.h),
+                                         Color(op.color), Color(op.color2));
+      brush.SetWrapMode(Gdiplus::WrapModeTile);
+      g.FillRectangle(&brush, ToRect(op.rect));
+      break;
+    }
+    case Shape::Vignette: DrawVignette(g, op); break;
+    case Shape::Fill: {
+      Gdiplus::SolidBrush brush{Color(op.color)};
+      g.FillRectangle(&brush, ToRect(op.rect));
+      break;
+    }
+    case Shape::Outline: {
+      Gdiplus::Pen pen(Color(op.color), op.pen);
+      g.DrawRectangle(&pen, ToRect(op.rect));
+      break;
+    }
+    case Shape::Line: {
+      Gdiplus::Pen pen(Color(op.color), op.pen);
+      g.DrawLine(&pen, op.rect.x, op.rect.y, op.rect.w, op.rect.h);
+      break;
+    }
+    case Shape::Ellipse: {
+      Gdiplus::SolidBrush brush{Color(op.color)};
+      g.FillEllipse(&brush, ToRect(op.rect));
+      break;
+    }
+    case Shape::Text: DrawText(g, op, assets.fonts); break;
+    case Shape::Gear: DrawGear(g, op.rect.x, op.rect.y, op.rect.w, op.color); break;
+    case Shape::Speaker: DrawSpeaker(g, op.rect, op.color, op.muted); break;
+    case Shape::Sprite:
+      if (assets.fonts) {
+        const auto it = assets.fonts->Letters().find(op.glyph);
+        if (it != assets.fonts->Letters().end()) g.DrawImage(it->second.get(), ToRect(op.rect));
+      }
+      break;
+    case Shape::ClipBegin: g.SetClip(ToRect(op.rect)); break;
+    case Shape::ClipEnd: g.ResetClip(); break;
+  }
+}
+
+constexpr INT kWidth = 1280, kHeight = 720;
+
+// Bits of a whole bitmap, locked for as long as the object lives.
+class LockedBits {
+ public:
+  LockedBits(Gdiplus::Bitmap& bitmap, UINT mode, Gdiplus::PixelFormat format) : bitmap_(bitmap) {
+    Gdiplus::Rect all(0, 0, static_cast<INT>(bitmap.GetWidth()), static_cast<INT>(bitmap.GetHeight()));
+    ok_ = bitmap.LockBits(&all, mode, format, &data_) == Gdiplus::Ok;
+  }
+  ~LockedBits() {
+    if (ok_) bitmap_.UnlockBits(&data_);
+  }
+  LockedBits(const LockedBits&) = delete;
+  LockedBits& operator=(const LockedBits&) = delete;
+  bool ok() const { return ok_; }
+  PixelView view() const {
+    return {static_cast<std::uint8_t*>(data_.Scan0), static_cast<int>(data_.Width), static_cast<int>(data_.Height),
+            data_.Stride};
+  }
+  ConstPixelView const_view() const {
+    const PixelView v = view();
+    return {v.data, v.width, v.height, v.stride};
+  }
+
+ private:
+  Gdiplus::Bitmap& bitmap_;
+  Gdiplus::BitmapData data_{};
+  bool ok_ = false;
+};
+
+bool SameText(const DrawOp& a, const DrawOp& b) {
+  return SameOp(a, b) && a.text == b.text && a.font.face == b.font.face && a.font.size == b.font.size &&
+         a.font.points == b.font.points && a.font.bold == b.font.bold && a.align == b.align &&
+         a.line_align == b.line_align && a.wrap == b.wrap && a.no_width == b.no_width && a.glyph == b.glyph &&
+         a.muted == b.muted;
+}
+
+bool SameOps(const std::vector<DrawOp>& a, const std::vector<DrawOp>& b, bool (*same)(const DrawOp&, const DrawOp&)) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), same);
+}
+
+std::unique_ptr<Gdiplus::Bitmap> NewLayer(Gdiplus::PixelFormat format) {
+  return std::unique_ptr<Gdiplus::Bitmap>(new Gdiplus::Bitmap(kWidth, kHeight, format));
+}
+
+// Draws `ops` onto a cleared, transparent layer. Text is anti-aliased in grey:
+// ClearType needs the opaque background that a layer does not have.
+void DrawLayer(Gdiplus::Bitmap& layer, const std::vector<DrawOp>& ops, const PaintAssets& assets) {
+  Gdiplus::Graphics g(&layer);
+  g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+  g.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAliasGridFit);
+  g.Clear(Color(0, 0, 0, 0));
+  for (const DrawOp& op : ops) DrawOne(g, op, assets);
+}
+
+}  // namespace
+
+struct ScreenPainter::Cache {
+  std::vector<DrawOp> shade_ops;              // what `shades` was drawn from
+  std::unique_ptr<Gdiplus::Bitmap> shades;    // premultiplied: vignette, panel shade, divider, panel
+  std::unique_ptr<Gdiplus::Bitmap> backdrop;  // picture or video frame with the shades over it
+  const void* source = nullptr;               // what the backdrop shows
+  unsigned generation = 0;
+  bool backdrop_valid = false;
+  std::vector<DrawOp> front_ops;  // what `front` was drawn from
+  const LauncherFonts* front_fonts = nullptr;
+  std::unique_ptr<Gdiplus::Bitmap> front;   // premultiplied: everything else
+  std::unique_ptr<Gdiplus::Bitmap> screen;  // backdrop with the front over it: what a paint copies
+  bool screen_valid = false;
+};
 
 ScreenPainter::ScreenPainter() : cache_(new Cache) {}
 ScreenPainter::~ScreenPainter() = default;
@@ -108,54 +256,78 @@ void PrepareGraphics(Gdiplus::Graphics& g) {
   g.SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
 }
 
+void ScreenPainter::PaintDirect(Gdiplus::Graphics& g, const Screen& screen, const PaintAssets& assets) {
+  for (const DrawOp& op : screen.ops) DrawOne(g, op, assets);
+}
+
 void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const PaintAssets& assets) {
+  Cache& c = *cache_;
+  std::vector<DrawOp> shade_ops, front_ops;
+  bool video = false;
   for (const DrawOp& op : screen.ops) {
-    switch (op.shape) {
-      case Shape::Picture:
-        if (assets.picture) g.DrawImage(assets.picture, ToRect(op.rect));
-        break;
-      case Shape::VideoFrame:
-        if (assets.video_frame) g.DrawImage(assets.video_frame, ToRect(op.rect));
-        break;
-      case Shape::Gradient: {
-        Gdiplus::LinearGradientBrush brush(PointF(op.rect.x, op.rect.y), PointF(op.rect.x, op.rect.y + op.rect.h),
-                                           Color(op.color), Color(op.color2));
-        brush.SetWrapMode(Gdiplus::WrapModeTile);
-        g.FillRectangle(&brush, ToRect(op.rect));
-        break;
+    if (IsShade(op)) shade_ops.push_back(op);
+    if (!IsBackdrop(op)) front_ops.push_back(op);
+    if (op.element == Element::Video && assets.video_frame) video = true;
+  }
+
+  if (!c.shades || !SameOps(shade_ops, c.shade_ops, SameOp)) {
+    if (!c.shades) c.shades = NewLayer(PixelFormat32bppPARGB);
+    DrawLayer(*c.shades, shade_ops, assets);
+    c.shade_ops = std::move(shade_ops);
+    c.backdrop_valid = false;
+  }
+
+  // The video frame is opaque and covers the window: under it the picture is never seen.
+  const void* source = video ? static_cast<const void*>(assets.video_frame) : static_cast<const void*>(assets.picture);
+  if (!c.backdrop_valid || c.source != source || (video && c.generation != assets.frame_generation)) {
+    if (!c.backdrop) c.backdrop = NewLayer(PixelFormat32bppRGB);
+    bool drawn = false;
+    if (video) {
+      LockedBits from(*assets.video_frame, Gdiplus::ImageLockModeRead, PixelFormat32bppRGB);
+      LockedBits to(*c.backdrop, Gdiplus::ImageLockModeWrite, PixelFormat32bppRGB);
+      if (from.ok() && to.ok()) {
+        ScaleBilinear(from.const_view(), to.view());
+        drawn = true;
       }
-      case Shape::Vignette: DrawVignette(g, op); break;
-      case Shape::Fill: {
-        Gdiplus::SolidBrush brush{Color(op.color)};
-        g.FillRectangle(&brush, ToRect(op.rect));
-        break;
+    }
+    if (!drawn) {
+      Gdiplus::Graphics layer(c.backdrop.get());
+      PrepareGraphics(layer);
+      for (const DrawOp& op : screen.ops) {
+        if (op.element == Element::Background) DrawOne(layer, op, assets);
       }
-      case Shape::Outline: {
-        Gdiplus::Pen pen(Color(op.color), op.pen);
-        g.DrawRectangle(&pen, ToRect(op.rect));
-        break;
+    }
+    LockedBits shades(*c.shades, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB);
+    LockedBits to(*c.backdrop, Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeWrite, PixelFormat32bppRGB);
+    if (shades.ok() && to.ok()) CompositePremultiplied(shades.const_view(), to.view());
+    c.source = source;
+    c.generation = assets.frame_generation;
+    c.backdrop_valid = true;
+    c.screen_valid = false;
+  }
+
+  if (!c.front || c.front_fonts != assets.fonts || !SameOps(front_ops, c.front_ops, SameText)) {
+    if (!c.front) c.front = NewLayer(PixelFormat32bppPARGB);
+    DrawLayer(*c.front, front_ops, assets);
+    c.front_ops = std::move(front_ops);
+    c.front_fonts = assets.fonts;
+    c.screen_valid = false;
+  }
+
+  if (!c.screen_valid) {
+    if (!c.screen) c.screen = NewLayer(PixelFormat32bppRGB);
+    LockedBits from(*c.backdrop, Gdiplus::ImageLockModeRead, PixelFormat32bppRGB);
+    LockedBits front(*c.front, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB);
+    LockedBits to(*c.screen, Gdiplus::ImageLockModeWrite, PixelFormat32bppRGB);
+    if (from.ok() && front.ok() && to.ok()) {
+      const ConstPixelView src = from.const_view();
+      const PixelView dst = to.view();
+      for (int y = 0; y < dst.height; ++y) {
+        std::memcpy(dst.data + y * dst.stride, src.data + y * src.stride, static_cast<size_t>(dst.width) * 4);
       }
-      case Shape::Line: {
-        Gdiplus::Pen pen(Color(op.color), op.pen);
-        g.DrawLine(&pen, op.rect.x, op.rect.y, op.rect.w, op.rect.h);
-        break;
-      }
-      case Shape::Ellipse: {
-        Gdiplus::SolidBrush brush{Color(op.color)};
-        g.FillEllipse(&brush, ToRect(op.rect));
-        break;
-      }
-      case Shape::Text: DrawText(g, op, assets.fonts); break;
-      case Shape::Gear: DrawGear(g, op.rect.x, op.rect.y, op.rect.w, op.color); break;
-      case Shape::Speaker: DrawSpeaker(g, op.rect, op.color, op.muted); break;
-      case Shape::Sprite:
-        if (assets.fonts) {
-          const auto it = assets.fonts->Letters().find(op.glyph);
-          if (it != assets.fonts->Letters().end()) g.DrawImage(it->second.get(), ToRect(op.rect));
-        }
-        break;
-      case Shape::ClipBegin: g.SetClip(ToRect(op.rect)); break;
-      case Shape::ClipEnd: g.ResetClip(); break;
+      CompositePremultiplied(front.const_view(), dst);
+      c.screen_valid = true;
     }
   }
+  g.DrawImage(c.screen.get(), 0, 0, kWidth, kHeight);
 }

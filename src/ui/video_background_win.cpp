@@ -127,6 +127,7 @@ bool VideoBackground::ReadFrameSize() {
 
 bool VideoBackground::MakeFrameBitmap() {
   frame_.reset(new Gdiplus::Bitmap(static_cast<INT>(width_), static_cast<INT>(height_), PixelFormat32bppRGB));
+  ++generation_;
   if (frame_->GetLastStatus() != Gdiplus::Ok) {
     Log::Error(L"VideoBackground: Bitmap alloc failed");
     frame_.reset();
@@ -198,6 +199,7 @@ void VideoBackground::CopyToFrame(IMFSample* sample) {
                 locked.data() + static_cast<size_t>(y) * row, row);
   }
   frame_->UnlockBits(&bits);
+  ++generation_;
 }
 
 void VideoBackground::ConvertToFrame(IMFSample* sample) {

@@ -38,6 +38,8 @@ class VideoBackground {
   Gdiplus::Bitmap* Frame() const { return IsOpen() ? frame_.get() : nullptr; }
   UINT Width() const { return width_; }
   UINT Height() const { return height_; }
+  // Changes whenever new pixels reach the frame bitmap.
+  unsigned Generation() const { return generation_; }
 
  private:
   bool ReadFrameSize();
@@ -54,4 +56,5 @@ class VideoBackground {
   UINT width_ = 0;
   UINT height_ = 0;
   bool started_ = false;
+  unsigned generation_ = 0;
 };
