@@ -8,8 +8,9 @@
 //          at the end), then the paint.
 // Then GDI and USER object counts and private bytes before and after --paints
 // paints (10,000 by default). Prints key=value lines; times in milliseconds.
-#include <psapi.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
