@@ -7,7 +7,7 @@
 #include "log/log.h"
 
 namespace {
-void Send(const std::wstring& command) { mciSendStringW(command.c_str(), nullptr, 0, nullptr); }
+bool Send(const std::wstring& command) { return mciSendStringW(command.c_str(), nullptr, 0, nullptr) == 0; }
 }  // namespace
 
 void StartMusic(const std::wstring& path, bool muted) {
@@ -17,6 +17,6 @@ void StartMusic(const std::wstring& path, bool muted) {
   Log::Info(muted ? L"Audio started (muted)" : L"Audio started");
 }
 
-void SetMusicMuted(bool muted) { Send(muted ? L"setaudio bgm volume to 0" : L"setaudio bgm volume to 100"); }
+bool SetMusicMuted(bool muted) { return Send(muted ? L"setaudio bgm volume to 0" : L"setaudio bgm volume to 100"); }
 
 void CloseMusic() { Send(L"close bgm"); }

@@ -8,6 +8,7 @@
 // Opens the file as "bgm", sets its volume (0 when muted, else 100), plays it
 // in a loop, and logs "Audio started" or "Audio started (muted)".
 void StartMusic(const std::wstring& path, bool muted);
-// The music keeps playing; only its volume changes.
-void SetMusicMuted(bool muted);
+// The music keeps playing; only its volume changes. True when the device
+// took the command (callers ignore it; the tests read it).
+bool SetMusicMuted(bool muted);
 void CloseMusic();

@@ -58,8 +58,12 @@ TEST(Screen, ButtonsPerStateAndHover) {
     EXPECT_EQ(Has(s, Element::LocateButton), c.locate);
     EXPECT_EQ(Has(s, Element::AddonsButton), c.addons);
     EXPECT_EQ(Has(s, Element::RetryButton), c.retry);
-    if (c.hover == HoverTarget::Addons) EXPECT_EQ(OpsOf(s, Element::AddonsButton, Shape::Fill)[0].color, 0xC81E5028u);
-    if (c.retry) EXPECT_EQ(OpsOf(s, Element::RetryButton, Shape::Fill)[0].color, 0xC878280Au);
+    if (c.hover == HoverTarget::Addons) {
+      EXPECT_EQ(OpsOf(s, Element::AddonsButton, Shape::Fill)[0].color, 0xC81E5028u);
+    }
+    if (c.retry) {
+      EXPECT_EQ(OpsOf(s, Element::RetryButton, Shape::Fill)[0].color, 0xC878280Au);
+    }
   }
 }
 
@@ -107,7 +111,9 @@ TEST(Screen, ProgressBarEdgeCases) {
     const auto texts = OpsOf(s, Element::ProgressBar, Shape::Text);
     ASSERT_EQ(texts.size(), c.detail.empty() ? 1u : 2u);
     EXPECT_EQ(texts[0].text, c.text);
-    if (!c.detail.empty()) EXPECT_EQ(texts[1].text, c.detail);
+    if (!c.detail.empty()) {
+      EXPECT_EQ(texts[1].text, c.detail);
+    }
   }
 }
 
@@ -226,7 +232,9 @@ TEST(NewsThread, CacheAndHandOver) {
         window, [&] { return reply; }, (dir / "news.json").wstring());
     SCOPED_TRACE(c.body);
     EXPECT_EQ(std::filesystem::exists(dir / "news.json"), c.cached);
-    if (c.cached) EXPECT_EQ(testutil::ReadBytes(dir / "news.json"), c.body);
+    if (c.cached) {
+      EXPECT_EQ(testutil::ReadBytes(dir / "news.json"), c.body);
+    }
     EXPECT_EQ(window.News()->size(), c.items);
     EXPECT_EQ(window.loaded, c.cached && c.body != "<html>" ? 1 : 0);
   }

@@ -20,6 +20,13 @@ FONT_REPLACEMENTS = ("Arial", "Microsoft Sans Serif", "Segoe UI", "Tahoma")
 def wine_environment(build_dir, display=None):
     env = dict(os.environ)
     env["WINEPREFIX"] = os.path.join(os.path.abspath(build_dir), "wineprefix")
+    # Sound goes to ALSA's null device: music plays (MCI reports "playing")
+    # on machines without a sound card, and nothing is heard.
+    home = os.path.join(os.path.abspath(build_dir), "wine-home")
+    os.makedirs(home, exist_ok=True)
+    with open(os.path.join(home, ".asoundrc"), "w") as f:
+        f.write("pcm.!default { type null }\n")
+    env["HOME"] = home
     env["WINEDEBUG"] = "-all"
     # No Mono or Gecko installer dialogs when the prefix is made.
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
