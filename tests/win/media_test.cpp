@@ -1,7 +1,8 @@
 // The background music and video as they run under the null sound device the
 // test runner sets up (tests/support/wine_env.py).
-#include <mmsystem.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <mmsystem.h>
 
 #include <gtest/gtest.h>
 
