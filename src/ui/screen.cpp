@@ -1,5 +1,7 @@
 #include "ui/screen.h"
 
+#include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "ui/news_panel.h"
@@ -184,4 +186,58 @@ Screen ComposeScreen(const ScreenInput& input) {
   c.StatusLineAndBar();
   c.Buttons();
   return screen;
+}
+
+bool SameDrawing(const DrawOp& a, const DrawOp& b) {
+  return a.element == b.element && a.shape == b.shape && a.rect.x == b.rect.x && a.rect.y == b.rect.y &&
+         a.rect.w == b.rect.w && a.rect.h == b.rect.h && a.color == b.color && a.color2 == b.color2 && a.pen == b.pen &&
+         a.text == b.text && a.font.face == b.font.face && a.font.size == b.font.size &&
+         a.font.points == b.font.points && a.font.bold == b.font.bold && a.align == b.align &&
+         a.line_align == b.line_align && a.wrap == b.wrap && a.no_width == b.no_width && a.glyph == b.glyph &&
+         a.muted == b.muted;
+}
+
+namespace {
+
+PixelRect Whole(float left, float top, float right, float bottom, float margin) {
+  auto clamp_x = [](float v) { return static_cast<int>(std::clamp(v, 0.0f, kScreenWidth)); };
+  auto clamp_y = [](float v) { return static_cast<int>(std::clamp(v, 0.0f, kScreenHeight)); };
+  return {clamp_x(std::floor(std::min(left, right) - margin)), clamp_y(std::floor(std::min(top, bottom) - margin)),
+          clamp_x(std::ceil(std::max(left, right) + margin)), clamp_y(std::ceil(std::max(top, bottom) + margin))};
+}
+
+PixelRect Union(const PixelRect& a, const PixelRect& b) {
+  if (a.Empty()) return b;
+  if (b.Empty()) return a;
+  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
+}
+
+}  // namespace
+
+PixelRect OpBounds(const DrawOp& op) {
+  const RectF& r = op.rect;
+  const float margin = 2 + op.pen;  // anti-aliasing and half a pen on each side
+  switch (op.shape) {
+    case Shape::Line: return Whole(r.x, r.y, r.w, r.h, margin);
+    case Shape::Gear: return Whole(r.x - r.w, r.y - r.w, r.x + r.w, r.y + r.w, margin);
+    case Shape::Text:
+      // Text is clipped to its box; text without one runs right from its start.
+      if (op.no_width) {
+        const float line = (op.font.points ? op.font.size * 96 / 72 : op.font.size) * 2;
+        return Whole(r.x, r.y, kScreenWidth, r.y + line, margin);
+      }
+      return Whole(r.x, r.y, r.x + r.w, r.y + r.h, margin);
+    default: return Whole(r.x, r.y, r.x + r.w, r.y + r.h, margin);
+  }
+}
+
+PixelRect ChangedArea(const std::vector<DrawOp>& before, const std::vector<DrawOp>& after) {
+  if (before.size() != after.size()) {
+    return {0, 0, static_cast<int>(kScreenWidth), static_cast<int>(kScreenHeight)};
+  }
+  PixelRect area;
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    if (!SameDrawing(before[i], after[i])) area = Union(area, Union(OpBounds(before[i]), OpBounds(after[i])));
+  }
+  return area;
 }

@@ -125,6 +125,23 @@ constexpr float kScreenWidth = 1280, kScreenHeight = 720;
 constexpr RectF kNewsPanelRect{880, 60, 380, 560};
 constexpr const wchar_t* kTitleText = L"OSTRELWOW";
 
+// Whether two operations draw the same pixels (given the same images and fonts).
+bool SameDrawing(const DrawOp& a, const DrawOp& b);
+
+// A rectangle of whole pixels, right and bottom exclusive.
+struct PixelRect {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  bool Empty() const { return right <= left || bottom <= top; }
+};
+
+// Every pixel an operation may touch, anti-aliased edges included.
+PixelRect OpBounds(const DrawOp& op);
+
+// The area outside which `before` and `after` draw the same pixels: the union
+// of the bounds of the operations that differ (the whole screen when the
+// lists differ in length); empty when they are the same.
+PixelRect ChangedArea(const std::vector<DrawOp>& before, const std::vector<DrawOp>& after);
+
 // The whole screen, in drawing order: background, title strip, realm status,
 // news panel, status line, buttons.
 Screen ComposeScreen(const ScreenInput& input);

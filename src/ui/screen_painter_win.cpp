@@ -122,11 +122,6 @@ bool IsShade(const DrawOp& op) {
   return IsBackdrop(op) && op.element != Element::Background && op.element != Element::Video;
 }
 
-bool SameOp(const DrawOp& a, const DrawOp& b) {
-  return a.element == b.element && a.shape == b.shape && a.rect.x == b.rect.x && a.rect.y == b.rect.y &&
-         a.rect.w == b.rect.w && a.rect.h == b.rect.h && a.color == b.color && a.color2 == b.color2 && a.pen == b.pen;
-}
-
 void DrawOne(Gdiplus::Graphics& g, const DrawOp& op, const PaintAssets& assets) {
   switch (op.shape) {
     case Shape::Picture:
@@ -207,13 +202,6 @@ class LockedBits {
   bool ok_ = false;
 };
 
-bool SameText(const DrawOp& a, const DrawOp& b) {
-  return SameOp(a, b) && a.text == b.text && a.font.face == b.font.face && a.font.size == b.font.size &&
-         a.font.points == b.font.points && a.font.bold == b.font.bold && a.align == b.align &&
-         a.line_align == b.line_align && a.wrap == b.wrap && a.no_width == b.no_width && a.glyph == b.glyph &&
-         a.muted == b.muted;
-}
-
 bool SameOps(const std::vector<DrawOp>& a, const std::vector<DrawOp>& b, bool (*same)(const DrawOp&, const DrawOp&)) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), same);
 }
@@ -222,15 +210,36 @@ std::unique_ptr<Gdiplus::Bitmap> NewLayer(Gdiplus::PixelFormat format) {
   return std::unique_ptr<Gdiplus::Bitmap>(new Gdiplus::Bitmap(kWidth, kHeight, format));
 }
 
-// Draws `ops` onto a cleared, transparent layer. Text is anti-aliased in grey:
-// ClearType needs the opaque background that a layer does not have.
-void DrawLayer(Gdiplus::Bitmap& layer, const std::vector<DrawOp>& ops, const PaintAssets& assets) {
+// Draws `ops` onto a transparent layer, within `area` only (cleared first).
+// Text is anti-aliased in grey: ClearType needs the opaque background that a
+// layer does not have.
+void DrawLayer(Gdiplus::Bitmap& layer, const std::vector<DrawOp>& ops, const PaintAssets& assets,
+               const PixelRect& area) {
   Gdiplus::Graphics g(&layer);
   g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
   g.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAliasGridFit);
-  g.Clear(Color(0, 0, 0, 0));
-  for (const DrawOp& op : ops) DrawOne(g, op, assets);
+  const Gdiplus::Rect clip(area.left, area.top, area.right - area.left, area.bottom - area.top);
+  g.SetClip(clip);
+  g.Clear(Color(0, 0, 0, 0));  // within the clip
+  for (const DrawOp& op : ops) {
+    switch (op.shape) {
+      case Shape::ClipBegin:
+        g.SetClip(clip);
+        g.SetClip(ToRect(op.rect), Gdiplus::CombineModeIntersect);
+        break;
+      case Shape::ClipEnd: g.SetClip(clip); break;
+      default: {
+        // Operations wholly outside the area would draw nothing there.
+        const PixelRect b = OpBounds(op);
+        if (b.right > area.left && b.left < area.right && b.bottom > area.top && b.top < area.bottom) {
+          DrawOne(g, op, assets);
+        }
+      }
+    }
+  }
 }
+
+constexpr PixelRect kAll{0, 0, kWidth, kHeight};
 
 }  // namespace
 
@@ -270,9 +279,9 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
     if (op.element == Element::Video && assets.video_frame) video = true;
   }
 
-  if (!c.shades || !SameOps(shade_ops, c.shade_ops, SameOp)) {
+  if (!c.shades || !SameOps(shade_ops, c.shade_ops, SameDrawing)) {
     if (!c.shades) c.shades = NewLayer(PixelFormat32bppPARGB);
-    DrawLayer(*c.shades, shade_ops, assets);
+    DrawLayer(*c.shades, shade_ops, assets, kAll);
     c.shade_ops = std::move(shade_ops);
     c.backdrop_valid = false;
   }
@@ -306,9 +315,12 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
     c.screen_valid = false;
   }
 
-  if (!c.front || c.front_fonts != assets.fonts || !SameOps(front_ops, c.front_ops, SameText)) {
+  // The front is drawn again only where it changed: a hover redraws its
+  // button, a progress report the status line.
+  const PixelRect changed = !c.front || c.front_fonts != assets.fonts ? kAll : ChangedArea(c.front_ops, front_ops);
+  if (!changed.Empty()) {
     if (!c.front) c.front = NewLayer(PixelFormat32bppPARGB);
-    DrawLayer(*c.front, front_ops, assets);
+    DrawLayer(*c.front, front_ops, assets, changed);
     c.front_ops = std::move(front_ops);
     c.front_fonts = assets.fonts;
     c.screen_valid = false;

@@ -241,3 +241,42 @@ TEST(NewsThread, CacheAndHandOver) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Screen, ChangedAreaCoversOnlyWhatDiffers) {
+  ScreenInput in;
+  in.state = LauncherState::Ready;
+  const Screen idle = ComposeScreen(in);
+  in.hover = HoverTarget::Play;
+  const Screen hovered = ComposeScreen(in);
+  const PixelRect area = ChangedArea(idle.ops, hovered.ops);
+  // PLAY (1120, 665, 145, 42) with its 2.5-pixel pen and anti-aliasing, nothing else.
+  EXPECT_LE(area.left, 1120 - 2);
+  EXPECT_GE(area.right, 1265 + 2);
+  EXPECT_GE(area.top, 655);
+  EXPECT_LE(area.right, 1280);
+  EXPECT_TRUE(ChangedArea(idle.ops, idle.ops).Empty());
+  in.state = LauncherState::Error;  // Retry appears: the lists differ in length
+  const PixelRect all = ChangedArea(idle.ops, ComposeScreen(in).ops);
+  EXPECT_EQ(all.right - all.left, 1280);
+}
+
+// The painter draws the panel's fill and outline with the backdrop, before the
+// title strip and realm status: sound only while none of those overlaps it.
+TEST(Screen, NothingDrawnBeforeTheNewsPanelOverlapsIt) {
+  const std::vector<NewsItem> news(3);
+  ScreenInput in;
+  in.news = &news;
+  const Screen s = ComposeScreen(in);
+  const PixelRect panel = OpBounds(OpsOf(s, Element::NewsPanel, Shape::Fill)[0]);
+  for (const DrawOp& op : s.ops) {
+    if (op.element == Element::NewsPanel) break;
+    if (op.element <= Element::Divider) continue;  // the backdrop's own layers
+    const PixelRect b = OpBounds(op);
+    EXPECT_TRUE(b.right <= panel.left || b.left >= panel.right || b.bottom <= panel.top || b.top >= panel.bottom)
+        << static_cast<int>(op.element);
+  }
+}
+
+}  // namespace
