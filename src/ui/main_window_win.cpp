@@ -104,6 +104,7 @@ int MainWindow::Run(HINSTANCE instance, int /*show_command: WS_VISIBLE shows the
   SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&self));
 
   self.OnCreate();
+  UpdateWindow(hwnd);  // the fade-in shows the screen, not an empty window
   FadeIn(hwnd);
 
   MSG msg{};
