@@ -80,11 +80,14 @@ Difference Compare(Gdiplus::Bitmap& x, Gdiplus::Bitmap& y) {
 
 int wmain(int argc, wchar_t** argv) {
   int rounds = 200, paints = 10000;
-  bool profile = false;
+  bool profile = false, flip_hover = true;
+  int video_every = 10;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::wcscmp(argv[i], L"--rounds") == 0) rounds = _wtoi(argv[i + 1]);
     if (std::wcscmp(argv[i], L"--paints") == 0) paints = _wtoi(argv[i + 1]);
     if (std::wcscmp(argv[i], L"--profile") == 0) profile = _wtoi(argv[i + 1]) != 0;
+    if (std::wcscmp(argv[i], L"--flip-hover") == 0) flip_hover = _wtoi(argv[i + 1]) != 0;
+    if (std::wcscmp(argv[i], L"--video-every") == 0) video_every = _wtoi(argv[i + 1]);
   }
   Gdiplus::GdiplusStartupInput input;
   ULONG_PTR token = 0;
@@ -235,8 +238,8 @@ int wmain(int argc, wchar_t** argv) {
     // Every paint redraws part of the front (the hover flips), every tenth
     // also takes a new video frame: the paths that create GDI+ objects.
     for (int i = 0; i < paints; ++i) {
-      w.hover = i % 2 ? HoverTarget::Play : HoverTarget::None;
-      if (i % 10 == 0 && !w.video.NextFrame()) {
+      if (flip_hover) w.hover = i % 2 ? HoverTarget::Play : HoverTarget::None;
+      if (video_every && i % video_every == 0 && !w.video.NextFrame()) {
         w.video.Rewind();
         w.video.NextFrame();
       }

@@ -7,6 +7,7 @@
 #include <mftransform.h>
 #include <wmcodecdsp.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "log/log.h"
@@ -139,6 +140,7 @@ bool VideoBackground::MakeFrameBitmap() {
 // The colour converter with the reader's NV12 type in and top-down RGB32 of
 // the same size out.
 bool VideoBackground::StartConverter() {
+  converted_.Reset();  // sized for the old frame
   ComPtr<IMFMediaType> input, output;
   HRESULT hr = CoCreateInstance(CLSID_CColorConvertDMO, nullptr, CLSCTX_INPROC_SERVER, IID_IMFTransform,
                                 reinterpret_cast<void**>(converter_.Put()));
@@ -152,6 +154,7 @@ bool VideoBackground::StartConverter() {
   if (FAILED(hr)) {
     Log::Error(L"VideoBackground: colour converter failed hr=" + Hr(hr));
     converter_.Reset();
+    converted_.Reset();
     return false;
   }
   return true;
@@ -206,27 +209,28 @@ void VideoBackground::ConvertToFrame(IMFSample* sample) {
   if (FAILED(converter_->ProcessInput(0, sample, 0))) return;
   MFT_OUTPUT_STREAM_INFO info{};
   converter_->GetOutputStreamInfo(0, &info);
-  ComPtr<IMFSample> out;
-  ComPtr<IMFMediaBuffer> out_buffer;
   const bool provides =
       (info.dwFlags & (MFT_OUTPUT_STREAM_PROVIDES_SAMPLES | MFT_OUTPUT_STREAM_CAN_PROVIDE_SAMPLES)) != 0;
-  if (!provides) {
-    const DWORD size = info.cbSize ? info.cbSize : width_ * height_ * 4;
-    if (FAILED(MFCreateSample(out.Put())) || FAILED(MFCreateMemoryBuffer(size, out_buffer.Put())) ||
-        FAILED(out->AddBuffer(out_buffer.Get()))) {
+  if (!provides && !converted_) {
+    // One output sample for the whole stream: a frame's worth of RGB32.
+    ComPtr<IMFMediaBuffer> buffer;
+    const DWORD size = std::max<DWORD>(info.cbSize, width_ * height_ * 4);
+    if (FAILED(MFCreateSample(converted_.Put())) || FAILED(MFCreateMemoryBuffer(size, buffer.Put())) ||
+        FAILED(converted_->AddBuffer(buffer.Get()))) {
+      converted_.Reset();
       return;
     }
   }
   MFT_OUTPUT_DATA_BUFFER data{};
-  data.pSample = out.Get();
+  data.pSample = provides ? nullptr : converted_.Get();
   DWORD status = 0;
   const HRESULT hr = converter_->ProcessOutput(0, 1, &data, &status);
-  // A sample the transform made is ours to release; ours is still held by `out`.
+  // A sample the transform made is ours to release; ours stays in `converted_`.
   ComPtr<IMFSample> produced;
   if (provides && data.pSample) *produced.Put() = data.pSample;
   if (data.pEvents) data.pEvents->Release();
   if (FAILED(hr)) return;  // MF_E_TRANSFORM_NEED_MORE_INPUT keeps the previous frame
-  IMFSample* frame = provides ? produced.Get() : out.Get();
+  IMFSample* frame = provides ? produced.Get() : converted_.Get();
   if (frame) CopyToFrame(frame);
 }
 
@@ -242,6 +246,7 @@ void VideoBackground::Rewind() {
 }
 
 void VideoBackground::Close() {
+  converted_.Reset();
   converter_.Reset();
   reader_.Reset();
   frame_.reset();

@@ -52,6 +52,7 @@ class VideoBackground {
 
   ComPtr<IMFSourceReader> reader_;
   ComPtr<IMFTransform> converter_;  // set on the NV12 route only
+  ComPtr<IMFSample> converted_;     // the converter's output, reused frame after frame
   std::unique_ptr<Gdiplus::Bitmap> frame_;
   UINT width_ = 0;
   UINT height_ = 0;
