@@ -4,6 +4,7 @@ screenshots, the wheel, the drag strip, mute, minimise, the moving video, and
 the news feed's failures in the log."""
 import json
 import os
+import shutil
 import sys
 import tempfile
 import time
@@ -106,10 +107,16 @@ class MainScreenTest(unittest.TestCase):
         with LauncherSession(BUILD) as session:
             session.install()
             cache = os.path.join(session.folder, "launcher_cache", "news.json")
+            # A font file under the expected name that holds another family: the "Arial" fallback.
+            shutil.copy("/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf",
+                        os.path.join(session.folder, "assets", "fonts", "FRIZQT__.TTF"))
             # No server at all: two log lines, no cache file, a red dot.
             self.start(session, client)
             self.assertTrue(session.wait_for_log("News fetch failed or empty", timeout=60))
-            self.assertIn(b"News thread started", session.log_bytes())
+            log = session.log_bytes()
+            self.assertIn(b"News thread started", log)
+            self.assertIn(b"[WARN] Font family not found in file: Friz Quadrata TT", log)
+            self.assertIn(b"[WARN] Font not found: MORPHEUS.TTF", log)
             self.assertFalse(os.path.exists(cache))
             self.assertTrue(session.wait_for_log("State: Offline", timeout=60))
             self.assertTrue(until(lambda: near(session.shot().pixel(*STATUS_DOT), 0xFFC83C3C)), "dot not red")
