@@ -2,7 +2,8 @@
 enable_language(RC)
 
 target_link_libraries(ostrel PUBLIC
-  gdiplus ole32 oleaut32 uuid shell32 shlwapi user32 gdi32 comctl32 winhttp ws2_32 bcrypt winmm)
+  gdiplus ole32 oleaut32 uuid shell32 shlwapi user32 gdi32 comctl32 winhttp ws2_32 bcrypt winmm
+  mfplat mfreadwrite mfuuid wmcodecdspuuid)
 
 if(MINGW)
   # No DLL that Windows does not ship: libstdc++, libgcc and winpthread go in statically.

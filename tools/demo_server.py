@@ -90,18 +90,29 @@ def build_site(root, host, port):
     documents = {
         "launcher/manifest.php": manifest,
         "launcher/api/status.php": {"online": True, "population": 128},
+        # Six entries, so the news panel scrolls; one in UTF-8 with letters beyond ASCII.
         "launcher/api/news.php": [
             {"date": "2026-12-01", "title": "Welcome to Ostrelhold",
              "body": "The realm is open. This news comes from the demo update server."},
+            {"date": "2026-11-28", "title": "Winter market in Skjaldvík",
+             "body": "Händler aus Nordheim, Ærø and Łódź bring their wares: crème brûlée, smoked fish "
+                     "and enchanted lanterns, until the thaw."},
             {"date": "2026-11-20", "title": "Patch 4 deployed",
              "body": "The launcher keeps your client files in step automatically."},
+            {"date": "2026-11-12", "title": "Realm maintenance",
+             "body": "The realm restarts every Tuesday at 06:00 server time for about fifteen minutes."},
+            {"date": "2026-11-03", "title": "Guild halls",
+             "body": "Guilds of ten or more members can now claim a hall in the old quarter of the city."},
+            {"date": "2026-10-25", "title": "Addons in the launcher",
+             "body": "Optional addons are listed under ADDONS; tick the ones you want and the launcher "
+                     "installs and updates them with the game files."},
         ],
     }
     for rel, doc in documents.items():
         path = os.path.join(root, rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "w") as f:
-            json.dump(doc, f, indent=2)
+        with open(path, "w", encoding="utf-8") as f:
+            json.dump(doc, f, indent=2, ensure_ascii=False)  # UTF-8 as it stands, no \u escapes
 
 
 class SiteHandler(BaseHTTPRequestHandler):

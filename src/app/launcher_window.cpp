@@ -70,3 +70,22 @@ void LauncherWindow::SetWowDir(std::wstring wow_dir) {
   std::lock_guard<std::mutex> lock(mutex_);
   wow_dir_ = std::move(wow_dir);
 }
+
+NewsList LauncherWindow::News() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return news_;
+}
+
+void LauncherWindow::SetNews(std::vector<NewsItem> news) {
+  NewsList fresh = std::make_shared<const std::vector<NewsItem>>(std::move(news));
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    news_.swap(fresh);
+  }
+  // The old list is released outside the lock (a paint may still hold it).
+}
+
+LauncherWindow::View LauncherWindow::Snapshot() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return {state_.load(), status_text_, progress_, news_};
+}

@@ -12,15 +12,28 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/launcher_state.h"
 #include "data/manifest.h"
 #include "net/manifest_fetch.h"
+#include "data/news.h"
 #include "update/updater.h"
 #include "update/updater_progress.h"
 
+// The news as the window holds it: replaced whole, never changed in place,
+// so a reader's copy of the pointer stays valid while a worker swaps it.
+using NewsList = std::shared_ptr<const std::vector<NewsItem>>;
+
 class LauncherWindow {
  public:
+  // What the screen is drawn from, copied under one lock so the parts agree.
+  struct View {
+    LauncherState state;
+    std::wstring status_text;
+    UpdaterProgress progress;
+    NewsList news;  // never null
+  };
   LauncherWindow() = default;
   virtual ~LauncherWindow() = default;
   LauncherWindow(const LauncherWindow&) = delete;
@@ -48,6 +61,11 @@ class LauncherWindow {
   std::wstring WowDir() const;
   void SetWowDir(std::wstring wow_dir);
 
+  NewsList News() const;
+  void SetNews(std::vector<NewsItem> news);
+
+  View Snapshot() const;
+
   // --- Services the controller needs; the Windows window and tests supply them.
   // Fetches and reads the manifest document (checking its signature when the
   // build has a realm key); anything but Loaded leaves `manifest` as it was
@@ -60,6 +78,8 @@ class LauncherWindow {
   virtual void Repaint() = 0;
   // Asks the window to close (posted, never waited for).
   virtual void PostClose() = 0;
+  // Tells the window that new news is in place (posted, never waited for).
+  virtual void NewsLoaded() { Repaint(); }
 
  private:
   std::atomic<LauncherState> state_{LauncherState::Connecting};
@@ -69,4 +89,5 @@ class LauncherWindow {
   Manifest manifest_;
   std::shared_ptr<Updater> updater_;
   std::wstring wow_dir_;
+  NewsList news_ = std::make_shared<const std::vector<NewsItem>>();
 };

@@ -8,17 +8,19 @@
 
 namespace {
 
-// Winsock is started once and stays started for the life of the process. A
-// WSACleanup that brings the count to zero closes every socket the process
-// holds, and under Wine the HTTP library's sockets are among them: a probe
-// ending while the manifest was being fetched cut that request off
-// (WSAENOTSOCK, "Request failed"). The system releases it at exit.
-void StartWinsockOnce() {
+// Winsock is started on the first probe and stays started for the life of the
+// process: a probe never calls WSACleanup. When the last reference goes, Wine's
+// WSACleanup empties the process's socket table without taking its lock, so a
+// socket that another thread creates at that moment (WinHTTP's first request:
+// the manifest is fetched while the first probe runs) drops out of the table
+// and its first send fails with WSAENOTSOCK (10038); Windows, too, ends every
+// thread's socket operations on the last WSACleanup. Process exit releases it.
+bool WinsockStarted() {
   static const bool started = [] {
     WSADATA data;
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
   }();
-  (void)started;
+  return started;
 }
 
 class UniqueSocket {
@@ -68,7 +70,7 @@ std::int32_t WholeMilliseconds(std::chrono::steady_clock::duration elapsed) {
 }  // namespace
 
 std::int32_t MeasureConnectMs(const std::string& host, std::uint16_t port, std::chrono::milliseconds limit) {
-  StartWinsockOnce();
+  if (!WinsockStarted()) return -1;
   const UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!sock.valid()) return -1;
 

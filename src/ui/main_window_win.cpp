@@ -7,14 +7,18 @@
 #include <thread>
 
 #include "app/controller.h"
+#include "app/news_thread.h"
 #include "base/launcher_folder.h"
 #include "base/text.h"
 #include "data/settings.h"
 #include "game/client_folder.h"
 #include "log/log.h"
+#include "net/http_client.h"
 #include "net/manifest_fetch.h"
-#include "ui/gdiplus_win.h"
-#include "ui/status_line.h"
+#include "net/update_server.h"
+#include "ui/music_win.h"
+#include "ui/news_panel.h"
+#include "ui/screen.h"
 #include "ui/window_messages.h"
 #include "update/self_update.h"
 
@@ -24,6 +28,11 @@ constexpr int kWindowWidth = 1280;
 constexpr int kWindowHeight = 720;
 constexpr const wchar_t* kWindowClass = L"OstrelLauncherWnd";
 constexpr const wchar_t* kWindowTitle = L"Ostrelhold";
+constexpr UINT_PTR kFrameTimer = 1;
+constexpr UINT kFramePeriodMs = 33;
+constexpr std::uint32_t kNewsTimeoutMs = 8000;
+constexpr const wchar_t* kBackgroundCandidates[] = {L"\\assets\\backgrounds\\ostrel.jpg", L"\\assets\\background.jpg",
+                                                    L"\\assets\\background.jpeg", L"\\assets\\background.png"};
 
 MainWindow* BoundWindow(HWND hwnd) { return reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)); }
 
@@ -75,38 +84,6 @@ class OffscreenBuffer {
   HGDIOBJ old_ = nullptr;
 };
 
-// The bar at (10, 660, 850, 24) with the status text and, while downloading, the speed.
-void DrawStatusLine(Gdiplus::Graphics& g, const StatusLine& line) {
-  const Gdiplus::REAL x = 10, y = 660, w = 850, h = 24;
-  const float f = std::min(1.0f, std::max(0.0f, line.fraction));
-  Gdiplus::SolidBrush back(Gdiplus::Color(0xB40F0A08));
-  g.FillRectangle(&back, x, y, w, h);
-  Gdiplus::Pen outline(Gdiplus::Color(0xFF3C2814), 1.0f);
-  g.DrawRectangle(&outline, x, y, w, h);
-  if (f > 0) {
-    const Gdiplus::REAL fw = f * w;
-    Gdiplus::LinearGradientBrush fill(Gdiplus::PointF(x, y), Gdiplus::PointF(x, y + h), Gdiplus::Color(0xFFC8961E),
-                                      Gdiplus::Color(0xFF8C5A0A));
-    g.FillRectangle(&fill, x, y, fw, h);
-    Gdiplus::SolidBrush gloss(Gdiplus::Color(0x3CFFDC64));
-    g.FillRectangle(&gloss, x, y, fw, 0.35f * h);
-  }
-  Gdiplus::StringFormat format;
-  format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
-  if (!line.text.empty()) {
-    Gdiplus::Font font(L"Arial", 9.0f, Gdiplus::FontStyleBold);
-    Gdiplus::SolidBrush ink(Gdiplus::Color(0xFFDCC88C));
-    format.SetAlignment(Gdiplus::StringAlignmentNear);
-    g.DrawString(line.text.c_str(), -1, &font, Gdiplus::RectF(x + 6, y, w - 80, h), &format, &ink);
-  }
-  if (!line.detail.empty()) {
-    Gdiplus::Font font(L"Arial", 8.5f, Gdiplus::FontStyleRegular);
-    Gdiplus::SolidBrush ink(Gdiplus::Color(0xC8B4A064));
-    format.SetAlignment(Gdiplus::StringAlignmentFar);
-    g.DrawString(line.detail.c_str(), -1, &font, Gdiplus::RectF(x, y, w - 6, h), &format, &ink);
-  }
-}
-
 }  // namespace
 
 MainWindow& MainWindow::Instance() {
@@ -127,6 +104,7 @@ int MainWindow::Run(HINSTANCE instance, int /*show_command: WS_VISIBLE shows the
   SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&self));
 
   self.OnCreate();
+  UpdateWindow(hwnd);  // the fade-in shows the screen, not an empty window
   FadeIn(hwnd);
 
   MSG msg{};
@@ -145,6 +123,21 @@ void MainWindow::OnCreate() {
   LoadSettings();
   Log::Info(L"WoW dir: " + WowDir());
 
+  Log::Info(L"LoadBackground");
+  LoadBackground();
+  if (video.Open(LauncherPath(L"\\assets\\video\\background.mkv"))) {
+    video.NextFrame();  // the first paint already has a frame
+    StartFrameTimer();
+    Log::Info(L"Video background loaded");
+  } else {
+    Log::Info(L"No video background — using static image");
+  }
+
+  Log::Info(L"LoadFonts");
+  fonts.Load(LauncherPath(L"\\assets\\fonts\\"));
+
+  StartMusic(LauncherPath(L"\\assets\\audio\\theme.mp3"), muted);
+
   Log::Info(L"ServerStatus::Start");
   server_status.Start([window = hwnd] { PostMessageW(window, WM_SERVER_STATUS, 0, 0); });
 
@@ -156,14 +149,38 @@ void MainWindow::OnCreate() {
 
   // A thread that cannot be started throws into the entry, which reports it.
   std::thread([this, client_found] { ManifestThread(*this, client_found); }).detach();
+  std::thread([this] {
+    RunNewsThread(
+        *this, [] { return HttpClient::Get(Widen(NewsUrl()), kNewsTimeoutMs); },
+        LauncherPath(L"\\launcher_cache\\news.json"));
+  }).detach();
 
   Log::Info(L"OnCreate complete");
 }
 
 void MainWindow::OnDestroy() {
+  CloseMusic();
+  KillTimer(hwnd, kFrameTimer);
+  video.Close();
   server_status.Stop();
   CancelUpdater();
+  background.reset();
+  fonts.Release();
 }
+
+void MainWindow::LoadBackground() {
+  for (const wchar_t* candidate : kBackgroundCandidates) {
+    const std::wstring path = LauncherPath(candidate);
+    std::unique_ptr<Gdiplus::Image> image(Gdiplus::Image::FromFile(path.c_str()));
+    if (image && image->GetLastStatus() == Gdiplus::Ok) {
+      background = std::move(image);
+      Log::Info(L"Background loaded: " + path);
+      return;
+    }
+  }
+}
+
+void MainWindow::StartFrameTimer() { SetTimer(hwnd, kFrameTimer, kFramePeriodMs, nullptr); }
 
 void MainWindow::LoadSettings() {
   LauncherSettings settings;
@@ -197,10 +214,13 @@ void MainWindow::Repaint() { InvalidateRect(hwnd, nullptr, FALSE); }
 
 void MainWindow::PostClose() { PostMessageW(hwnd, WM_CLOSE, 0, 0); }
 
+void MainWindow::NewsLoaded() { PostMessageW(hwnd, WM_NEWS_LOADED, 0, 0); }
+
 void MainWindow::OnClick(int x, int y) {
   switch (ClickTargetAt(x, y, State())) {
     case HoverTarget::Close: DestroyWindow(hwnd); break;
     case HoverTarget::Minimize: ShowWindow(hwnd, SW_MINIMIZE); break;
+    case HoverTarget::Mute: ToggleMute(); break;
     case HoverTarget::Retry: StartRetry(*this); break;
     default: break;
   }
@@ -225,6 +245,60 @@ void MainWindow::OnMouseLeave() {
   Repaint();
 }
 
+void MainWindow::OnMouseWheel(int delta) {
+  news_scroll = ScrollNews(news_scroll, delta, News()->size());
+  Repaint();
+}
+
+void MainWindow::OnTimer(UINT_PTR id) {
+  if (id != kFrameTimer) return;
+  // At the end of the stream (or after a read error) start again: the video loops.
+  if (!video.NextFrame()) {
+    video.Rewind();
+    video.NextFrame();
+  }
+  Repaint();
+}
+
+void MainWindow::OnEnterSizeMove() {
+  if (video.IsOpen()) KillTimer(hwnd, kFrameTimer);
+}
+
+void MainWindow::OnExitSizeMove() {
+  if (video.IsOpen()) StartFrameTimer();
+}
+
+void MainWindow::ToggleMute() {
+  muted = !muted;
+  SetMusicMuted(muted);
+  SaveSettings();
+  Repaint();
+}
+
+void MainWindow::PaintInto(HDC dc) {
+  // One snapshot of the shared state; no lock is held while drawing.
+  const View view = Snapshot();
+  const StatusSnapshot realm = server_status.Snapshot();
+  ScreenInput input;
+  input.state = view.state;
+  input.hover = hover;
+  input.muted = muted;
+  input.status_text = view.status_text;
+  input.progress = view.progress;
+  input.online = realm.online;
+  input.population = realm.population;
+  input.news = view.news.get();
+  input.news_scroll = news_scroll;
+  input.has_picture = background != nullptr;
+  input.has_video_frame = video.Frame() != nullptr;
+  input.letters = &fonts.LetterSizes();
+  const Screen screen = ComposeScreen(input);
+
+  Gdiplus::Graphics g(dc);
+  PrepareGraphics(g);
+  painter_.Paint(g, screen, {background.get(), video.Frame(), video.Generation(), &fonts});
+}
+
 void MainWindow::Paint() {
   PAINTSTRUCT ps;
   HDC window_dc = BeginPaint(hwnd, &ps);
@@ -232,28 +306,7 @@ void MainWindow::Paint() {
   GetClientRect(hwnd, &client);
   {
     OffscreenBuffer buffer(window_dc, client.right, client.bottom);
-    {
-      Gdiplus::Graphics g(buffer.dc());
-      g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
-      g.SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
-      Gdiplus::LinearGradientBrush sky(Gdiplus::Point(0, 0), Gdiplus::Point(0, client.bottom),
-                                       Gdiplus::Color(255, 18, 24, 38), Gdiplus::Color(255, 6, 8, 14));
-      g.FillRectangle(&sky, 0, 0, client.right, client.bottom);
-      Gdiplus::SolidBrush strip(Gdiplus::Color(160, 0, 0, 0));
-      g.FillRectangle(&strip, 0, 0, client.right, 36);
-
-      DrawStatusLine(g, BuildStatusLine(State(), StatusText(), Progress()));
-
-      // Close button: a cross, brighter while hovered.
-      const BYTE glow = hover == HoverTarget::Close ? 255 : 190;
-      Gdiplus::Pen pen(Gdiplus::Color(255, glow, glow, glow), 2.0f);
-      g.DrawLine(&pen, 1251, 11, 1264, 24);
-      g.DrawLine(&pen, 1264, 11, 1251, 24);
-      // Minimise button: a bar.
-      const BYTE dim = hover == HoverTarget::Minimize ? 255 : 190;
-      Gdiplus::Pen bar(Gdiplus::Color(255, dim, dim, dim), 2.0f);
-      g.DrawLine(&bar, 1220, 24, 1234, 24);
-    }
+    PaintInto(buffer.dc());
     BitBlt(window_dc, 0, 0, client.right, client.bottom, buffer.dc(), 0, 0, SRCCOPY);
   }
   EndPaint(hwnd, &ps);
@@ -273,6 +326,8 @@ LRESULT HandleUnbound(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_DESTROY: PostQuitMessage(0); return 0;
     case WM_MOUSEMOVE:
     case WM_MOUSELEAVE:
+    case WM_MOUSEWHEEL:
+    case WM_TIMER:
     case WM_LBUTTONDOWN: return 0;
     default: return DefWindowProcW(hwnd, message, wparam, lparam);
   }
@@ -294,7 +349,12 @@ LRESULT HandleBound(MainWindow& self, HWND hwnd, UINT message, WPARAM wparam, LP
     case WM_MOUSEMOVE: self.OnMouseMove(LOWORD(lparam), HIWORD(lparam)); return 0;
     case WM_MOUSELEAVE: self.OnMouseLeave(); return 0;
     case WM_LBUTTONDOWN: self.OnClick(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)); return 0;
+    case WM_MOUSEWHEEL: self.OnMouseWheel(GET_WHEEL_DELTA_WPARAM(wparam)); return 0;
+    case WM_TIMER: self.OnTimer(wparam); return 0;
+    case WM_ENTERSIZEMOVE: self.OnEnterSizeMove(); return 0;
+    case WM_EXITSIZEMOVE: self.OnExitSizeMove(); return 0;
     case WM_SERVER_STATUS: self.Repaint(); return 0;
+    case WM_NEWS_LOADED: self.Repaint(); return 0;
     default: return DefWindowProcW(hwnd, message, wparam, lparam);
   }
 }

@@ -3,11 +3,16 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "app/launcher_window.h"
 #include "net/server_status.h"
+#include "ui/fonts_win.h"
+#include "ui/gdiplus_win.h"
 #include "ui/hit_areas.h"
+#include "ui/screen_painter_win.h"
+#include "ui/video_background_win.h"
 
 class MainWindow : public LauncherWindow {
  public:
@@ -23,7 +28,18 @@ class MainWindow : public LauncherWindow {
   void OnClick(int x, int y);
   void OnMouseMove(int x, int y);
   void OnMouseLeave();
+  void OnMouseWheel(int delta);
+  void OnTimer(UINT_PTR id);
+  // Stops the video while the window is dragged, starts it again after.
+  void OnEnterSizeMove();
+  void OnExitSizeMove();
   void Paint();
+  // Draws the whole screen into `dc` (the off-screen bitmap); the benchmark calls it too.
+  void PaintInto(HDC dc);
+
+  // The picture behind everything: the first candidate that loads.
+  void LoadBackground();
+  void ToggleMute();
 
   // Controller services (any thread).
   ManifestFetch FetchManifest(Manifest& manifest, std::string& error) override;
@@ -31,6 +47,7 @@ class MainWindow : public LauncherWindow {
   std::shared_ptr<Updater> MakeUpdater(const std::wstring& wow_dir) override;
   void Repaint() override;
   void PostClose() override;
+  void NewsLoaded() override;
 
   // Reads and writes launcher_settings.json (user-interface thread).
   void LoadSettings();
@@ -38,7 +55,11 @@ class MainWindow : public LauncherWindow {
 
   HWND hwnd = nullptr;
   HINSTANCE instance = nullptr;
+  std::unique_ptr<Gdiplus::Image> background;
+  VideoBackground video;
+  LauncherFonts fonts;
   ServerStatus server_status;
+  std::int32_t news_scroll = 0;  // user-interface thread only
   bool close_on_launch = true;
   bool muted = false;
   HoverTarget hover = HoverTarget::None;
@@ -46,6 +67,9 @@ class MainWindow : public LauncherWindow {
 
  private:
   MainWindow() = default;
+  void StartFrameTimer();
+
+  ScreenPainter painter_;
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 };

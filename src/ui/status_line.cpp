@@ -39,6 +39,7 @@ StatusLine BuildStatusLine(LauncherState state, const std::wstring& status_text,
     case LauncherState::Offline:
       line.text = L"Offline mode";
       line.fraction = 1.0f;
+      line.detail = status_text;  // why, when someone said ("Update server unreachable. ...")
       break;
     case LauncherState::NoInstall:
       line.text = L"No WoW installation found  \u2014  download the client or locate an existing install";

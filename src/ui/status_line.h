@@ -9,7 +9,7 @@
 struct StatusLine {
   std::wstring text;
   float fraction = 0.0f;  // of the progress bar, 0 to 1
-  std::wstring detail;    // right-aligned speed line while downloading
+  std::wstring detail;    // right-aligned: the speed line while downloading, the reason when offline
 };
 
 StatusLine BuildStatusLine(LauncherState state, const std::wstring& status_text, const UpdaterProgress& progress);

@@ -12,6 +12,36 @@ from wine_env import WineSession, windows_path
 WINDOW_W, WINDOW_H = 1280, 720
 
 
+class Shot:
+    """A screenshot (binary PPM) with pixel lookups in client coordinates."""
+
+    def __init__(self, ppm):
+        magic, width, height, depth, self.data = ppm.split(maxsplit=4)
+        assert magic == b"P6" and depth == b"255", magic
+        self.width, self.height = int(width), int(height)
+
+    def pixel(self, x, y):
+        i = 3 * (y * self.width + x)
+        return tuple(self.data[i:i + 3])
+
+    def changed(self, other, box, threshold=48):
+        """How many pixels of box (x, y, w, h) differ from `other` by more than threshold in a channel."""
+        x0, y0, w, h = box
+        count = 0
+        for y in range(y0, y0 + h):
+            a = self.data[3 * (y * self.width + x0):3 * (y * self.width + x0 + w)]
+            b = other.data[3 * (y * self.width + x0):3 * (y * self.width + x0 + w)]
+            count += sum(1 for i in range(0, len(a), 3)
+                         if max(abs(a[i] - b[i]), abs(a[i + 1] - b[i + 1]), abs(a[i + 2] - b[i + 2])) > threshold)
+        return count
+
+
+def near(rgb, argb, tolerance=4):
+    """True when a screen pixel matches the colour 0xAARRGGBB (opaque) within tolerance."""
+    want = ((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF)
+    return all(abs(a - b) <= tolerance for a, b in zip(rgb, want))
+
+
 class LauncherSession(WineSession):
     def __init__(self, build_dir, screen="1920x1080", folder=None):
         super().__init__(build_dir, screen)
@@ -67,6 +97,25 @@ class LauncherSession(WineSession):
         self.xdotool("mousemove", 0, 0)
         self.xdotool("mousemove", "--sync", wx + x, wy + y)
         self.xdotool("click", "1")
+
+    def move_to(self, x, y):
+        wx, wy, _, _ = self.geometry()
+        self.xdotool("mousemove", "--sync", wx + x, wy + y)
+
+    def wheel(self, toward_player, notches=1):
+        """Turns the mouse wheel over the window (button 5 turns it toward the player)."""
+        self.xdotool("click", "--repeat", notches, "--delay", 100, "5" if toward_player else "4")
+
+    def shot(self):
+        """The window's client area as it is on screen now."""
+        x, y, w, h = self.geometry()
+        ppm = subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "-depth", "8", "ppm:-"],
+                             env=self.env, check=True, capture_output=True, timeout=60).stdout
+        return Shot(ppm)
+
+    def settings(self):
+        with open(os.path.join(self.folder, "launcher_settings.json"), "rb") as f:
+            return f.read()
 
     def wait_exit(self, timeout=30):
         return self.proc.wait(timeout=timeout)

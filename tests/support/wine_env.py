@@ -20,6 +20,13 @@ FONT_REPLACEMENTS = ("Arial", "Microsoft Sans Serif", "Segoe UI", "Tahoma")
 def wine_environment(build_dir, display=None):
     env = dict(os.environ)
     env["WINEPREFIX"] = os.path.join(os.path.abspath(build_dir), "wineprefix")
+    # Sound goes to ALSA's null device: music plays (MCI reports "playing")
+    # on machines without a sound card, and nothing is heard.
+    home = os.path.join(os.path.abspath(build_dir), "wine-home")
+    os.makedirs(home, exist_ok=True)
+    with open(os.path.join(home, ".asoundrc"), "w") as f:
+        f.write("pcm.!default { type null }\n")
+    env["HOME"] = home
     env["WINEDEBUG"] = "-all"
     # No Mono or Gecko installer dialogs when the prefix is made.
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
@@ -31,7 +38,9 @@ def wine_environment(build_dir, display=None):
 
 def ensure_prefix(build_dir):
     """Creates the build's Wine prefix once (about 10 s), with the fonts GDI+
-    asks for mapped to Liberation Sans. Safe against concurrent callers."""
+    asks for mapped to Liberation Sans and Wine's window management off (with
+    no window manager on the display, keys then reach dialogs and message boxes,
+    and they close at once). Safe against concurrent callers."""
     env = wine_environment(build_dir)
     env.pop("DISPLAY", None)
     prefix = env["WINEPREFIX"]
@@ -44,16 +53,14 @@ def ensure_prefix(build_dir):
         shutil.rmtree(prefix, ignore_errors=True)
         subprocess.run(["wineboot", "-i"], env=env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-        for face in FONT_REPLACEMENTS:
-            subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements",
-                            "/v", face, "/t", "REG_SZ", "/d", "Liberation Sans", "/f"],
-                           env=env, check=True, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=120)
+        settings = [(r"HKCU\Software\Wine\Fonts\Replacements", face, "Liberation Sans") for face in FONT_REPLACEMENTS]
         # Without a window manager, managed windows make every window close
         # (a dialog, the launcher itself) block for about 2 s.
-        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/t", "REG_SZ",
-                        "/d", "N", "/f"], env=env, check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=120)
+        settings.append((r"HKCU\Software\Wine\X11 Driver", "Managed", "N"))
+        for key, name, value in settings:
+            subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
+                           env=env, check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=120)
         subprocess.run(["wineserver", "-w"], env=env, timeout=120)
         open(marker, "w").close()
 
@@ -110,16 +117,17 @@ def windows_path(unix_path):
 class TestServer:
     """tests/support/test_server.py on a free port, serving a fresh folder."""
 
-    def __init__(self, root=None, login_port=None):
+    def __init__(self, root=None, login_port=None, port=0):
         self.own_root = root is None
         self.root = root or tempfile.mkdtemp(prefix="ostrel-server-")
         self.login_port = login_port
+        self.fixed_port = port
         self.proc = None
         self.port = None
 
     def __enter__(self):
         argv = [sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "test_server.py"),
-                "--root", self.root]
+                "--root", self.root, "--port", str(self.fixed_port)]
         if self.login_port:
             argv += ["--login-port", str(self.login_port)]
         self.proc = subprocess.Popen(argv, stdout=subprocess.PIPE, text=True)

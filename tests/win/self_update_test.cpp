@@ -81,7 +81,9 @@ TEST_F(SelfUpdateTest, ScriptReplacesTheExecutableAndStartsTheNewBuild) {
 
   const fs::path marker = folder_ / "fake_launcher_ran.txt";
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!fs::exists(marker) && std::chrono::steady_clock::now() < deadline) {
+  // Waits for the content, not the name: under load a file just moved into
+  // place was seen before it could be read (read as empty).
+  while (testutil::ReadBytes(marker).empty() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   ASSERT_TRUE(fs::exists(marker)) << "the new build was not started within 30 s";

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "base/text.h"
 #include "loopback_socket_win.h"
+#include "net/login_port_probe_win.h"
 #include "net/server_status.h"
 #include "test_util.h"
 
@@ -96,6 +98,17 @@ TEST_F(ServerStatusProbe, StopReturnsAfterTheHangingProbe) {
   EXPECT_LT(took, 4500ms);
   EXPECT_TRUE(WaitForMessages(1, 0s));  // the probe finished and reported
   EXPECT_EQ(status.Snapshot().population, 57);
+}
+
+// In a fresh process the probe holds the only Winsock reference and must keep it: the last
+// WSACleanup drops sockets that other threads are making (WinHTTP's, failing with 10038).
+TEST(LoginPortProbe, LeavesWinsockStarted) {
+  EXPECT_EXIT(
+      {
+        MeasureConnectMs("127.0.0.1", 1);  // nothing listens on port 1
+        std::exit(WSACleanup() == 0 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

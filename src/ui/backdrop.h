@@ -1,0 +1,30 @@
+// Pixel work behind the painter's backdrop cache: the video frame scaled to
+// the window in plain code, and a pre-drawn layer of the screen's unchanging
+// shades (vignette, panel shade, panel) laid over it. Done once per video
+// frame instead of through GDI+ on every paint, which costs far more (see
+// docs/PERFORMANCE.md). Portable; pixels are 32-bit, bytes B, G, R, A (or X).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct PixelView {
+  std::uint8_t* data;
+  int width, height;
+  std::ptrdiff_t stride;  // bytes from one row to the next
+};
+
+struct ConstPixelView {
+  const std::uint8_t* data;
+  int width, height;
+  std::ptrdiff_t stride;
+};
+
+// Bilinear scaling of `src` to the size of `dst` (pixel centres aligned, edges
+// clamped). The fourth byte of each pixel is set to 0xFF.
+void ScaleBilinear(ConstPixelView src, PixelView dst);
+
+// Lays a premultiplied layer of the same size over `dst`:
+// dst = layer + dst * (255 - layer alpha) / 255, rounded. Pixels of alpha 0
+// are left untouched.
+void CompositePremultiplied(ConstPixelView layer, PixelView dst);

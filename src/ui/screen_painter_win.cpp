@@ -1,0 +1,345 @@
+#include "ui/screen_painter_win.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "ui/backdrop.h"
+
+namespace {
+
+using Gdiplus::Color;
+using Gdiplus::PointF;
+using Gdiplus::REAL;
+
+Gdiplus::RectF ToRect(const RectF& r) { return Gdiplus::RectF(r.x, r.y, r.w, r.h); }
+
+std::unique_ptr<Gdiplus::Font> MakeFont(const TextFont& f, const LauncherFonts* fonts) {
+  const INT style = f.bold ? Gdiplus::FontStyleBold : Gdiplus::FontStyleRegular;
+  const Gdiplus::Unit unit = f.points ? Gdiplus::UnitPoint : Gdiplus::UnitPixel;
+  const Gdiplus::FontFamily* family = fonts ? fonts->Family(f.face) : nullptr;
+  if (family) return std::unique_ptr<Gdiplus::Font>(new Gdiplus::Font(family, f.size, style, unit));
+  // Without the slot's font: the system's "Arial" (GDI+ itself falls back to
+  // the generic sans-serif family where "Arial" is missing).
+  return std::unique_ptr<Gdiplus::Font>(new Gdiplus::Font(L"Arial", f.size, style, unit));
+}
+
+Gdiplus::StringAlignment ToAlignment(Align a) {
+  switch (a) {
+    case Align::Center: return Gdiplus::StringAlignmentCenter;
+    case Align::Far: return Gdiplus::StringAlignmentFar;
+    default: return Gdiplus::StringAlignmentNear;
+  }
+}
+
+void DrawText(Gdiplus::Graphics& g, const DrawOp& op, const LauncherFonts* fonts) {
+  if (op.text.empty()) return;
+  const auto font = MakeFont(op.font, fonts);
+  Gdiplus::SolidBrush brush{Color(op.color)};
+  Gdiplus::StringFormat format;
+  format.SetAlignment(ToAlignment(op.align));
+  format.SetLineAlignment(ToAlignment(op.line_align));
+  if (op.wrap) format.SetTrimming(Gdiplus::StringTrimmingEllipsisCharacter);
+  const INT length = static_cast<INT>(op.text.size());
+  if (op.no_width) {
+    g.DrawString(op.text.c_str(), length, font.get(), PointF(op.rect.x, op.rect.y), &format, &brush);
+  } else {
+    g.DrawString(op.text.c_str(), length, font.get(), ToRect(op.rect), &format, &brush);
+  }
+}
+
+// A six-toothed wheel with a round hole (alternate fill leaves the hole empty).
+void DrawGear(Gdiplus::Graphics& g, REAL cx, REAL cy, REAL r, Argb color) {
+  const REAL ri = 0.65f * r, rh = 0.3f * r;
+  const REAL to_rad = 3.1415927f / 180.0f;
+  Gdiplus::GraphicsPath path(Gdiplus::FillModeAlternate);
+  path.StartFigure();
+  for (int i = 0; i < 6; ++i) {
+    const REAL a = 60.0f * static_cast<REAL>(i);
+    const REAL a1 = (a - 16) * to_rad, a2 = (a + 16) * to_rad;
+    path.AddLine(cx + ri * std::cos(a1), cy + ri * std::sin(a1), cx + r * std::cos(a1), cy + r * std::sin(a1));
+    path.AddLine(cx + r * std::cos(a1), cy + r * std::sin(a1), cx + r * std::cos(a2), cy + r * std::sin(a2));
+    path.AddLine(cx + r * std::cos(a2), cy + r * std::sin(a2), cx + ri * std::cos(a2), cy + ri * std::sin(a2));
+    path.AddArc(cx - ri, cy - ri, 2 * ri, 2 * ri, a + 16, 28);
+  }
+  path.CloseFigure();
+  path.AddEllipse(cx - rh, cy - rh, 2 * rh, 2 * rh);
+  Gdiplus::SolidBrush brush{Color(color)};
+  g.FillPath(&brush, &path);
+}
+
+void DrawSpeaker(Gdiplus::Graphics& g, const RectF& r, Argb ink, bool muted) {
+  const REAL cy = r.y + 0.5f * r.h, cx = r.x + 0.38f * r.w, s = 0.185f * r.h;
+  Gdiplus::SolidBrush brush{Color(ink)};
+  g.FillRectangle(&brush, cx - 1.6f * s, cy - 0.55f * s, 0.85f * s, 1.1f * s);
+  const PointF cone[] = {{cx - 0.75f * s, cy - 0.55f * s},
+                         {cx - 0.75f * s, cy + 0.55f * s},
+                         {cx + 0.05f * s, cy + 1.05f * s},
+                         {cx + 0.05f * s, cy - 1.05f * s}};
+  g.FillPolygon(&brush, cone, 4);
+  if (muted) {
+    Gdiplus::Pen cross(Color(0xFFDA3E3E), 1.85f);
+    g.DrawLine(&cross, cx + 0.25f * s, cy - 0.62f * s, cx + s, cy + 0.62f * s);
+    g.DrawLine(&cross, cx + s, cy - 0.62f * s, cx + 0.25f * s, cy + 0.62f * s);
+  } else {
+    Gdiplus::Pen inner(Color(ink), 1.45f), outer(Color(ink), 1.2f);
+    g.DrawArc(&inner, cx - 1.05f * s, cy - 1.05f * s, 2.1f * s, 2.1f * s, -50.0f, 100.0f);
+    g.DrawArc(&outer, cx - 1.6f * s, cy - 1.6f * s, 3.2f * s, 3.2f * s, -50.0f, 100.0f);
+  }
+}
+
+void DrawVignette(Gdiplus::Graphics& g, const DrawOp& op) {
+  Gdiplus::GraphicsPath path;
+  path.AddRectangle(ToRect(op.rect));
+  Gdiplus::PathGradientBrush brush(&path);
+  brush.SetCenterPoint(PointF(op.rect.x + op.rect.w / 2, op.rect.y + op.rect.h / 2));
+  brush.SetCenterColor(Color(op.color2));
+  Color surround(op.color);
+  INT count = 1;
+  brush.SetSurroundColors(&surround, &count);
+  g.FillRectangle(&brush, ToRect(op.rect));
+}
+
+}  // namespace
+
+namespace {
+
+bool IsBackdrop(const DrawOp& op) {
+  switch (op.element) {
+    case Element::Background:
+    case Element::Video:
+    case Element::Vignette:
+    case Element::PanelShade:
+    case Element::Divider: return true;
+    case Element::NewsPanel: return op.shape == Shape::Fill || op.shape == Shape::Outline;
+    default: return false;
+  }
+}
+
+// The layers of the backdrop that never change: everything but the picture and the video.
+bool IsShade(const DrawOp& op) {
+  return IsBackdrop(op) && op.element != Element::Background && op.element != Element::Video;
+}
+
+void DrawOne(Gdiplus::Graphics& g, const DrawOp& op, const PaintAssets& assets) {
+  switch (op.shape) {
+    case Shape::Picture:
+      if (assets.picture) g.DrawImage(assets.picture, ToRect(op.rect));
+      break;
+    case Shape::VideoFrame:
+      if (assets.video_frame) g.DrawImage(assets.video_frame, ToRect(op.rect));
+      break;
+    case Shape::Gradient: {
+      Gdiplus::LinearGradientBrush brush(PointF(op.rect.x, op.rect.y), PointF(op.rect.x, op.rect.y + op.rect.h),
+                                         Color(op.color), Color(op.color2));
+      brush.SetWrapMode(Gdiplus::WrapModeTile);
+      g.FillRectangle(&brush, ToRect(op.rect));
+      break;
+    }
+    case Shape::Vignette: DrawVignette(g, op); break;
+    case Shape::Fill: {
+      Gdiplus::SolidBrush brush{Color(op.color)};
+      g.FillRectangle(&brush, ToRect(op.rect));
+      break;
+    }
+    case Shape::Outline: {
+      Gdiplus::Pen pen(Color(op.color), op.pen);
+      g.DrawRectangle(&pen, ToRect(op.rect));
+      break;
+    }
+    case Shape::Line: {
+      Gdiplus::Pen pen(Color(op.color), op.pen);
+      g.DrawLine(&pen, op.rect.x, op.rect.y, op.rect.w, op.rect.h);
+      break;
+    }
+    case Shape::Ellipse: {
+      Gdiplus::SolidBrush brush{Color(op.color)};
+      g.FillEllipse(&brush, ToRect(op.rect));
+      break;
+    }
+    case Shape::Text: DrawText(g, op, assets.fonts); break;
+    case Shape::Gear: DrawGear(g, op.rect.x, op.rect.y, op.rect.w, op.color); break;
+    case Shape::Speaker: DrawSpeaker(g, op.rect, op.color, op.muted); break;
+    case Shape::Sprite:
+      if (assets.fonts) {
+        const auto it = assets.fonts->Letters().find(op.glyph);
+        if (it != assets.fonts->Letters().end()) g.DrawImage(it->second.get(), ToRect(op.rect));
+      }
+      break;
+    case Shape::ClipBegin: g.SetClip(ToRect(op.rect)); break;
+    case Shape::ClipEnd: g.ResetClip(); break;
+  }
+}
+
+constexpr INT kWidth = 1280, kHeight = 720;
+
+// Bits of a whole bitmap, locked for as long as the object lives.
+class LockedBits {
+ public:
+  LockedBits(Gdiplus::Bitmap& bitmap, UINT mode, Gdiplus::PixelFormat format) : bitmap_(bitmap) {
+    Gdiplus::Rect all(0, 0, static_cast<INT>(bitmap.GetWidth()), static_cast<INT>(bitmap.GetHeight()));
+    ok_ = bitmap.LockBits(&all, mode, format, &data_) == Gdiplus::Ok;
+  }
+  ~LockedBits() {
+    if (ok_) bitmap_.UnlockBits(&data_);
+  }
+  LockedBits(const LockedBits&) = delete;
+  LockedBits& operator=(const LockedBits&) = delete;
+  bool ok() const { return ok_; }
+  PixelView view() const {
+    return {static_cast<std::uint8_t*>(data_.Scan0), static_cast<int>(data_.Width), static_cast<int>(data_.Height),
+            data_.Stride};
+  }
+  ConstPixelView const_view() const {
+    const PixelView v = view();
+    return {v.data, v.width, v.height, v.stride};
+  }
+
+ private:
+  Gdiplus::Bitmap& bitmap_;
+  Gdiplus::BitmapData data_{};
+  bool ok_ = false;
+};
+
+bool SameOps(const std::vector<DrawOp>& a, const std::vector<DrawOp>& b, bool (*same)(const DrawOp&, const DrawOp&)) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), same);
+}
+
+std::unique_ptr<Gdiplus::Bitmap> NewLayer(Gdiplus::PixelFormat format) {
+  return std::unique_ptr<Gdiplus::Bitmap>(new Gdiplus::Bitmap(kWidth, kHeight, format));
+}
+
+// Draws `ops` onto a transparent layer, within `area` only (cleared first).
+// Text is anti-aliased in grey: ClearType needs the opaque background that a
+// layer does not have.
+void DrawLayer(Gdiplus::Bitmap& layer, const std::vector<DrawOp>& ops, const PaintAssets& assets,
+               const PixelRect& area) {
+  Gdiplus::Graphics g(&layer);
+  g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+  g.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAliasGridFit);
+  const Gdiplus::Rect clip(area.left, area.top, area.right - area.left, area.bottom - area.top);
+  g.SetClip(clip);
+  g.Clear(Color(0, 0, 0, 0));  // within the clip
+  for (const DrawOp& op : ops) {
+    switch (op.shape) {
+      case Shape::ClipBegin:
+        g.SetClip(clip);
+        g.SetClip(ToRect(op.rect), Gdiplus::CombineModeIntersect);
+        break;
+      case Shape::ClipEnd: g.SetClip(clip); break;
+      default: {
+        // Operations wholly outside the area would draw nothing there.
+        const PixelRect b = OpBounds(op);
+        if (b.right > area.left && b.left < area.right && b.bottom > area.top && b.top < area.bottom) {
+          DrawOne(g, op, assets);
+        }
+      }
+    }
+  }
+}
+
+constexpr PixelRect kAll{0, 0, kWidth, kHeight};
+
+}  // namespace
+
+struct ScreenPainter::Cache {
+  std::vector<DrawOp> shade_ops;              // what `shades` was drawn from
+  std::unique_ptr<Gdiplus::Bitmap> shades;    // premultiplied: vignette, panel shade, divider, panel
+  std::unique_ptr<Gdiplus::Bitmap> backdrop;  // picture or video frame with the shades over it
+  const void* source = nullptr;               // what the backdrop shows
+  unsigned generation = 0;
+  bool backdrop_valid = false;
+  std::vector<DrawOp> front_ops;  // what `front` was drawn from
+  const LauncherFonts* front_fonts = nullptr;
+  std::unique_ptr<Gdiplus::Bitmap> front;   // premultiplied: everything else
+  std::unique_ptr<Gdiplus::Bitmap> screen;  // backdrop with the front over it: what a paint copies
+  bool screen_valid = false;
+};
+
+ScreenPainter::ScreenPainter() : cache_(new Cache) {}
+ScreenPainter::~ScreenPainter() = default;
+
+void PrepareGraphics(Gdiplus::Graphics& g) {
+  g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+  g.SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
+}
+
+void ScreenPainter::PaintDirect(Gdiplus::Graphics& g, const Screen& screen, const PaintAssets& assets) {
+  for (const DrawOp& op : screen.ops) DrawOne(g, op, assets);
+}
+
+void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const PaintAssets& assets) {
+  Cache& c = *cache_;
+  std::vector<DrawOp> shade_ops, front_ops;
+  bool video = false;
+  for (const DrawOp& op : screen.ops) {
+    if (IsShade(op)) shade_ops.push_back(op);
+    if (!IsBackdrop(op)) front_ops.push_back(op);
+    if (op.element == Element::Video && assets.video_frame) video = true;
+  }
+
+  if (!c.shades || !SameOps(shade_ops, c.shade_ops, SameDrawing)) {
+    if (!c.shades) c.shades = NewLayer(PixelFormat32bppPARGB);
+    DrawLayer(*c.shades, shade_ops, assets, kAll);
+    c.shade_ops = std::move(shade_ops);
+    c.backdrop_valid = false;
+  }
+
+  // The video frame is opaque and covers the window: under it the picture is never seen.
+  const void* source = video ? static_cast<const void*>(assets.video_frame) : static_cast<const void*>(assets.picture);
+  if (!c.backdrop_valid || c.source != source || (video && c.generation != assets.frame_generation)) {
+    if (!c.backdrop) c.backdrop = NewLayer(PixelFormat32bppRGB);
+    bool drawn = false;
+    if (video) {
+      LockedBits from(*assets.video_frame, Gdiplus::ImageLockModeRead, PixelFormat32bppRGB);
+      LockedBits to(*c.backdrop, Gdiplus::ImageLockModeWrite, PixelFormat32bppRGB);
+      if (from.ok() && to.ok()) {
+        ScaleBilinear(from.const_view(), to.view());
+        drawn = true;
+      }
+    }
+    if (!drawn) {
+      Gdiplus::Graphics layer(c.backdrop.get());
+      PrepareGraphics(layer);
+      for (const DrawOp& op : screen.ops) {
+        if (op.element == Element::Background) DrawOne(layer, op, assets);
+      }
+    }
+    LockedBits shades(*c.shades, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB);
+    LockedBits to(*c.backdrop, Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeWrite, PixelFormat32bppRGB);
+    if (shades.ok() && to.ok()) CompositePremultiplied(shades.const_view(), to.view());
+    c.source = source;
+    c.generation = assets.frame_generation;
+    c.backdrop_valid = true;
+    c.screen_valid = false;
+  }
+
+  // The front is drawn again only where it changed: a hover redraws its
+  // button, a progress report the status line.
+  const PixelRect changed = !c.front || c.front_fonts != assets.fonts ? kAll : ChangedArea(c.front_ops, front_ops);
+  if (!changed.Empty()) {
+    if (!c.front) c.front = NewLayer(PixelFormat32bppPARGB);
+    DrawLayer(*c.front, front_ops, assets, changed);
+    c.front_ops = std::move(front_ops);
+    c.front_fonts = assets.fonts;
+    c.screen_valid = false;
+  }
+
+  if (!c.screen_valid) {
+    if (!c.screen) c.screen = NewLayer(PixelFormat32bppRGB);
+    LockedBits from(*c.backdrop, Gdiplus::ImageLockModeRead, PixelFormat32bppRGB);
+    LockedBits front(*c.front, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB);
+    LockedBits to(*c.screen, Gdiplus::ImageLockModeWrite, PixelFormat32bppRGB);
+    if (from.ok() && front.ok() && to.ok()) {
+      const ConstPixelView src = from.const_view();
+      const PixelView dst = to.view();
+      for (int y = 0; y < dst.height; ++y) {
+        std::memcpy(dst.data + y * dst.stride, src.data + y * src.stride, static_cast<size_t>(dst.width) * 4);
+      }
+      CompositePremultiplied(front.const_view(), dst);
+      c.screen_valid = true;
+    }
+  }
+  g.DrawImage(c.screen.get(), 0, 0, kWidth, kHeight);
+}
