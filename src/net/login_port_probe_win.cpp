@@ -8,22 +8,20 @@
 
 namespace {
 
-// One WSAStartup per probe, balanced on every path.
-class WinsockSession {
- public:
-  WinsockSession() {
+// Winsock is started on the first probe and stays started for the life of the
+// process: a probe never calls WSACleanup. When the last reference goes, Wine's
+// WSACleanup empties the process's socket table without taking its lock, so a
+// socket that another thread creates at that moment (WinHTTP's first request:
+// the manifest is fetched while the first probe runs) drops out of the table
+// and its first send fails with WSAENOTSOCK (10038); Windows, too, ends every
+// thread's socket operations on the last WSACleanup. Process exit releases it.
+bool WinsockStarted() {
+  static const bool started = [] {
     WSADATA data;
-    started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }
-  ~WinsockSession() {
-    if (started_) WSACleanup();
-  }
-  WinsockSession(const WinsockSession&) = delete;
-  WinsockSession& operator=(const WinsockSession&) = delete;
-
- private:
-  bool started_ = false;
-};
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  return started;
+}
 
 class UniqueSocket {
  public:
@@ -72,7 +70,7 @@ std::int32_t WholeMilliseconds(std::chrono::steady_clock::duration elapsed) {
 }  // namespace
 
 std::int32_t MeasureConnectMs(const std::string& host, std::uint16_t port, std::chrono::milliseconds limit) {
-  const WinsockSession winsock;
+  if (!WinsockStarted()) return -1;
   const UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!sock.valid()) return -1;
 

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "data/text.h"
 #include "loopback_socket_win.h"
+#include "net/login_port_probe_win.h"
 #include "net/server_status.h"
 #include "test_util.h"
 #include "ui/window_messages.h"
@@ -95,6 +97,19 @@ TEST_F(ServerStatusProbe, StopReturnsAfterTheHangingProbe) {
   EXPECT_LT(took, 4500ms);
   EXPECT_TRUE(WaitForMessages(1, 0s));  // the probe finished and reported
   EXPECT_EQ(status.Snapshot().population, 57);
+}
+
+// Run in a fresh process, where the probe holds the only Winsock reference: it must
+// keep it. Under Wine the last WSACleanup empties the socket table while WinHTTP,
+// starting its first request on another thread, puts its socket in; that request
+// then failed with 10038. WSACleanup succeeds only while Winsock is still started.
+TEST(LoginPortProbe, LeavesWinsockStarted) {
+  EXPECT_EXIT(
+      {
+        MeasureConnectMs("127.0.0.1", 1);  // nothing listens on port 1
+        std::exit(WSACleanup() == 0 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
