@@ -99,10 +99,8 @@ TEST_F(ServerStatusProbe, StopReturnsAfterTheHangingProbe) {
   EXPECT_EQ(status.Snapshot().population, 57);
 }
 
-// Run in a fresh process, where the probe holds the only Winsock reference: it must
-// keep it. Under Wine the last WSACleanup empties the socket table while WinHTTP,
-// starting its first request on another thread, puts its socket in; that request
-// then failed with 10038. WSACleanup succeeds only while Winsock is still started.
+// In a fresh process the probe holds the only Winsock reference and must keep it: the last
+// WSACleanup drops sockets that other threads are making (WinHTTP's, failing with 10038).
 TEST(LoginPortProbe, LeavesWinsockStarted) {
   EXPECT_EXIT(
       {
