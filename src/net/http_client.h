@@ -1,6 +1,8 @@
 // The launcher's HTTP access: small documents into memory, downloads into a
 // file with resume. Blocking; call from worker threads only. Every call opens
-// and closes its own connection, so calls may run side by side.
+// and closes its own connection, so calls may run side by side. A request that
+// fails before any reply arrives logs a WARN line naming the failing WinHTTP call
+// and its system error code; the returned texts stay short for the player.
 #pragma once
 
 #include <cstdint>

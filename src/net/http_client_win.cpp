@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "log/log.h"
 #include "net/http_download_plan.h"
 #include "net/http_url.h"
 #include "net/winhttp_handle_win.h"
@@ -18,22 +20,56 @@ constexpr DWORD kDownloadBufferBytes = 65536;
 
 enum class OpenFailure { None, Session, Connect, Request };
 
-OpenFailure OpenGetRequest(const UrlParts& url, WinHttpRequestHandles& h) {
+// The WinHTTP call that failed and the system error code it left, so that a
+// request that got no reply can say why in the log.
+struct CallFailure {
+  const wchar_t* call = nullptr;
+  DWORD code = 0;
+};
+
+// Call right after the failing call, before anything else can change the last error.
+void Record(CallFailure& failure, const wchar_t* call) {
+  failure.call = call;
+  failure.code = GetLastError();
+}
+
+// Logs the failing call next to the caller's own line (which keeps its short text).
+void LogFailure(const CallFailure& failure, const std::wstring& url) {
+  Log::Warn(std::wstring(failure.call) + L" failed: " + std::to_wstring(failure.code) + L" (" + url + L")");
+}
+
+OpenFailure OpenGetRequest(const UrlParts& url, WinHttpRequestHandles& h, CallFailure& failure) {
   h.session = WinHttpHandle(
       WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!h.session) return OpenFailure::Session;
+  if (!h.session) {
+    Record(failure, L"WinHttpOpen");
+    return OpenFailure::Session;
+  }
   h.connection = WinHttpHandle(WinHttpConnect(h.session.get(), url.host.c_str(), url.port, 0));
-  if (!h.connection) return OpenFailure::Connect;
+  if (!h.connection) {
+    Record(failure, L"WinHttpConnect");
+    return OpenFailure::Connect;
+  }
   h.request =
       WinHttpHandle(WinHttpOpenRequest(h.connection.get(), L"GET", url.path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                        WINHTTP_DEFAULT_ACCEPT_TYPES, url.secure ? WINHTTP_FLAG_SECURE : 0));
-  if (!h.request) return OpenFailure::Request;
+  if (!h.request) {
+    Record(failure, L"WinHttpOpenRequest");
+    return OpenFailure::Request;
+  }
   return OpenFailure::None;
 }
 
-bool SendAndReceive(HINTERNET request) {
-  return WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
-         WinHttpReceiveResponse(request, nullptr);
+bool SendAndReceive(HINTERNET request, CallFailure& failure) {
+  if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    Record(failure, L"WinHttpSendRequest");
+    return false;
+  }
+  if (!WinHttpReceiveResponse(request, nullptr)) {
+    Record(failure, L"WinHttpReceiveResponse");
+    return false;
+  }
+  return true;
 }
 
 DWORD QueryStatus(HINTERNET request) {
@@ -113,7 +149,10 @@ HttpResponse HttpClient::Get(const std::wstring& url, uint32_t receive_timeout_m
     return response;
   }
   WinHttpRequestHandles h;
-  switch (OpenGetRequest(parts, h)) {
+  CallFailure failure;
+  const OpenFailure open = OpenGetRequest(parts, h, failure);
+  if (open != OpenFailure::None) LogFailure(failure, url);
+  switch (open) {
     case OpenFailure::Session: response.error = kSessionFailed; return response;
     case OpenFailure::Connect: response.error = kConnectFailed; return response;
     case OpenFailure::Request: response.error = kOpenRequestFailed; return response;
@@ -125,7 +164,8 @@ HttpResponse HttpClient::Get(const std::wstring& url, uint32_t receive_timeout_m
   WinHttpSetOption(h.request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
   WinHttpSetOption(h.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &timeout, sizeof timeout);
 
-  if (!SendAndReceive(h.request.get())) {
+  if (!SendAndReceive(h.request.get(), failure)) {
+    LogFailure(failure, url);
     response.error = kRequestFailed;
     return response;
   }
@@ -165,7 +205,9 @@ bool HttpClient::DownloadFile(const std::wstring& url, const std::wstring& dest_
     return false;
   }
   WinHttpRequestHandles h;
-  if (OpenGetRequest(parts, h) != OpenFailure::None) {
+  CallFailure failure;
+  if (OpenGetRequest(parts, h, failure) != OpenFailure::None) {
+    LogFailure(failure, url);
     error = kRequestSendFailed;
     return false;
   }
@@ -173,7 +215,8 @@ bool HttpClient::DownloadFile(const std::wstring& url, const std::wstring& dest_
     WinHttpAddRequestHeaders(h.request.get(), RangeHeader(resume_offset).c_str(), static_cast<DWORD>(-1),
                              WINHTTP_ADDREQ_FLAG_ADD);
   }
-  if (!SendAndReceive(h.request.get())) {
+  if (!SendAndReceive(h.request.get(), failure)) {
+    LogFailure(failure, url);
     error = kRequestSendFailed;
     return false;
   }

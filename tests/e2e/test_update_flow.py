@@ -95,6 +95,9 @@ class UpdateFlowTest(unittest.TestCase):
                 session.close()
                 third = session.log_bytes()[before:].decode("latin-1")
                 self.assertIn("Manifest fetch failed: HTTP 0: Request failed", third)
+                # Beside it, the failing call and its system error code (refused: cannot connect).
+                self.assertIn("WinHttpSendRequest failed: 12029 (http://127.0.0.1:%d/launcher/manifest.php)" % PORT,
+                              third)
         finally:
             shutil.rmtree(client, ignore_errors=True)
 

@@ -81,14 +81,16 @@ TEST_F(SelfUpdateTest, ScriptReplacesTheExecutableAndStartsTheNewBuild) {
 
   const fs::path marker = folder_ / "fake_launcher_ran.txt";
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  // Waits for the content, not the name: under load a file just moved into
-  // place was seen before it could be read (read as empty).
-  while (testutil::ReadBytes(marker).empty() && std::chrono::steady_clock::now() < deadline) {
+  // Until it can be read, not just until it exists: right after the move the mover's
+  // handle (with delete access) can still be open, and refuses a reader that does not
+  // share delete.
+  std::string ran;
+  while ((ran = testutil::ReadBytes(marker)).empty() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  ASSERT_TRUE(fs::exists(marker)) << "the new build was not started within 30 s";
+  ASSERT_FALSE(ran.empty()) << "the new build was not started within 30 s";
   // The new build ran from the launcher's own path, not from the download.
-  EXPECT_EQ(testutil::ReadBytes(marker), "new\r\n" + NarrowLowBytes(exe_.wstring()));
+  EXPECT_EQ(ran, "new\r\n" + NarrowLowBytes(exe_.wstring()));
   EXPECT_EQ(testutil::ReadBytes(exe_), new_build);
   EXPECT_FALSE(fs::exists(folder_ / "OstrelLauncher_update.exe"));
 }
