@@ -47,6 +47,12 @@ class LauncherWindow {
   std::wstring WowDir() const;
   void SetWowDir(std::wstring wow_dir);
 
+  // At most one client installation at a time, from the click that starts it
+  // to the end of its worker: true when this call claimed the slot.
+  bool BeginClientInstall() { return !install_busy_.exchange(true); }
+  void EndClientInstall() { install_busy_ = false; }
+  bool ClientInstallBusy() const { return install_busy_.load(); }
+
   // --- Services the controller needs; the Windows window and tests supply them.
   // Fetches and reads the manifest document; false with the reason in `error`.
   virtual bool FetchManifest(Manifest& manifest, std::string& error) = 0;
@@ -60,6 +66,7 @@ class LauncherWindow {
 
  private:
   std::atomic<LauncherState> state_{LauncherState::Connecting};
+  std::atomic<bool> install_busy_{false};
   mutable std::mutex mutex_;
   std::wstring status_text_;
   UpdaterProgress progress_;

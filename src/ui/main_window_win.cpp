@@ -163,6 +163,7 @@ void MainWindow::OnCreate() {
 void MainWindow::OnDestroy() {
   server_status.Stop();
   CancelUpdater();
+  RemoveTrayIcon();
 }
 
 void MainWindow::LoadSettings() {
@@ -199,6 +200,11 @@ void MainWindow::OnClick(int x, int y) {
   switch (ClickTargetAt(x, y, State())) {
     case HoverTarget::Close: DestroyWindow(hwnd); break;
     case HoverTarget::Minimize: ShowWindow(hwnd, SW_MINIMIZE); break;
+    case HoverTarget::Settings: OpenSettings(); break;
+    case HoverTarget::Locate: LocateClient(); break;
+    case HoverTarget::Download: StartClientInstall(); break;
+    case HoverTarget::Play: PlayGame(); break;
+    case HoverTarget::Addons: ManageAddons(); break;
     case HoverTarget::Retry: StartRetry(*this); break;
     default: break;
   }
@@ -293,6 +299,8 @@ LRESULT HandleBound(MainWindow& self, HWND hwnd, UINT message, WPARAM wparam, LP
     case WM_MOUSELEAVE: self.OnMouseLeave(); return 0;
     case WM_LBUTTONDOWN: self.OnClick(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)); return 0;
     case WM_SERVER_STATUS: self.Repaint(); return 0;
+    case WM_GAME_EXITED: self.OnGameExited(); return 0;
+    case WM_TRAY_ICON: self.OnTrayIcon(lparam); return 0;
     default: return DefWindowProcW(hwnd, message, wparam, lparam);
   }
 }
