@@ -26,7 +26,8 @@ class LauncherWindow {
   LauncherWindow& operator=(const LauncherWindow&) = delete;
 
   LauncherState State() const { return state_.load(); }
-  // Sets the state and logs "State: <name>" when it changed.
+  // Sets the state and logs "State: <name>" when it changed; for Error with
+  // the status text in brackets, so set the text first.
   void SetState(LauncherState state);
 
   std::wstring StatusText() const;

@@ -1,6 +1,8 @@
 // The main window's actions on the game and its client: PLAY and the tray,
 // DOWNLOAD CLIENT, I HAVE WOW, ADDONS and the settings dialog. All run on the
 // user-interface thread.
+#include "ui/main_window_win.h"
+
 #include <shlobj.h>
 
 #include <string>
@@ -14,7 +16,6 @@
 #include "game/game_launch.h"
 #include "log/log.h"
 #include "ui/dialogs_win.h"
-#include "ui/main_window_win.h"
 #include "ui/window_messages.h"
 
 namespace {

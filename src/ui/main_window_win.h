@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include <string>
@@ -53,9 +54,9 @@ class MainWindow : public LauncherWindow {
   void ManageAddons();
   void OpenSettings();
   void RestoreFromTray();
-  void OnGameExited();             // WM_GAME_EXITED
-  void OnTrayIcon(LPARAM event);   // WM_TRAY_ICON
-  void RemoveTrayIcon();           // at destruction
+  void OnGameExited();            // WM_GAME_EXITED
+  void OnTrayIcon(LPARAM event);  // WM_TRAY_ICON
+  void RemoveTrayIcon();          // at destruction
   // Folder pickers and message boxes; a test host may put its own in before Run.
   Prompts* prompts = &SystemPrompts();
   NOTIFYICONDATAW tray_icon{};

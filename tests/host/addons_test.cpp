@@ -107,7 +107,9 @@ std::vector<std::string> Describe(const std::vector<std::uint16_t>& w) {
                 title.c_str(), points, text().c_str());
   out.push_back(line);
   for (unsigned k = 0; k < n; ++k) {
-    if (i % 2) EXPECT_EQ(word(), 0);
+    if (i % 2) {
+      EXPECT_EQ(word(), 0);
+    }
     const std::uint32_t s = dword(), e = dword();
     const int cx_ = num(), cy_ = num(), cw = num(), ch = num(), id = word(), ffff = word(), atom = word();
     const std::string t = text();

@@ -31,11 +31,13 @@ def wine_environment(build_dir, display=None):
 
 def ensure_prefix(build_dir):
     """Creates the build's Wine prefix once (about 10 s), with the fonts GDI+
-    asks for mapped to Liberation Sans. Safe against concurrent callers."""
+    asks for mapped to Liberation Sans and Wine's window management off (with
+    no window manager on the display, keys then reach dialogs and message boxes,
+    and they close at once). Safe against concurrent callers."""
     env = wine_environment(build_dir)
     env.pop("DISPLAY", None)
     prefix = env["WINEPREFIX"]
-    marker = os.path.join(prefix, ".ostrel-ready")
+    marker = os.path.join(prefix, ".ostrel-ready-2")
     os.makedirs(os.path.dirname(prefix), exist_ok=True)
     with open(prefix + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
@@ -44,9 +46,10 @@ def ensure_prefix(build_dir):
         shutil.rmtree(prefix, ignore_errors=True)
         subprocess.run(["wineboot", "-i"], env=env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-        for face in FONT_REPLACEMENTS:
-            subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements",
-                            "/v", face, "/t", "REG_SZ", "/d", "Liberation Sans", "/f"],
+        settings = [(r"HKCU\Software\Wine\Fonts\Replacements", face, "Liberation Sans") for face in FONT_REPLACEMENTS]
+        settings.append((r"HKCU\Software\Wine\X11 Driver", "Managed", "N"))
+        for key, name, value in settings:
+            subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
                            env=env, check=True, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=120)
         subprocess.run(["wineserver", "-w"], env=env, timeout=120)
@@ -105,16 +108,17 @@ def windows_path(unix_path):
 class TestServer:
     """tests/support/test_server.py on a free port, serving a fresh folder."""
 
-    def __init__(self, root=None, login_port=None):
+    def __init__(self, root=None, login_port=None, port=0):
         self.own_root = root is None
         self.root = root or tempfile.mkdtemp(prefix="ostrel-server-")
         self.login_port = login_port
+        self.fixed_port = port
         self.proc = None
         self.port = None
 
     def __enter__(self):
         argv = [sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "test_server.py"),
-                "--root", self.root]
+                "--root", self.root, "--port", str(self.fixed_port)]
         if self.login_port:
             argv += ["--login-port", str(self.login_port)]
         self.proc = subprocess.Popen(argv, stdout=subprocess.PIPE, text=True)
@@ -135,6 +139,8 @@ class TestServer:
         if self.proc and self.proc.poll() is None:
             self.proc.terminate()
             self.proc.wait(timeout=10)
+        if self.proc:
+            self.proc.stdout.close()
         if self.own_root:
             shutil.rmtree(self.root, ignore_errors=True)
         return False
