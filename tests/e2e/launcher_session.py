@@ -67,8 +67,11 @@ class LauncherSession(WineSession):
     def visible(self):
         return bool(self.xdotool("search", "--onlyvisible", "--name", "^Ostrelhold$", check=False).split())
 
-    def keys(self, title, *keys, text=None):
-        """Waits for the window titled `title` (a dialog, a message box), then types `text` and presses `keys`."""
+    def keys(self, title, *keys, text=None, click=None):
+        """Clicks at `click` if given, waits for the window titled `title` (a dialog, a message box), then
+        types `text` and presses `keys`."""
+        if click:
+            self.click(*click)
         self.xdotool("search", "--sync", "--onlyvisible", "--name", "^%s$" % title)
         if text:
             self.xdotool("type", "--delay", "2", text)

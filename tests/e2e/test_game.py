@@ -80,6 +80,10 @@ class GameTest(unittest.TestCase):
         self.tmp = tempfile.mkdtemp(prefix="ostrel-game-")
         self.addCleanup(shutil.rmtree, self.tmp, True)
 
+    def expect_log(self, session, text, **wait):
+        self.assertTrue(session.wait_for_log(text, **wait), "%r not in log:\n%s" % (
+            text, session.log_bytes()[session.mark:][-2000:].decode("latin-1")))
+
     def path(self, *parts):
         return os.path.join(self.tmp, *parts)
 
@@ -96,9 +100,9 @@ class GameTest(unittest.TestCase):
         write(os.path.join(docs, "Cache", "keep.txt"))
         server = self.enterContext(TestServer(port=PORT))
         serve_manifest(server.root)
-        s = self.session(game, answers=[docs, game])
+        s = self.session(game, answers=[docs])
         s.launch()
-        self.assertTrue(s.wait_for_log("State: Ready"))
+        self.expect_log(s, "State: Ready")
 
         s.click(*PLAY)
         self.assertTrue(wait_until(lambda: runs(game)))
@@ -111,13 +115,12 @@ class GameTest(unittest.TestCase):
         time.sleep(1)
         self.assertEqual(len(runs(game)), 1)
         end_game(game)
-        self.assertTrue(s.wait_for_log("Game exited"))
+        self.expect_log(s, "Game exited")
         self.assertTrue(s.visible())
 
         # Settings: tick close-on-launch; PLAY now hides the window to the tray until the game ends.
-        s.click(*GEAR)
-        s.keys(SETTINGS, "Tab", "Tab", "space", "Return")
-        self.assertTrue(s.wait_for_log("Settings saved. WoW dir: " + windows_path(game)))
+        s.keys(SETTINGS, "Tab", "Tab", "space", "Return", click=GEAR)
+        self.expect_log(s, "Settings saved. WoW dir: " + windows_path(game))
         self.assertTrue(s.settings()["close_on_launch"])
         tray = ["search", "--onlyvisible", "--name", "^Wine System Tray$"]
         for restore in ("game ends", "double click"):
@@ -128,42 +131,30 @@ class GameTest(unittest.TestCase):
                 s.xdotool("mousemove", 13, 32, "click", "--repeat", 2, "--delay", 80, 1)
                 self.assertTrue(wait_until(s.visible))
             end_game(game)
-            self.assertTrue(s.wait_for_log("Game exited", count=len(runs(game))))
+            self.expect_log(s, "Game exited", count=len(runs(game)))
             self.assertTrue(wait_until(s.visible))
             self.assertFalse(s.xdotool(*tray, check=False).strip())
         self.assertNotIn(b"State:", s.log_bytes().split(b"Game exited")[1])
 
         # Cancel and Escape change nothing.
-        s.click(*GEAR)
-        s.keys(SETTINGS, "End", "x", "Tab", "Tab", "Tab", "Tab", "space")
-        s.click(*GEAR)
-        s.keys(SETTINGS, "End", "x", "Escape")
+        s.keys(SETTINGS, "End", "x", "Tab", "Tab", "Tab", "Tab", "space", click=GEAR)
+        s.keys(SETTINGS, "End", "x", "Escape", click=GEAR)
         time.sleep(0.5)
         self.assertEqual(s.log_bytes().count(b"Settings saved"), 1)
 
         # Browse... picks a folder without Wow.exe: PLAY fails and leaves it as it was.
-        s.click(*GEAR)
-        s.keys(SETTINGS, "Tab", "space", "Tab", "Return")
-        self.assertTrue(s.wait_for_log("Settings saved. WoW dir: " + windows_path(docs)))
+        s.keys(SETTINGS, "Tab", "space", "Tab", "Return", click=GEAR)
+        self.expect_log(s, "Settings saved. WoW dir: " + windows_path(docs))
         s.click(*PLAY)
-        self.assertTrue(s.wait_for_log("State: Error (CreateProcess failed: 2)"))
+        self.expect_log(s, "State: Error (CreateProcess failed: 2)")
         self.assertEqual(os.listdir(docs), ["Cache"])
         self.assertEqual(len(runs(game)), 3)
 
-        # Back to the client: PLAY in Error still does nothing.
-        s.click(*GEAR)
-        s.keys(SETTINGS, "Tab", "space", "Tab", "Return")
-        self.assertTrue(s.wait_for_log("Settings saved. WoW dir: " + windows_path(game), count=2))
-        s.click(*PLAY)
-        time.sleep(1)
-        self.assertEqual(len(runs(game)), 3)
-
         # A typed path of 300 characters is cut to 259.
-        s.click(*GEAR)
-        s.keys(SETTINGS, "End", "shift+Home")
+        s.keys(SETTINGS, "End", "shift+Home", click=GEAR)
         s.xdotool("type", "--delay", "1", "a" * 300)
         s.xdotool("key", "Return")
-        self.assertTrue(s.wait_for_log("Settings saved. WoW dir: " + "a" * 259 + "\r\n"))
+        self.expect_log(s, "Settings saved. WoW dir: " + "a" * 259 + "\r\n")
         self.assertEqual(s.settings()["wow_dir"], "a" * 259)
         self.assertEqual(s.close(), 0)
 
@@ -182,7 +173,7 @@ class GameTest(unittest.TestCase):
             {"/launcher/manifest.php": {"delay": "3"}, "/files/slow.bin": {"drip": "0.5", "cut": "40000"}}).encode())
         s = self.session(game, program="OstrelLauncher.exe")
         s.launch()
-        self.assertTrue(s.wait_for_log("OnCreate complete"))
+        self.expect_log(s, "OnCreate complete")
         for state in ("Connecting", "Verifying", "Updating", "Error"):
             self.assertTrue(state == "Connecting" or s.wait_for_log("State: " + state), state)
             s.click(*PLAY)
@@ -200,11 +191,11 @@ class GameTest(unittest.TestCase):
         s = self.session(self.path("none"), answers=["CANCEL", target])
         archive = os.path.join(s.folder, "launcher_cache", "wow_client.zip")
         s.launch()
-        self.assertTrue(s.wait_for_log("waiting for client install"))
+        self.expect_log(s, "waiting for client install")
         s.click(*PLAY)  # DOWNLOAD CLIENT, picker cancelled
         time.sleep(1)
         s.click(*PLAY)  # a download that breaks off
-        self.assertTrue(s.wait_for_log("State: Error (Download failed: "))
+        self.expect_log(s, "State: Error (Download failed: ")
         self.assertEqual(os.path.getsize(archive), 3000)
         self.assertEqual(s.close(), 0)
 
@@ -212,14 +203,14 @@ class GameTest(unittest.TestCase):
         write(options, b'{"/files/wow_client.zip": {"drip": "0.05"}}')
         answer(s, target)
         s.launch()
-        self.assertTrue(s.wait_for_log("waiting for client install"))
+        self.expect_log(s, "waiting for client install")
         quiet = bright_pixels(s, 700, 664, 150, 16)
         s.click(*PLAY)
-        self.assertTrue(s.wait_for_log("State: Updating"))
+        self.expect_log(s, "State: Updating")
         self.assertTrue(wait_until(lambda: bright_pixels(s, 700, 664, 150, 16) > quiet + 20, 5))
         client = os.path.join(target, "Ostrelhold_3.3.5a")
-        self.assertTrue(s.wait_for_log("WoW client installed at: " + windows_path(client)))
-        self.assertTrue(s.wait_for_log("State: Ready", timeout=60))
+        self.expect_log(s, "WoW client installed at: " + windows_path(client))
+        self.expect_log(s, "State: Ready", timeout=60)
         self.assertEqual(s.settings()["wow_dir"], windows_path(client))
         self.assertFalse(os.path.exists(archive))
         requests = read(os.path.join(server.root, "_requests.log"))
@@ -227,9 +218,8 @@ class GameTest(unittest.TestCase):
         s.click(*PLAY)  # the installed stand-in starts
         self.assertTrue(wait_until(lambda: runs(client)))
         end_game(client)
-        self.assertTrue(s.wait_for_log("Game exited"))
-        s.click(*ADDONS)  # the demo's addons, installed by the update run
-        s.keys(ADDONS_TITLE, "Escape")
+        self.expect_log(s, "Game exited")
+        s.keys(ADDONS_TITLE, "Escape", click=ADDONS)  # the demo's addons, installed by the update run
         self.assertEqual(s.close(), 0)
 
         # A RAR package: first without the tool, then with a tool that fails.
@@ -244,9 +234,9 @@ class GameTest(unittest.TestCase):
                 write(os.path.join(s.folder, "assets", "tools", "UnRAR_exit.txt"), b"1")
             s.write_settings(self.path("none"))
             s.launch()
-            self.assertTrue(s.wait_for_log("waiting for client install"))
+            self.expect_log(s, "waiting for client install")
             s.click(*PLAY)
-            self.assertTrue(s.wait_for_log("State: Error"))
+            self.expect_log(s, "State: Error")
             self.assertEqual(os.path.getsize(rar), 400)
             self.assertEqual(s.close(), 0)
         log = s.log_bytes().decode("latin-1")
@@ -262,19 +252,17 @@ class GameTest(unittest.TestCase):
         s = self.session(self.path("none"), answers=[self.path("empty"), game])
         os.makedirs(self.path("empty"))
         s.launch()  # no update server
-        self.assertTrue(s.wait_for_log("Manifest fetch failed"))
+        self.expect_log(s, "Manifest fetch failed")
+        s.keys("WoW Not Found", "Return", click=LOCATE)
         s.click(*LOCATE)
-        s.keys("WoW Not Found", "Return")
-        s.click(*LOCATE)
-        self.assertTrue(s.wait_for_log("WoW located by user: " + windows_path(game)))
-        self.assertTrue(s.wait_for_log("State: Offline"))
+        self.expect_log(s, "WoW located by user: " + windows_path(game))
+        self.expect_log(s, "State: Offline")
         self.assertEqual(s.settings()["wow_dir"], windows_path(game))
-        s.click(*ADDONS)
-        s.keys("Addons", "Return")
+        s.keys("Addons", "Return", click=ADDONS)
         s.click(*PLAY)
         self.assertTrue(wait_until(lambda: runs(game)))
         end_game(game)
-        self.assertTrue(s.wait_for_log("Game exited"))
+        self.expect_log(s, "Game exited")
         self.assertNotIn(b"State:", s.log_bytes().split(b"WoW located by user")[1].split(b"State: Offline")[1])
         self.assertEqual(read(os.path.join(s.folder, "messages.txt")),
                          "WoW Not Found|Wow.exe was not found in the selected folder.\nPlease choose your WoW "
@@ -298,19 +286,16 @@ class GameTest(unittest.TestCase):
         os.symlink(outside, os.path.join(ui, "link"))  # a removal must not follow it
         s = self.session(game)
         s.launch()
-        self.assertTrue(s.wait_for_log("State: Ready"))
-        s.click(*ADDONS)
-        s.keys(ADDONS_TITLE, "Return")  # Apply without a change
+        self.expect_log(s, "State: Ready")
+        s.keys(ADDONS_TITLE, "Return", click=ADDONS)  # Apply without a change
         time.sleep(0.5)
-        s.click(*ADDONS)
-        s.keys(ADDONS_TITLE, "space", "Tab", "space", "Return")  # untick OstrelUI, tick OstrelMap
-        self.assertTrue(s.wait_for_log("Addon install complete"))
+        s.keys(ADDONS_TITLE, "space", "Tab", "space", "Return", click=ADDONS)  # untick OstrelUI, tick OstrelMap
+        self.expect_log(s, "Addon install complete")
         self.assertTrue(os.path.exists(os.path.join(game, "Interface", "AddOns", "OstrelMap", "OstrelMap.toc")))
         self.assertTrue(os.path.exists(os.path.join(outside, "keep.txt")))
         self.assertFalse(os.path.exists(ui + ".zip"))
-        s.click(*ADDONS)
-        s.keys(ADDONS_TITLE, "Tab", "space", "Return")  # untick OstrelMap
-        self.assertTrue(s.wait_for_log("Uninstalled addon: OstrelMap"))
+        s.keys(ADDONS_TITLE, "Tab", "space", "Return", click=ADDONS)  # untick OstrelMap
+        self.expect_log(s, "Uninstalled addon: OstrelMap")
         self.assertEqual(os.listdir(os.path.join(game, "Interface", "AddOns")), ["OstrelUI"])
         log = s.log_bytes()[s.mark:].decode("latin-1")
         self.assertRegex(log, "(Uninstalled addon: |Uninstall failed for )OstrelUI\r\n.*Installing 1 addon\\(s\\)")
@@ -325,7 +310,7 @@ class GameTest(unittest.TestCase):
         serve_manifest(server.root)
         s = self.session(self.path("none"), program="OstrelLauncher.exe")
         s.launch()
-        self.assertTrue(s.wait_for_log("waiting for client install"))
+        self.expect_log(s, "waiting for client install")
         s.click(*LOCATE)
         # My Computer, its first drive (C:), then the folder by its name.
         s.keys("Browse for Folder", "Home")
@@ -335,8 +320,8 @@ class GameTest(unittest.TestCase):
         s.xdotool("type", os.path.basename(pick))
         time.sleep(1)
         s.xdotool("key", "Return")
-        self.assertTrue(s.wait_for_log("WoW located by user: C:\\" + os.path.basename(pick)))
-        self.assertTrue(s.wait_for_log("State: Ready"))
+        self.expect_log(s, "WoW located by user: C:\\" + os.path.basename(pick))
+        self.expect_log(s, "State: Ready")
         self.assertEqual(s.close(), 0)
 
 
