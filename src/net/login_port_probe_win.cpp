@@ -8,7 +8,11 @@
 
 namespace {
 
-// One WSAStartup per probe, balanced on every path.
+// Winsock stays started for the rest of the process once the first probe has
+// started it. A WSACleanup that brings the count to zero closes every socket
+// of the process, and under Wine that includes the sockets WinHTTP is using
+// on other threads at that moment (a manifest fetch or a download then fails
+// with WSAENOTSOCK), so the probe never cleans up.
 class WinsockSession {
  public:
   WinsockSession() {
@@ -72,7 +76,7 @@ std::int32_t WholeMilliseconds(std::chrono::steady_clock::duration elapsed) {
 }  // namespace
 
 std::int32_t MeasureConnectMs(const std::string& host, std::uint16_t port, std::chrono::milliseconds limit) {
-  const WinsockSession winsock;
+  static const WinsockSession winsock;  // thread-safe first use, kept until exit
   const UniqueSocket sock(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!sock.valid()) return -1;
 
