@@ -298,7 +298,7 @@ class GameTest(unittest.TestCase):
         self.assertEqual(os.listdir(os.path.join(game, "Interface", "AddOns")), ["OstrelUI"])
         log = s.log_bytes()[s.mark:].decode("latin-1")
         self.assertRegex(log, "(Uninstalled addon: |Uninstall failed for )OstrelUI\r\n.*Installing 1 addon\\(s\\)")
-        self.assertEqual(log.count("Installing"), 1)
+        self.assertEqual((log.count("Installing"), log.count("ninstall")), (1, 2))  # nothing from the first Apply
 
     def test_real_folder_picker(self):
         pick = tempfile.mkdtemp(prefix="ostrelpick", dir=os.path.join(BUILD, "wineprefix", "drive_c"))
