@@ -90,6 +90,18 @@ if(OSTREL_TARGET STREQUAL "windows")
   set_target_properties(OstrelLauncherTestKey PROPERTIES OUTPUT_NAME OstrelLauncher
                         RUNTIME_OUTPUT_DIRECTORY ${OSTREL_TEST_KEY_DIR})
 
+  # Stand-ins for the programs the launcher starts (Wow.exe, UnRAR.exe; also
+  # the demo client's Wow.exe), and the launcher's window with scripted folder
+  # pickers for the end-to-end tests.
+  add_executable(stand_in WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/stand_in.cpp)
+  add_executable(launcher_host WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/launcher_host.cpp
+                 ${CMAKE_SOURCE_DIR}/src/main/resources/launcher.rc)
+  target_link_libraries(launcher_host PRIVATE ostrel)
+  foreach(helper stand_in launcher_host)
+    target_compile_options(${helper} PRIVATE ${OSTREL_WARNINGS})
+    target_link_options(${helper} PRIVATE ${OSTREL_UNICODE_ENTRY})
+  endforeach()
+
   # Every Wine test shares the build's private prefix; the lock keeps them
   # apart so one test's wineserver shutdown never cuts another short.
   set(OSTREL_WINE_RUN ${Python3_EXECUTABLE} ${OSTREL_TEST_SUPPORT}/wine_env.py)

@@ -44,17 +44,39 @@ DEMO_FILES = {
     "Data/patch-4.MPQ": bytes(range(256)) * 4096,
     "realmlist.wtf": b"set realmlist 127.0.0.1\r\n",
 }
-DEMO_ADDON_FILES = {
-    "OstrelUI/OstrelUI.toc": b"## Interface: 30300\r\n## Title: Ostrel UI\r\nOstrelUI.lua\r\n",
-    "OstrelUI/OstrelUI.lua": b"-- Ostrelhold demo addon\r\nprint('Welcome to Ostrelhold')\r\n",
+# Two optional addons, each a ZIP that unpacks into Interface/AddOns/<name>.
+DEMO_ADDONS = {
+    "OstrelUI": {
+        "OstrelUI/OstrelUI.toc": b"## Interface: 30300\r\n## Title: Ostrel UI\r\nOstrelUI.lua\r\n",
+        "OstrelUI/OstrelUI.lua": b"-- Ostrelhold demo addon\r\nprint('Welcome to Ostrelhold')\r\n",
+    },
+    "OstrelMap": {
+        "OstrelMap/OstrelMap.toc": b"## Interface: 30300\r\n## Title: Ostrel Map\r\nOstrelMap.lua\r\n",
+        "OstrelMap/OstrelMap.lua": b"-- Ostrelhold demo addon: realm map pins\r\n",
+    },
 }
+# The whole client, as DOWNLOAD CLIENT fetches it: one folder holding Wow.exe
+# (a stand-in program built with the project) and a few files.
+CLIENT_DIR = "Ostrelhold_3.3.5a"
+DEMO_CLIENT_FILES = {
+    "Data/common.MPQ": b"OSTRELHOLD DEMO CLIENT DATA\n" * 2000,
+    "readme.txt": b"Ostrelhold demo client: Wow.exe is a stand-in that shows a small window.\r\n",
+}
+
+
+def zip_bytes(files):
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+        for rel, data in files.items():
+            archive.writestr(rel, data)
+    return buffer.getvalue()
 
 
 def md5_of(data):
     return hashlib.md5(data).hexdigest()
 
 
-def build_site(root, host, port):
+def build_site(root, host, port, client_exe=None):
     base = "http://%s:%d" % (host, port)
     files_dir = os.path.join(root, "files")
     game_files = []
@@ -66,25 +88,32 @@ def build_site(root, host, port):
         game_files.append({"path": rel, "size": len(data), "md5": md5_of(data),
                            "cdn_url": "%s/files/%s" % (base, rel), "required": True})
 
-    # An archive that unpacks into the addons folder.
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
-        for rel, data in DEMO_ADDON_FILES.items():
-            archive.writestr(rel, data)
-    zip_bytes = buffer.getvalue()
-    zip_rel = "Interface/ostrel-ui.zip"
-    os.makedirs(os.path.join(files_dir, "Interface"), exist_ok=True)
-    with open(os.path.join(files_dir, zip_rel), "wb") as f:
-        f.write(zip_bytes)
-    game_files.append({"path": zip_rel, "size": len(zip_bytes), "md5": md5_of(zip_bytes),
-                       "cdn_url": "%s/files/%s" % (base, zip_rel), "extract_to": "Interface/AddOns"})
+    # Archives that unpack into the addons folder: the optional addons.
+    os.makedirs(os.path.join(files_dir, "Interface", "AddOns"), exist_ok=True)
+    for name, content in DEMO_ADDONS.items():
+        data = zip_bytes(content)
+        rel = "Interface/AddOns/%s.zip" % name
+        with open(os.path.join(files_dir, rel), "wb") as f:
+            f.write(data)
+        game_files.append({"path": rel, "size": len(data), "md5": md5_of(data),
+                           "cdn_url": "%s/files/%s" % (base, rel), "extract_to": "Interface/AddOns"})
+
+    client = {CLIENT_DIR + "/" + rel: data for rel, data in DEMO_CLIENT_FILES.items()}
+    client[CLIENT_DIR + "/Wow.exe"] = b"demo client\r\n"
+    if client_exe:
+        with open(client_exe, "rb") as f:
+            client[CLIENT_DIR + "/Wow.exe"] = f.read()
+    client_zip = zip_bytes(client)
+    with open(os.path.join(files_dir, "wow_client.zip"), "wb") as f:
+        f.write(client_zip)
 
     manifest = {
         "launcher_version": "1.0.0",
         "launcher_url": "%s/files/OstrelLauncher.exe" % base,
         "launcher_md5": "",
         "config": {"realmList": host, "realmName": "Ostrelhold"},
-        "wow_client": {"url": "%s/files/wow_client.zip" % base, "size": 0, "md5": "", "dir_name": "Ostrelhold_3.3.5a"},
+        "wow_client": {"url": "%s/files/wow_client.zip" % base, "size": len(client_zip), "md5": md5_of(client_zip),
+                       "dir_name": CLIENT_DIR},
         "game_files": game_files,
     }
     documents = {
@@ -176,8 +205,9 @@ def main():
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=8405)
     parser.add_argument("--login-port", type=int, default=3724)
+    parser.add_argument("--client-exe", help="the program to offer as the client package's Wow.exe")
     args = parser.parse_args()
-    build_site(args.root, args.host, args.port)
+    build_site(args.root, args.host, args.port, args.client_exe)
     SiteHandler.root = os.path.abspath(args.root)
     server = QuietServer((args.host, args.port), SiteHandler)
     serve_login_port(args.host, args.login_port)

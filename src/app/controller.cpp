@@ -42,13 +42,6 @@ void Guarded(LauncherWindow& window, const UpdaterProgress& report, Voice voice)
   }
 }
 
-void StartUpdater(LauncherWindow& window, const Manifest& manifest,
-                  void (*handler)(LauncherWindow&, const UpdaterProgress&)) {
-  auto updater = window.MakeUpdater(window.WowDir());
-  window.SetUpdater(updater);
-  updater->Start(manifest, [&window, handler](const UpdaterProgress& report) { handler(window, report); });
-}
-
 void ShowError(LauncherWindow& window, const wchar_t* text) {
   window.SetStatusText(text);
   window.SetState(LauncherState::Error);
@@ -62,6 +55,12 @@ void FallBackToOffline(LauncherWindow& window, bool client_found) {
 }
 
 }  // namespace
+
+void StartUpdateRun(LauncherWindow& window, const Manifest& manifest, ProgressHandler handler) {
+  auto updater = window.MakeUpdater(window.WowDir());
+  window.SetUpdater(updater);
+  updater->Start(manifest, [&window, handler](const UpdaterProgress& report) { handler(window, report); });
+}
 
 void OnUpdaterProgress(LauncherWindow& window, const UpdaterProgress& report) {
   Guarded(window, report, Voice::Logged);
@@ -94,7 +93,7 @@ void ManifestThread(LauncherWindow& window, bool client_found) {
         return;
       }
       Log::Info(L"Manifest loaded OK, starting updater");
-      StartUpdater(window, manifest, OnUpdaterProgress);
+      StartUpdateRun(window, manifest, OnUpdaterProgress);
       return;
     }
     // A manifest that is not the realm's is not used at all: the client stays
@@ -128,7 +127,7 @@ void RetryThread(LauncherWindow& window) {
     const ManifestFetch fetched = window.FetchManifest(manifest, error);
     if (fetched == ManifestFetch::Loaded) {
       window.SetManifest(manifest);
-      StartUpdater(window, manifest, OnUpdaterProgressQuiet);
+      StartUpdateRun(window, manifest, OnUpdaterProgressQuiet);
       return;
     }
     if (fetched == ManifestFetch::Rejected) {

@@ -23,6 +23,12 @@ void RetryThread(LauncherWindow& window);
 // current run, clears the status text, shows Connecting and starts RetryThread.
 void StartRetry(LauncherWindow& window);
 
+using ProgressHandler = void (*)(LauncherWindow&, const UpdaterProgress&);
+
+// Makes a new update run for the window's client folder, makes it the
+// window's current one and starts it over `manifest`, reporting to `handler`.
+void StartUpdateRun(LauncherWindow& window, const Manifest& manifest, ProgressHandler handler);
+
 // Progress handlers given to update runs. They copy the report into the
 // window, map its phase to the launcher's state and ask for a repaint.
 void OnUpdaterProgress(LauncherWindow& window, const UpdaterProgress& report);       // logs

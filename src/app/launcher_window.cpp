@@ -5,7 +5,11 @@
 #include "log/log.h"
 
 void LauncherWindow::SetState(LauncherState state) {
-  if (state_.exchange(state) != state) Log::Info(std::wstring(L"State: ") + LauncherStateName(state));
+  if (state_.exchange(state) == state) return;
+  std::wstring line = std::wstring(L"State: ") + LauncherStateName(state);
+  // The log holds the reason the player was shown.
+  if (state == LauncherState::Error) line += L" (" + StatusText() + L")";
+  Log::Info(line);
 }
 
 std::wstring LauncherWindow::StatusText() const {

@@ -40,7 +40,8 @@ class LauncherWindow {
   LauncherWindow& operator=(const LauncherWindow&) = delete;
 
   LauncherState State() const { return state_.load(); }
-  // Sets the state and logs "State: <name>" when it changed.
+  // Sets the state and logs "State: <name>" when it changed; for Error with
+  // the status text in brackets, so set the text first.
   void SetState(LauncherState state);
 
   std::wstring StatusText() const;
@@ -66,6 +67,12 @@ class LauncherWindow {
 
   View Snapshot() const;
 
+  // At most one client installation at a time, from the click that starts it
+  // to the end of its worker: true when this call claimed the slot.
+  bool BeginClientInstall() { return !install_busy_.exchange(true); }
+  void EndClientInstall() { install_busy_ = false; }
+  bool ClientInstallBusy() const { return install_busy_.load(); }
+
   // --- Services the controller needs; the Windows window and tests supply them.
   // Fetches and reads the manifest document (checking its signature when the
   // build has a realm key); anything but Loaded leaves `manifest` as it was
@@ -83,6 +90,7 @@ class LauncherWindow {
 
  private:
   std::atomic<LauncherState> state_{LauncherState::Connecting};
+  std::atomic<bool> install_busy_{false};
   mutable std::mutex mutex_;
   std::wstring status_text_;
   UpdaterProgress progress_;

@@ -57,4 +57,11 @@ void LoadSettings(const std::wstring& path, LauncherSettings& settings);
 // Writes the settings to a temporary file beside `path` and moves it over the
 // old one, so a failed save (full disk, crash) leaves the old file whole.
 // Returns false when the save was lost; the launcher does not report it.
+// Saves are serialised, so two threads never write the file at once.
 bool SaveSettings(const std::wstring& path, const LauncherSettings& settings);
+
+// For a worker that changes only the client folder (the client installation):
+// the file's other settings, as the window last saved them, are kept. Read
+// and write happen under the lock every save takes, so the worker never reads
+// the window's fields while the user-interface thread changes them.
+bool SaveClientFolder(const std::wstring& path, const std::wstring& wow_dir);

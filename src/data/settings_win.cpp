@@ -1,7 +1,13 @@
 #include <windows.h>
 
+#include <mutex>
+
 #include "base/file_replace_win.h"
 #include "data/settings.h"
+
+namespace {
+std::mutex save_mutex;
+}
 
 void LoadSettings(const std::wstring& path, LauncherSettings& settings) {
   ReadSettingsFile(path, settings);
@@ -13,5 +19,14 @@ void LoadSettings(const std::wstring& path, LauncherSettings& settings) {
 }
 
 bool SaveSettings(const std::wstring& path, const LauncherSettings& settings) {
+  std::lock_guard<std::mutex> lock(save_mutex);
+  return ReplaceFileContent(path, SettingsText(settings));
+}
+
+bool SaveClientFolder(const std::wstring& path, const std::wstring& wow_dir) {
+  std::lock_guard<std::mutex> lock(save_mutex);
+  LauncherSettings settings;
+  ReadSettingsFile(path, settings);
+  settings.wow_dir = wow_dir;
   return ReplaceFileContent(path, SettingsText(settings));
 }

@@ -166,6 +166,7 @@ void MainWindow::OnDestroy() {
   CancelUpdater();
   background.reset();
   fonts.Release();
+  RemoveTrayIcon();
 }
 
 void MainWindow::LoadBackground() {
@@ -221,6 +222,11 @@ void MainWindow::OnClick(int x, int y) {
     case HoverTarget::Close: DestroyWindow(hwnd); break;
     case HoverTarget::Minimize: ShowWindow(hwnd, SW_MINIMIZE); break;
     case HoverTarget::Mute: ToggleMute(); break;
+    case HoverTarget::Settings: OpenSettings(); break;
+    case HoverTarget::Locate: LocateClient(); break;
+    case HoverTarget::Download: StartClientInstall(); break;
+    case HoverTarget::Play: PlayGame(); break;
+    case HoverTarget::Addons: ManageAddons(); break;
     case HoverTarget::Retry: StartRetry(*this); break;
     default: break;
   }
@@ -355,6 +361,8 @@ LRESULT HandleBound(MainWindow& self, HWND hwnd, UINT message, WPARAM wparam, LP
     case WM_EXITSIZEMOVE: self.OnExitSizeMove(); return 0;
     case WM_SERVER_STATUS: self.Repaint(); return 0;
     case WM_NEWS_LOADED: self.Repaint(); return 0;
+    case WM_GAME_EXITED: self.OnGameExited(); return 0;
+    case WM_TRAY_ICON: self.OnTrayIcon(lparam); return 0;
     default: return DefWindowProcW(hwnd, message, wparam, lparam);
   }
 }

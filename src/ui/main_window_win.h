@@ -2,6 +2,8 @@
 #pragma once
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <memory>
 #include <string>
@@ -13,6 +15,7 @@
 #include "ui/hit_areas.h"
 #include "ui/screen_painter_win.h"
 #include "ui/video_background_win.h"
+#include "ui/prompts_win.h"
 
 class MainWindow : public LauncherWindow {
  public:
@@ -64,6 +67,24 @@ class MainWindow : public LauncherWindow {
   bool muted = false;
   HoverTarget hover = HoverTarget::None;
   bool tracking_mouse = false;
+
+  // --- The game, the client, addons, settings and the tray (main_window_game_win.cpp).
+  void PlayGame();
+  void StartClientInstall();
+  void LocateClient();
+  void ManageAddons();
+  void OpenSettings();
+  void RestoreFromTray();
+  void OnGameExited();            // WM_GAME_EXITED
+  void OnTrayIcon(LPARAM event);  // WM_TRAY_ICON
+  void RemoveTrayIcon();          // at destruction
+  // Folder pickers and message boxes; a test host may put its own in before Run.
+  Prompts* prompts = &SystemPrompts();
+  NOTIFYICONDATAW tray_icon{};
+  bool in_tray = false;
+  // What the screen showed when the game was started; shown again when it ends.
+  LauncherState state_at_launch = LauncherState::Ready;
+  std::wstring status_at_launch;
 
  private:
   MainWindow() = default;

@@ -43,22 +43,28 @@ def near(rgb, argb, tolerance=4):
 
 
 class LauncherSession(WineSession):
-    def __init__(self, build_dir, screen="1920x1080", folder=None):
+    """`program` may be launcher_host.exe: the same window with scripted folder pickers."""
+
+    def __init__(self, build_dir, screen="1920x1080", folder=None, program="OstrelLauncher.exe"):
         super().__init__(build_dir, screen)
         self.folder = folder or tempfile.mkdtemp(prefix="ostrel-launcher-")
+        self.program = program
         self.proc = None
         self.window = None
+        self.mark = 0
 
     def install(self, exe=None):
-        """Lays the program (the build's, or `exe`) and its assets into the launcher folder."""
-        shutil.copy2(exe or os.path.join(self.build_dir, "OstrelLauncher.exe"),
-                     os.path.join(self.folder, "OstrelLauncher.exe"))
+        """Lays the program (the build's, or `exe` under the program's name) and its
+        assets into the launcher folder."""
+        shutil.copy2(exe or os.path.join(self.build_dir, self.program), os.path.join(self.folder, self.program))
         assets = os.path.join(self.build_dir, "assets")
         if os.path.isdir(assets):
             shutil.copytree(assets, os.path.join(self.folder, "assets"), dirs_exist_ok=True)
 
     def launch(self, timeout=60):
-        self.proc = self.start([os.path.join(self.folder, "OstrelLauncher.exe")], cwd=self.folder)
+        log = os.path.join(self.folder, "launcher.log")
+        self.mark = os.path.getsize(log) if os.path.exists(log) else 0  # wait_for_log looks after it
+        self.proc = self.start([os.path.join(self.folder, self.program)], cwd=self.folder)
         deadline = time.time() + timeout
         while time.time() < deadline:
             found = self.xdotool("search", "--name", "^Ostrelhold$", check=False).split()
@@ -72,9 +78,7 @@ class LauncherSession(WineSession):
 
     def start_with_client(self, client):
         """Starts the launcher with `client` (a Unix folder) as its client folder."""
-        settings = {"wow_dir": windows_path(client), "close_on_launch": True, "muted": True}
-        with open(os.path.join(self.folder, "launcher_settings.json"), "w") as f:
-            f.write(json.dumps(settings, separators=(",", ":")))
+        self.write_settings(client, close_on_launch=True)
         self.launch()
 
     def close(self):
@@ -83,6 +87,7 @@ class LauncherSession(WineSession):
         code = self.wait_exit(timeout=30)
         if code != 0:
             raise RuntimeError("launcher exited with %s" % code)
+        return code
 
     def geometry(self):
         out = self.xdotool("getwindowgeometry", "--shell", self.window)
@@ -92,14 +97,35 @@ class LauncherSession(WineSession):
     def click(self, x, y):
         """Clicks at a client point of the launcher's window."""
         wx, wy, _, _ = self.geometry()
-        # --sync waits for the pointer to move: when it already rests on the
-        # spot (the same button clicked in an earlier run) it would wait ~15 s.
-        self.xdotool("mousemove", 0, 0)
-        self.xdotool("mousemove", "--sync", wx + x, wy + y)
-        self.xdotool("click", "1")
+        # One call, no --sync: that waits forever when the pointer is already there.
+        self.xdotool("mousemove", wx + x, wy + y, "click", "1")
+
+    def write_settings(self, wow_dir, close_on_launch=False):
+        with open(os.path.join(self.folder, "launcher_settings.json"), "w") as f:
+            json.dump({"wow_dir": windows_path(wow_dir), "close_on_launch": close_on_launch, "muted": True}, f)
+
+    def settings(self):
+        with open(os.path.join(self.folder, "launcher_settings.json")) as f:
+            return json.load(f)
+
+    def visible(self):
+        return bool(self.xdotool("search", "--onlyvisible", "--name", "^Ostrelhold$", check=False).split())
+
+    def keys(self, title, *keys, text=None, click=None):
+        """Clicks at `click` if given, waits for the window titled `title` (a dialog, a message box), then
+        types `text` and presses `keys`."""
+        if click:
+            self.click(*click)
+        self.xdotool("search", "--sync", "--onlyvisible", "--name", "^%s$" % title)
+        if text:
+            self.xdotool("type", "--delay", "2", text)
+        if keys:
+            self.xdotool("key", "--delay", "60", *keys)
 
     def move_to(self, x, y):
         wx, wy, _, _ = self.geometry()
+        # --sync waits for the pointer to move, forever when it already rests there.
+        self.xdotool("mousemove", 0, 0)
         self.xdotool("mousemove", "--sync", wx + x, wy + y)
 
     def wheel(self, toward_player, notches=1):
@@ -113,10 +139,6 @@ class LauncherSession(WineSession):
                              env=self.env, check=True, capture_output=True, timeout=60).stdout
         return Shot(ppm)
 
-    def settings(self):
-        with open(os.path.join(self.folder, "launcher_settings.json"), "rb") as f:
-            return f.read()
-
     def wait_exit(self, timeout=30):
         return self.proc.wait(timeout=timeout)
 
@@ -125,22 +147,15 @@ class LauncherSession(WineSession):
         with open(path, "rb") as f:
             return f.read()
 
-    def wait_for_log(self, text, timeout=30, since=0):
-        """Waits until `text` appears in the log after its first `since` bytes."""
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            if os.path.exists(os.path.join(self.folder, "launcher.log")) and text.encode() in self.log_bytes()[since:]:
-                return True
-            time.sleep(0.2)
-        return False
+    def wait_for_log(self, text, timeout=30, count=1, since=None):
+        """Waits until `text` is in the log `count` times after its first `since` bytes
+        (by default: since the last launch)."""
+        start = self.mark if since is None else since
+        return wait_until(lambda: os.path.exists(os.path.join(self.folder, "launcher.log")) and
+                          self.log_bytes()[start:].count(text.encode()) >= count, timeout)
 
     def wait_for_file(self, path, timeout=30):
-        deadline = time.time() + timeout
-        while not os.path.exists(path):
-            if time.time() > deadline:
-                return False
-            time.sleep(0.2)
-        return True
+        return wait_until(lambda: os.path.exists(path), timeout)
 
     def __exit__(self, *exc):
         try:
@@ -148,3 +163,21 @@ class LauncherSession(WineSession):
         finally:
             if not os.environ.get("OSTREL_KEEP_TEST_FOLDERS"):
                 shutil.rmtree(self.folder, ignore_errors=True)
+
+
+def wait_until(test, timeout=30):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if test():
+            return True
+        time.sleep(0.1)
+    return False
+
+
+def read(path):
+    """A file's text (Latin-1, as the launcher's paths are bytes), or "" when absent."""
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode("latin-1")
+    except OSError:
+        return ""

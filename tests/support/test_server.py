@@ -15,6 +15,9 @@ reply goes wrong, so tests need no control channel:
   ?chunked=1            send the body with chunked transfer coding instead of a Content-Length;
                         with cut or reset the final empty chunk never comes
 
+The same options can be set for a path without a query, in <root>/_options.json
+({"/files/client.zip": {"cut": "1000"}}), read again on every request.
+
 Range requests ("bytes=N-") get 206 with Content-Range. Every request is
 appended to <root>/_requests.log as "METHOD PATH RANGE-HEADER USER-AGENT".
 
@@ -23,6 +26,7 @@ standing in for the realm's login port. The chosen HTTP port is printed on the
 first line of stdout ("PORT 12345").
 """
 import argparse
+import json
 import os
 import socket
 import struct
@@ -55,6 +59,11 @@ class Handler(BaseHTTPRequestHandler):
         self._record()
         url = urllib.parse.urlsplit(self.path)
         query = dict(urllib.parse.parse_qsl(url.query))
+        try:
+            with open(os.path.join(self.root, "_options.json")) as f:
+                query = dict(json.load(f).get(url.path, {}), **query)
+        except (OSError, ValueError):
+            pass
         if "delay" in query:
             time.sleep(float(query["delay"]))
         if "status" in query and query["status"] != "200":

@@ -148,6 +148,8 @@ class TestServer:
         if self.proc and self.proc.poll() is None:
             self.proc.terminate()
             self.proc.wait(timeout=10)
+        if self.proc:
+            self.proc.stdout.close()
         if self.own_root:
             shutil.rmtree(self.root, ignore_errors=True)
         return False

@@ -1,0 +1,147 @@
+#include "app/client_install.h"
+
+#include <chrono>
+#include <exception>
+#include <thread>
+
+#include "app/controller.h"
+#include "base/text.h"
+#include "game/client_install.h"
+#include "log/log.h"
+
+namespace {
+
+std::int64_t NowNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void Fail(LauncherWindow& window, const std::wstring& text) {
+  window.SetStatusText(text);
+  window.SetState(LauncherState::Error);
+  window.Repaint();
+}
+
+bool Unrar(const std::wstring& archive, const std::wstring& folder, InstallBackend& backend) {
+  const std::wstring command = UnrarCommandLine(UnrarToolPath(backend.LauncherFolder()), archive, folder);
+  Log::Info(L"Running UnRAR: " + command);
+  const auto code = backend.Run(command);
+  if (!code) {
+    Log::Error(L"Failed to launch UnRAR");
+    return false;
+  }
+  if (*code != 0) Log::Error(L"UnRAR exited with code " + std::to_wstring(*code));
+  return *code == 0;
+}
+
+void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend& backend) {
+  const ClientArchiveKind kind = ClientArchiveKindOf(job.url);
+  const std::wstring archive = ClientArchivePath(backend.LauncherFolder(), kind);
+
+  UpdaterProgress progress;
+  progress.phase = UpdaterPhase::Downloading;
+  progress.file = "WoW Client";
+  progress.bytes_total = job.size;
+  window.SetProgress(progress);
+  window.SetState(LauncherState::Updating);
+  window.Repaint();
+
+  // Speed and time left, recomputed at most every half second.
+  std::int64_t last_time = NowNanoseconds();
+  std::int64_t last_bytes = 0;
+  auto sample = [&](std::int64_t received, std::int64_t total) {
+    progress.bytes_done = received;
+    progress.bytes_total = total >= 1 ? total : job.size;
+    const std::int64_t now = NowNanoseconds();
+    const double elapsed = static_cast<double>(now - last_time) / 1e9;
+    if (elapsed > 0.5) {
+      progress.speed = static_cast<double>(received - last_bytes) / elapsed;
+      last_bytes = received;
+      last_time = now;
+      if (progress.speed > 0 && progress.bytes_total > received) {
+        progress.seconds_left =
+            static_cast<std::int32_t>(static_cast<double>(progress.bytes_total - received) / progress.speed);
+      }
+    }
+    window.SetProgress(progress);
+    window.Repaint();
+  };
+  std::string error;
+  if (!backend.Download(job.url, archive, sample, error)) {
+    Fail(window, L"Download failed: " + Widen(error));  // the partial archive stays
+    return;
+  }
+
+  progress.phase = UpdaterPhase::Extracting;
+  progress.file = "WoW Client";
+  window.SetProgress(progress);
+  window.Repaint();
+  backend.CreateFolders(job.folder);
+  Log::Info(L"Extracting WoW client to: " + job.folder);
+  bool extracted;
+  if (kind == ClientArchiveKind::Rar) {
+    if (!backend.Exists(UnrarToolPath(backend.LauncherFolder()))) {
+      Fail(window, L"UnRAR.exe not found in assets\\tools\\. Reinstall the launcher.");
+      return;
+    }
+    extracted = Unrar(archive, job.folder, backend);
+  } else {
+    extracted = backend.ExtractZip(archive, job.folder);
+  }
+  if (!extracted) {
+    Fail(window, L"Extraction failed. Check launcher.log for details.");
+    return;
+  }
+
+  const std::wstring wow_dir = FindClientFolder(
+      job.folder, [&](const std::wstring& path) { return backend.Exists(path); },
+      [&](const std::wstring& folder) { return backend.Subfolders(folder); });
+  window.SetWowDir(wow_dir);
+  backend.SaveClientFolder(wow_dir);
+  Log::Info(L"WoW client installed at: " + wow_dir);
+  backend.RemoveFile(archive);
+  StartUpdateRun(window, window.CurrentManifest(), OnUpdaterProgressQuiet);
+}
+
+}  // namespace
+
+void InstallWow(LauncherWindow& window, const InstallJob& job, InstallBackend& backend) {
+  backend.EnterThread();
+  try {
+    InstallSteps(window, job, backend);
+  } catch (const std::exception& e) {
+    Log::Error(L"InstallWow exception: " + Widen(e.what()));
+    Fail(window, L"Install failed unexpectedly.");
+  } catch (...) {
+    Log::Error(L"InstallWow exception: unknown");
+    Fail(window, L"Install failed unexpectedly.");
+  }
+  backend.LeaveThread();
+}
+
+void StartClientInstall(LauncherWindow& window, const std::function<std::optional<std::wstring>()>& pick_folder,
+                        std::shared_ptr<InstallBackend> backend) {
+  // Two workers must never write the same archive.
+  if (!window.BeginClientInstall()) return;
+  try {
+    const Manifest manifest = window.CurrentManifest();
+    if (manifest.wow_client.url.empty()) {
+      window.EndClientInstall();
+      Fail(window, L"No client download available in manifest.");
+      return;
+    }
+    const std::optional<std::wstring> folder = pick_folder();
+    if (!folder) {
+      window.EndClientInstall();
+      return;
+    }
+    InstallJob job{*folder, Widen(manifest.wow_client.url), manifest.wow_client.size};
+    std::thread([&window, job = std::move(job), backend = std::move(backend)] {
+      InstallWow(window, job, *backend);
+      window.EndClientInstall();
+    }).detach();
+  } catch (...) {
+    window.EndClientInstall();
+    throw;
+  }
+}

@@ -1,0 +1,58 @@
+// DOWNLOAD CLIENT: the player picks a folder, a worker downloads the realm's
+// client archive into launcher_cache, unpacks it (RAR with assets\tools\UnRAR.exe,
+// ZIP with the archive extraction), finds Wow.exe one level down, saves the
+// folder and hands over to an update run. The worker reports only through the
+// window's shared fields; every failure ends in Error with a status text.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/launcher_window.h"
+#include "net/http_client.h"
+
+struct InstallJob {
+  std::wstring folder;  // as the player chose it
+  std::wstring url;     // the manifest's client package, widened
+  std::int64_t size = 0;
+};
+
+// The outside operations of an installation; the Windows build supplies the
+// real ones, tests their own.
+class InstallBackend {
+ public:
+  virtual ~InstallBackend() = default;
+  virtual void EnterThread() {}  // COM for the worker thread
+  virtual void LeaveThread() {}
+  virtual std::wstring LauncherFolder() = 0;
+  // From the first byte, replacing what an earlier attempt left.
+  virtual bool Download(const std::wstring& url, const std::wstring& path, DownloadProgress progress,
+                        std::string& error) = 0;
+  // Throws a std::exception naming "create_directories" on failure.
+  virtual void CreateFolders(const std::wstring& folder) = 0;
+  virtual bool Exists(const std::wstring& path) = 0;
+  virtual std::vector<std::wstring> Subfolders(const std::wstring& folder) = 0;
+  // Runs a console tool without a window and waits; its exit code, or nothing if it could not start.
+  virtual std::optional<std::uint32_t> Run(const std::wstring& command_line) = 0;
+  virtual bool ExtractZip(const std::wstring& archive, const std::wstring& folder) = 0;
+  virtual void RemoveFile(const std::wstring& path) = 0;
+  // Saves the client folder into the launcher settings, keeping the other settings.
+  virtual void SaveClientFolder(const std::wstring& wow_dir) = 0;
+};
+
+// The real operations (Windows build).
+std::shared_ptr<InstallBackend> MakeSystemInstallBackend();
+
+// The worker's body: runs the whole installation on the calling thread.
+void InstallWow(LauncherWindow& window, const InstallJob& job, InstallBackend& backend);
+
+// The DOWNLOAD CLIENT button, on the user-interface thread. Without a client
+// package in the manifest it shows the error; otherwise it asks `pick_folder`
+// (nothing: cancelled, nothing changes) and runs InstallWow on a detached
+// thread. While an installation is starting or running it does nothing.
+void StartClientInstall(LauncherWindow& window, const std::function<std::optional<std::wstring>()>& pick_folder,
+                        std::shared_ptr<InstallBackend> backend);

@@ -1,0 +1,326 @@
+#!/usr/bin/env python3
+"""PLAY, the tray, the settings and addons dialogs, DOWNLOAD CLIENT and I HAVE
+WOW as a player meets them: the real window, real clicks and keys. The folder
+pickers are answered by launcher_host.exe (the same window with scripted
+pickers), except in one run that drives the shell's own picker by keyboard.
+The stand-in program plays Wow.exe and UnRAR.exe."""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from launcher_session import LauncherSession, read, wait_until  # noqa: E402
+from wine_env import TestServer, windows_path  # noqa: E402
+
+BUILD = os.path.abspath(os.environ.get("OSTREL_BUILD_DIR", "build/windows"))
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+from demo_server import DEMO_ADDONS, build_site, md5_of, zip_bytes  # noqa: E402
+
+PORT = 8405  # the test build's OSTREL_UPDATE_PORT
+PLAY, LOCATE, ADDONS, GEAR = (1190, 686), (1030, 686), (1010, 687), (1194, 17)
+SETTINGS, ADDONS_TITLE = "Settings \u2014 Ostrelhold", "Addons \u2014 Ostrelhold"
+HOST = "launcher_host.exe"
+
+
+def write(path, data=b"x"):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def stand_in(folder, name):
+    os.makedirs(folder, exist_ok=True)
+    shutil.copy(os.path.join(BUILD, "stand_in.exe"), os.path.join(folder, name))
+
+
+def make_client(folder):
+    stand_in(folder, "Wow.exe")
+    write(os.path.join(folder, "Cache", "WDB", "creaturecache.wdb"))
+    return folder
+
+
+def runs(client):
+    return read(os.path.join(client, "Wow_ran.txt")).splitlines()
+
+
+def end_game(client):
+    write(os.path.join(client, "Wow_quit.txt"))
+
+
+def serve_manifest(root, **fields):
+    doc = {"config": {"realmList": "127.0.0.1", "realmName": "Ostrelhold"}, "game_files": []}
+    doc.update(fields)
+    write(os.path.join(root, "launcher", "manifest.php"), json.dumps(doc).encode())
+
+
+def answer(session, *folders):
+    """What launcher_host's folder pickers return from its next start on, one folder per pick."""
+    write(os.path.join(session.folder, "picker_answers.txt"),
+          "".join((a if a == "CANCEL" else windows_path(a)) + "\r\n" for a in folders).encode())
+
+
+def bright_pixels(session, x, y, w, h):
+    """Yellowish pixels in a client rectangle: the status line's text."""
+    shot = os.path.join(session.folder, "shot.png")
+    session.screenshot(shot)
+    wx, wy, _, _ = session.geometry()
+    raw = subprocess.run(["convert", shot, "-crop", "%dx%d+%d+%d" % (w, h, wx + x, wy + y), "-depth", "8", "rgb:-"],
+                         capture_output=True, check=True).stdout
+    return sum(1 for i in range(0, len(raw), 3) if raw[i] > 120 and raw[i] > raw[i + 2] + 30)
+
+
+class GameTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="ostrel-game-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+
+    def expect_log(self, session, text, **wait):
+        self.assertTrue(session.wait_for_log(text, **wait), "%r not in log:\n%s" % (
+            text, session.log_bytes()[session.mark:][-2000:].decode("latin-1")))
+
+    def path(self, *parts):
+        return os.path.join(self.tmp, *parts)
+
+    def session(self, client, program=HOST, answers=()):
+        session = self.enterContext(LauncherSession(BUILD, program=program))
+        session.install()
+        session.write_settings(client)
+        answer(session, *answers)
+        return session
+
+    def test_play_tray_and_settings(self):
+        game, docs = make_client(self.path("wow")), self.path("docs")
+        write(os.path.join(game, "WTF", "Config.wtf"), b'SET realmList "old.example"\r\nSET gxWindow "1"\r\n')
+        write(os.path.join(docs, "Cache", "keep.txt"))
+        server = self.enterContext(TestServer(port=PORT))
+        serve_manifest(server.root)
+        s = self.session(game, answers=[docs])
+        s.launch()
+        self.expect_log(s, "State: Ready")
+
+        s.click(*PLAY)
+        self.assertTrue(wait_until(lambda: runs(game)))
+        self.assertEqual(runs(game), ['"%s\\Wow.exe"|%s' % (windows_path(game), windows_path(game))])
+        self.assertFalse(os.path.exists(os.path.join(game, "Cache")))
+        config = read(os.path.join(game, "WTF", "Config.wtf"))
+        self.assertIn('SET gxWindow "1"\r\n', config)
+        self.assertIn('SET realmList "127.0.0.1"\r\n', config)
+        s.click(*PLAY)  # the game runs: nothing happens
+        time.sleep(1)
+        self.assertEqual(len(runs(game)), 1)
+        end_game(game)
+        self.expect_log(s, "Game exited")
+        self.assertTrue(s.visible())
+
+        # Settings: tick close-on-launch; PLAY now hides the window to the tray until the game ends.
+        s.keys(SETTINGS, "Tab", "Tab", "space", "Return", click=GEAR)
+        self.expect_log(s, "Settings saved. WoW dir: " + windows_path(game))
+        self.assertTrue(s.settings()["close_on_launch"])
+        tray = ["search", "--onlyvisible", "--name", "^Wine System Tray$"]
+        for restore in ("game ends", "double click"):
+            s.click(*PLAY)
+            self.assertTrue(wait_until(lambda: not s.visible()), restore)
+            self.assertTrue(wait_until(lambda: s.xdotool(*tray, check=False).strip()))
+            if restore == "double click":
+                s.xdotool("mousemove", 13, 32, "click", "--repeat", 2, "--delay", 80, 1)
+                self.assertTrue(wait_until(s.visible))
+            end_game(game)
+            self.expect_log(s, "Game exited", count=len(runs(game)))
+            self.assertTrue(wait_until(s.visible))
+            self.assertTrue(wait_until(lambda: not s.xdotool(*tray, check=False).strip()))
+        self.assertNotIn(b"State:", s.log_bytes().split(b"Game exited")[1])
+
+        # Cancel and Escape change nothing.
+        s.keys(SETTINGS, "End", "x", "Tab", "Tab", "Tab", "Tab", "space", click=GEAR)
+        s.keys(SETTINGS, "End", "x", "Escape", click=GEAR)
+        time.sleep(0.5)
+        self.assertEqual(s.log_bytes().count(b"Settings saved"), 1)
+
+        # Browse... picks a folder without Wow.exe: PLAY fails and leaves it as it was.
+        s.keys(SETTINGS, "Tab", "space", "Tab", "Return", click=GEAR)
+        self.expect_log(s, "Settings saved. WoW dir: " + windows_path(docs))
+        s.click(*PLAY)
+        self.expect_log(s, "State: Error (CreateProcess failed: 2)")
+        self.assertEqual(os.listdir(docs), ["Cache"])
+        self.assertEqual(len(runs(game)), 3)
+
+        # A typed path of 300 characters is cut to 259.
+        s.keys(SETTINGS, "End", "shift+Home", click=GEAR)
+        s.xdotool("type", "--delay", "1", "a" * 300)
+        s.xdotool("key", "Return")
+        self.expect_log(s, "Settings saved. WoW dir: " + "a" * 259 + "\r\n")
+        self.assertEqual(s.settings()["wow_dir"], "a" * 259)
+        self.assertEqual(s.close(), 0)
+
+    def test_play_acts_only_in_ready_and_offline(self):
+        game = make_client(self.path("wow"))
+        big = os.path.join(game, "big.bin")
+        with open(big, "wb") as f:
+            f.truncate(1 << 30)  # sparse: its check takes a while, its digest is known
+        slow = os.urandom(100000)
+        server = self.enterContext(TestServer(port=PORT))
+        write(os.path.join(server.root, "files", "slow.bin"), slow)
+        serve_manifest(server.root, game_files=[
+            {"path": "big.bin", "size": 1 << 30, "md5": "cd573cfaace07e7949bc0c46028904ff", "cdn_url": "x"},
+            {"path": "slow.bin", "size": len(slow), "md5": md5_of(slow), "cdn_url": server.url("/files/slow.bin")}])
+        write(os.path.join(server.root, "_options.json"), json.dumps(
+            {"/launcher/manifest.php": {"delay": "3"}, "/files/slow.bin": {"drip": "0.5", "cut": "40000"}}).encode())
+        s = self.session(game, program="OstrelLauncher.exe")
+        s.launch()
+        self.expect_log(s, "OnCreate complete")
+        for state in ("Connecting", "Verifying", "Updating", "Error"):
+            if state != "Connecting":
+                self.expect_log(s, "State: " + state)
+            s.click(*PLAY)
+        time.sleep(1)
+        self.assertEqual(runs(game), [])
+        self.assertNotIn(b"WoW cache cleared", s.log_bytes())
+
+    def test_install_from_nothing(self):
+        target = self.path("games")
+        server = self.enterContext(TestServer(port=PORT))
+        build_site(server.root, "127.0.0.1", PORT, os.path.join(BUILD, "stand_in.exe"))
+        options = os.path.join(server.root, "_options.json")
+        write(options, b'{"/files/wow_client.zip": {"cut": "3000"}}')
+        s = self.session(self.path("none"), answers=["CANCEL", target])
+        archive = os.path.join(s.folder, "launcher_cache", "wow_client.zip")
+        s.launch()
+        self.expect_log(s, "waiting for client install")
+        s.click(*PLAY)  # DOWNLOAD CLIENT, picker cancelled
+        time.sleep(1)
+        s.click(*PLAY)  # a download that breaks off
+        self.expect_log(s, "State: Error (Download failed: ")
+        self.assertEqual(os.path.getsize(archive), 3000)
+        self.assertEqual(s.close(), 0)
+
+        # Again, slowly enough to watch: the speed line, then the client found one level down.
+        write(options, b'{"/files/wow_client.zip": {"drip": "0.05"}}')
+        answer(s, target)
+        s.launch()
+        self.expect_log(s, "waiting for client install")
+        quiet = bright_pixels(s, 700, 664, 150, 16)
+        s.click(*PLAY)
+        self.expect_log(s, "State: Updating")
+        self.assertTrue(wait_until(lambda: bright_pixels(s, 700, 664, 150, 16) > quiet + 20, 5))
+        client = os.path.join(target, "Ostrelhold_3.3.5a")
+        self.expect_log(s, "WoW client installed at: " + windows_path(client))
+        self.expect_log(s, "State: Ready", timeout=60)
+        self.assertEqual(s.settings()["wow_dir"], windows_path(client))
+        self.assertFalse(os.path.exists(archive))
+        requests = read(os.path.join(server.root, "_requests.log"))
+        self.assertEqual(requests.count("GET /files/wow_client.zip - "), 2)  # both from the first byte
+        s.click(*PLAY)  # the installed stand-in starts
+        self.assertTrue(wait_until(lambda: runs(client)))
+        end_game(client)
+        self.expect_log(s, "Game exited")
+        s.keys(ADDONS_TITLE, "Escape", click=ADDONS)  # the demo's addons, installed by the update run
+        self.assertEqual(s.close(), 0)
+
+        # A RAR package: first without the tool, then with a tool that fails.
+        write(os.path.join(server.root, "files", "wow_client.rar"), b"Rar!" * 100)
+        manifest = json.loads(read(os.path.join(server.root, "launcher", "manifest.php")))
+        manifest["wow_client"]["url"] = server.url("/files/wow_client.rar")
+        serve_manifest(server.root, **manifest)
+        rar = os.path.join(s.folder, "launcher_cache", "wow_client.rar")
+        for tool in (False, True):
+            if tool:
+                stand_in(os.path.join(s.folder, "assets", "tools"), "UnRAR.exe")
+                write(os.path.join(s.folder, "assets", "tools", "UnRAR_exit.txt"), b"1")
+            s.write_settings(self.path("none"))
+            s.launch()
+            self.expect_log(s, "waiting for client install")
+            s.click(*PLAY)
+            self.expect_log(s, "State: Error")
+            self.assertEqual(os.path.getsize(rar), 400)
+            self.assertEqual(s.close(), 0)
+        log = s.log_bytes().decode("latin-1")
+        self.assertIn("State: Error (UnRAR.exe not found in assets\\tools\\. Reinstall the launcher.)", log)
+        self.assertIn("UnRAR exited with code 1", log)
+        self.assertIn("State: Error (Extraction failed. Check launcher.log for details.)", log)
+        self.assertEqual(read(os.path.join(s.folder, "assets", "tools", "UnRAR_ran.txt")),
+                         '"%s\\assets\\tools\\UnRAR.exe" x -y "%s" "%s\\"|%s\r\n' % (
+                             windows_path(s.folder), windows_path(rar), windows_path(target), windows_path(s.folder)))
+
+    def test_locate_offline_and_play(self):
+        game = make_client(self.path("wow"))
+        s = self.session(self.path("none"), answers=[self.path("empty"), game])
+        os.makedirs(self.path("empty"))
+        s.launch()  # no update server
+        self.expect_log(s, "Manifest fetch failed")
+        s.keys("WoW Not Found", "Return", click=LOCATE)
+        s.click(*LOCATE)
+        self.expect_log(s, "WoW located by user: " + windows_path(game))
+        self.expect_log(s, "State: Offline")
+        self.assertEqual(s.settings()["wow_dir"], windows_path(game))
+        s.keys("Addons", "Return", click=ADDONS)
+        s.click(*PLAY)
+        self.assertTrue(wait_until(lambda: runs(game)))
+        end_game(game)
+        self.expect_log(s, "Game exited")
+        self.assertNotIn(b"State:", s.log_bytes().split(b"WoW located by user")[1].split(b"State: Offline")[1])
+        self.assertEqual(read(os.path.join(s.folder, "messages.txt")),
+                         "WoW Not Found|Wow.exe was not found in the selected folder.\nPlease choose your WoW "
+                         "3.3.5a installation directory.\r\nAddons|No addons found in manifest.\r\n")
+
+    def test_addons(self):
+        game, outside = make_client(self.path("wow")), self.path("outside")
+        write(os.path.join(outside, "keep.txt"))
+        server = self.enterContext(TestServer(port=PORT))
+        files = []
+        for name in ("OstrelUI", "OstrelMap"):  # both archives present and whole: the update run leaves them
+            rel, data = "Interface/AddOns/%s.zip" % name, zip_bytes(DEMO_ADDONS[name])
+            write(os.path.join(server.root, "files", rel), data)
+            write(os.path.join(game, rel), data)
+            files.append({"path": rel, "size": len(data), "md5": md5_of(data), "extract_to": "Interface/AddOns",
+                          "cdn_url": server.url("/files/" + rel)})
+        serve_manifest(server.root, game_files=files)
+        ui = os.path.join(game, "Interface", "AddOns", "OstrelUI")
+        write(os.path.join(ui, "OstrelUI.toc"))
+        os.symlink(outside, os.path.join(ui, "link"))  # a removal must not follow it
+        s = self.session(game)
+        s.launch()
+        self.expect_log(s, "State: Ready")
+        s.keys(ADDONS_TITLE, "Return", click=ADDONS)  # Apply without a change
+        time.sleep(0.5)
+        s.keys(ADDONS_TITLE, "space", "Tab", "space", "Return", click=ADDONS)  # untick OstrelUI, tick OstrelMap
+        self.expect_log(s, "Addon install complete")
+        self.assertTrue(os.path.exists(os.path.join(game, "Interface", "AddOns", "OstrelMap", "OstrelMap.toc")))
+        self.assertTrue(os.path.exists(os.path.join(outside, "keep.txt")))
+        self.assertFalse(os.path.exists(ui + ".zip"))
+        s.keys(ADDONS_TITLE, "Tab", "space", "Return", click=ADDONS)  # untick OstrelMap
+        self.expect_log(s, "Uninstalled addon: OstrelMap")
+        self.assertEqual(os.listdir(os.path.join(game, "Interface", "AddOns")), ["OstrelUI"])
+        log = s.log_bytes()[s.mark:].decode("latin-1")
+        self.assertRegex(log, "(Uninstalled addon: |Uninstall failed for )OstrelUI\r\n.*Installing 1 addon\\(s\\)")
+        self.assertEqual((log.count("Installing"), log.count("ninstall")), (1, 2))  # nothing from the first Apply
+
+    def test_real_folder_picker(self):
+        pick = tempfile.mkdtemp(prefix="ostrelpick", dir=os.path.join(BUILD, "wineprefix", "drive_c"))
+        self.addCleanup(shutil.rmtree, pick, True)
+        make_client(pick)
+        server = self.enterContext(TestServer(port=PORT))
+        serve_manifest(server.root)
+        s = self.session(self.path("none"), program="OstrelLauncher.exe")
+        s.launch()
+        self.expect_log(s, "waiting for client install")
+        s.click(*LOCATE)
+        # My Computer, its first drive (C:), then the folder by its name.
+        s.keys("Browse for Folder", "Home")
+        s.xdotool("type", "My")
+        s.xdotool("key", "--delay", "300", "Right", "Down", "Right")
+        time.sleep(1)
+        s.xdotool("type", os.path.basename(pick))
+        time.sleep(1)
+        s.xdotool("key", "Return")
+        self.expect_log(s, "WoW located by user: C:\\" + os.path.basename(pick))
+        self.expect_log(s, "State: Ready")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
