@@ -71,6 +71,18 @@ void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend&
     Fail(window, L"Download failed: " + Widen(error));  // the partial archive stays
     return;
   }
+  // The archive holds the Wow.exe that PLAY will start: when the manifest pins
+  // it (a signed manifest always does), bytes that differ are never unpacked.
+  if (!job.md5.empty()) {
+    const FileCheckResult check = backend.Check(archive, job.size, job.md5);
+    if (check != FileOk) {
+      Log::Error(L"Client archive does not match the manifest (" +
+                 std::wstring(check == FileSizeMismatch ? L"size" : L"MD5") + L" mismatch); deleted");
+      backend.RemoveFile(archive);
+      Fail(window, L"Download failed: the client archive does not match the manifest.");
+      return;
+    }
+  }
 
   progress.phase = UpdaterPhase::Extracting;
   progress.file = "WoW Client";
@@ -135,7 +147,7 @@ void StartClientInstall(LauncherWindow& window, const std::function<std::optiona
       window.EndClientInstall();
       return;
     }
-    InstallJob job{*folder, Widen(manifest.wow_client.url), manifest.wow_client.size};
+    InstallJob job{*folder, Widen(manifest.wow_client.url), manifest.wow_client.size, manifest.wow_client.md5};
     std::thread([&window, job = std::move(job), backend = std::move(backend)] {
       InstallWow(window, job, *backend);
       window.EndClientInstall();

@@ -13,12 +13,14 @@
 #include <vector>
 
 #include "app/launcher_window.h"
+#include "net/file_digest.h"
 #include "net/http_client.h"
 
 struct InstallJob {
   std::wstring folder;  // as the player chose it
   std::wstring url;     // the manifest's client package, widened
   std::int64_t size = 0;
+  std::string md5;  // the package's digest; empty: not checked
 };
 
 // The outside operations of an installation; the Windows build supplies the
@@ -38,6 +40,8 @@ class InstallBackend {
   virtual std::vector<std::wstring> Subfolders(const std::wstring& folder) = 0;
   // Runs a console tool without a window and waits; its exit code, or nothing if it could not start.
   virtual std::optional<std::uint32_t> Run(const std::wstring& command_line) = 0;
+  // Size (when `size` >= 1) and MD5 (when given) of a downloaded archive.
+  virtual FileCheckResult Check(const std::wstring& path, std::int64_t size, const std::string& md5) = 0;
   virtual bool ExtractZip(const std::wstring& archive, const std::wstring& folder) = 0;
   virtual void RemoveFile(const std::wstring& path) = 0;
   // Saves the client folder into the launcher settings, keeping the other settings.

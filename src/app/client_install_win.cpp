@@ -33,6 +33,9 @@ class SystemInstallBackend : public InstallBackend {
   bool Exists(const std::wstring& path) override { return PathExists(path); }
   std::vector<std::wstring> Subfolders(const std::wstring& folder) override { return ListSubfolders(folder); }
   std::optional<std::uint32_t> Run(const std::wstring& command_line) override { return RunHiddenAndWait(command_line); }
+  FileCheckResult Check(const std::wstring& path, std::int64_t size, const std::string& md5) override {
+    return CheckFile(path, size, md5);  // throws for an unreadable file: the worker reports it
+  }
   bool ExtractZip(const std::wstring& archive, const std::wstring& folder) override {
     return ExtractWithTar(archive, folder);
   }

@@ -223,9 +223,11 @@ class GameTest(unittest.TestCase):
         self.assertEqual(s.close(), 0)
 
         # A RAR package: first without the tool, then with a tool that fails.
-        write(os.path.join(server.root, "files", "wow_client.rar"), b"Rar!" * 100)
+        rar_bytes = b"Rar!" * 100
+        write(os.path.join(server.root, "files", "wow_client.rar"), rar_bytes)
         manifest = json.loads(read(os.path.join(server.root, "launcher", "manifest.php")))
-        manifest["wow_client"]["url"] = server.url("/files/wow_client.rar")
+        manifest["wow_client"].update(url=server.url("/files/wow_client.rar"), size=len(rar_bytes),
+                                      md5=md5_of(rar_bytes))
         serve_manifest(server.root, **manifest)
         rar = os.path.join(s.folder, "launcher_cache", "wow_client.rar")
         for tool in (False, True):

@@ -30,6 +30,7 @@ class FakeInstall : public InstallBackend {
   bool Exists(const std::wstring& path) override { return files.count(path) > 0; }
   std::vector<std::wstring> Subfolders(const std::wstring&) override { return {L"Docs", L"Client"}; }
   std::optional<std::uint32_t> Run(const std::wstring&) override { return std::nullopt; }  // cannot start
+  FileCheckResult Check(const std::wstring&, std::int64_t, const std::string&) override { return check; }
   bool ExtractZip(const std::wstring&, const std::wstring&) override { return zip_ok; }
   void RemoveFile(const std::wstring& path) override { files.erase(path); }
   void SaveClientFolder(const std::wstring& wow_dir) override { saved = wow_dir; }
@@ -37,6 +38,7 @@ class FakeInstall : public InstallBackend {
   std::mutex mutex;
   std::condition_variable changed;
   bool hold = false, folders_fail = false, zip_ok = true;
+  FileCheckResult check = FileOk;
   int downloads = 0;
   std::set<std::wstring> files{L"L\\assets\\tools\\UnRAR.exe"};
   std::wstring saved;
@@ -50,22 +52,25 @@ TEST(ClientInstall, ArchiveKindIsRarOnlyForLowerCaseRar) {
 }
 
 // Download failures, the missing RAR tool and its exit codes are covered under Wine.
-TEST(ClientInstall, FailuresEndInErrorAndKeepTheArchive) {
-  const std::vector<std::tuple<const wchar_t*, std::function<void(FakeInstall&)>, const wchar_t*>> cases = {
-      {L"http://h/c.rar", [](FakeInstall&) {}, L"Extraction failed. Check launcher.log for details."},
+// A damaged archive is deleted and never unpacked; other failures keep it.
+TEST(ClientInstall, FailuresEndInError) {
+  const std::vector<std::tuple<const wchar_t*, std::function<void(FakeInstall&)>, const wchar_t*, size_t>> cases = {
+      {L"http://h/c.rar", [](FakeInstall&) {}, L"Extraction failed. Check launcher.log for details.", 2},
       {L"http://h/c.zip", [](FakeInstall& b) { b.zip_ok = false; },
-       L"Extraction failed. Check launcher.log for details."},
-      {L"http://h/c.zip", [](FakeInstall& b) { b.folders_fail = true; }, L"Install failed unexpectedly."},
+       L"Extraction failed. Check launcher.log for details.", 2},
+      {L"http://h/c.zip", [](FakeInstall& b) { b.folders_fail = true; }, L"Install failed unexpectedly.", 2},
+      {L"http://h/c.zip", [](FakeInstall& b) { b.check = FileMd5Mismatch; },
+       L"Download failed: the client archive does not match the manifest.", 1},
   };
-  for (const auto& [url, setup, status] : cases) {
+  for (const auto& [url, setup, status, files] : cases) {
     FakeWindow w;
     w.SetWowDir(L"C:\\Old");
     FakeInstall backend;
     setup(backend);
-    InstallWow(w, {L"D:\\WoW", url, 10}, backend);
+    InstallWow(w, {L"D:\\WoW", url, 10, "0123456789abcdef0123456789abcdef"}, backend);
     EXPECT_EQ(w.State(), LauncherState::Error) << url;
     EXPECT_EQ(w.StatusText(), status);
-    EXPECT_EQ(backend.files.size(), 2u);  // the tool and the archive
+    EXPECT_EQ(backend.files.size(), files);  // the tool, and the archive unless it was damaged
     EXPECT_EQ(w.WowDir(), L"C:\\Old");
     EXPECT_TRUE(backend.saved.empty());
     EXPECT_EQ(w.Progress().bytes_done, 5);
