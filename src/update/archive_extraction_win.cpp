@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/com_ptr.h"
 #include "base/text.h"
 #include "log/log.h"
 #include "update/archive_extraction.h"
@@ -31,31 +32,6 @@ constexpr IID kShellDispatch = {0xD8F015C0, 0xC278, 0x11CE, {0xA4, 0x9E, 0x44, 0
 // Replace without asking, make folders without asking, never show an error dialog.
 constexpr long kCopyOptions = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
 constexpr std::chrono::milliseconds kPollInterval{300};
-
-template <class T>
-class ComRef {
- public:
-  ComRef() = default;
-  ~ComRef() { Reset(); }
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-
-  T* get() const { return ptr_; }
-  T* operator->() const { return ptr_; }
-  explicit operator bool() const { return ptr_ != nullptr; }
-  // For functions that hand out a new reference.
-  T** Put() {
-    Reset();
-    return &ptr_;
-  }
-  void Reset() {
-    if (ptr_ != nullptr) ptr_->Release();
-    ptr_ = nullptr;
-  }
-
- private:
-  T* ptr_ = nullptr;
-};
 
 // A VT_BSTR variant that frees its string.
 class BstrVariant {
@@ -126,7 +102,7 @@ enum class ShellCopy { Done, Failed, Unavailable };
 
 ShellCopy CopyWithShell(const std::wstring& archive, const std::wstring& destination,
                         const std::vector<ZipExtractionItem>& items, std::uint64_t total_bytes) {
-  ComRef<IShellDispatch> shell;
+  ComPtr<IShellDispatch> shell;
   const HRESULT created = CoCreateInstance(kShellApplication, nullptr, CLSCTX_INPROC_SERVER, kShellDispatch,
                                            reinterpret_cast<void**>(shell.Put()));
   if (FAILED(created) || !shell) {
@@ -137,9 +113,9 @@ ShellCopy CopyWithShell(const std::wstring& archive, const std::wstring& destina
   const BstrVariant destination_path(destination);
   if (!archive_path.ok() || !destination_path.ok()) return ShellCopy::Unavailable;
 
-  ComRef<Folder> archive_folder;
-  ComRef<Folder> destination_folder;
-  ComRef<FolderItems> archive_items;
+  ComPtr<Folder> archive_folder;
+  ComPtr<Folder> destination_folder;
+  ComPtr<FolderItems> archive_items;
   if (FAILED(shell->NameSpace(archive_path.get(), archive_folder.Put())) || !archive_folder) {
     Log::Info(L"ExtractZip: the shell cannot open " + archive + L" as a folder");
     return ShellCopy::Unavailable;
@@ -155,7 +131,7 @@ ShellCopy CopyWithShell(const std::wstring& archive, const std::wstring& destina
   VARIANT what;  // borrows archive_items; not cleared
   VariantInit(&what);
   what.vt = VT_DISPATCH;
-  what.pdispVal = archive_items.get();
+  what.pdispVal = archive_items.Get();
   VARIANT options;
   VariantInit(&options);
   options.vt = VT_I4;
