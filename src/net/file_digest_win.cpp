@@ -4,8 +4,8 @@
 // After windows.h, which it needs.
 #include <bcrypt.h>
 
+#include <algorithm>
 #include <stdexcept>
-#include <vector>
 
 #include "net/file_check.h"
 
@@ -13,36 +13,26 @@ namespace {
 
 constexpr DWORD kReadPieceBytes = 1048576;
 
-class AlgorithmProvider {
- public:
-  AlgorithmProvider() {
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle_, BCRYPT_MD5_ALGORITHM, nullptr, 0))) handle_ = nullptr;
-  }
-  ~AlgorithmProvider() {
-    if (handle_) BCryptCloseAlgorithmProvider(handle_, 0);
-  }
-  AlgorithmProvider(const AlgorithmProvider&) = delete;
-  AlgorithmProvider& operator=(const AlgorithmProvider&) = delete;
-  BCRYPT_ALG_HANDLE get() const { return handle_; }
+// One provider for the whole process, opened on first use and never closed:
+// detached update threads may still be hashing while the process exits, and
+// the system releases it then. A provider handle may be shared by threads;
+// each hash object belongs to one digest.
+BCRYPT_ALG_HANDLE Md5Provider() {
+  static const BCRYPT_ALG_HANDLE provider = [] {
+    BCRYPT_ALG_HANDLE handle = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle, BCRYPT_MD5_ALGORITHM, nullptr, 0)))
+      return BCRYPT_ALG_HANDLE{};
+    return handle;
+  }();
+  return provider;
+}
 
- private:
-  BCRYPT_ALG_HANDLE handle_ = nullptr;
-};
-
-// The hash object lives in a buffer of the provider's stated size that this class owns;
-// the buffer outlives the handle.
+// The provider keeps the hash object's memory itself (no buffer of ours):
+// Wine warns on stderr for every hash made with a caller's buffer.
 class Md5Hash {
  public:
-  explicit Md5Hash(const AlgorithmProvider& provider) {
-    DWORD object_size = 0;
-    ULONG written = 0;
-    if (!provider.get() ||
-        !BCRYPT_SUCCESS(BCryptGetProperty(provider.get(), BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&object_size),
-                                          sizeof object_size, &written, 0))) {
-      return;
-    }
-    object_.assign(object_size, 0);
-    if (!BCRYPT_SUCCESS(BCryptCreateHash(provider.get(), &handle_, object_.data(), object_size, nullptr, 0, 0))) {
+  Md5Hash() {
+    if (!Md5Provider() || !BCRYPT_SUCCESS(BCryptCreateHash(Md5Provider(), &handle_, nullptr, 0, nullptr, 0, 0))) {
       handle_ = nullptr;
     }
   }
@@ -54,7 +44,6 @@ class Md5Hash {
   BCRYPT_HASH_HANDLE get() const { return handle_; }
 
  private:
-  std::vector<UCHAR> object_;
   BCRYPT_HASH_HANDLE handle_ = nullptr;
 };
 
@@ -77,34 +66,54 @@ class ReadHandle {
 
 }  // namespace
 
-std::string FileMd5(const std::wstring& path) {
-  AlgorithmProvider provider;
-  Md5Hash hash(provider);
+std::optional<std::string> FileMd5(const std::wstring& path, DigestBuffer& buffer, const DigestStop& stop) {
+  Md5Hash hash;
   if (!hash.get()) throw std::runtime_error("MD5 provider unavailable");
+  if (stop && stop()) return std::nullopt;
 
   ReadHandle file(path);
   if (!file.valid()) throw std::runtime_error("Cannot open file for MD5");
 
-  // One read buffer per thread, kept: allocating and touching a fresh 1 MiB
-  // block for every file costs more than hashing a small file (a client
-  // folder holds thousands of them).
-  thread_local std::vector<UCHAR> buffer(kReadPieceBytes);
+  if (buffer.empty()) buffer.resize(kReadPieceBytes);
+  const DWORD piece = static_cast<DWORD>(std::min<size_t>(buffer.size(), kReadPieceBytes));
   for (;;) {
     DWORD read = 0;
     // A failing read ends the digest early; it then matches nothing.
-    if (!ReadFile(file.get(), buffer.data(), kReadPieceBytes, &read, nullptr) || read == 0) break;
+    if (!ReadFile(file.get(), buffer.data(), piece, &read, nullptr) || read == 0) break;
     BCryptHashData(hash.get(), buffer.data(), read, 0);
+    if (read == piece && stop && stop()) return std::nullopt;
   }
   UCHAR digest[16] = {};
   BCryptFinishHash(hash.get(), digest, sizeof digest, 0);
   return HexDigest(digest, sizeof digest);
 }
 
-FileCheckResult CheckFile(const std::wstring& path, int64_t expected_size, const std::string& expected_md5) {
+std::string FileMd5(const std::wstring& path) {
+  // One read buffer per thread, kept: allocating and touching a fresh 1 MiB
+  // block for every file costs more than hashing a small file.
+  thread_local DigestBuffer buffer;
+  return *FileMd5(path, buffer, nullptr);
+}
+
+std::optional<FileCheckResult> CheckFile(const std::wstring& path, int64_t expected_size,
+                                         const std::string& expected_md5, DigestBuffer& buffer,
+                                         const DigestStop& stop) {
   WIN32_FILE_ATTRIBUTE_DATA attributes = {};
   const bool present = GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) != 0;
   const int64_t size =
       present ? static_cast<int64_t>((static_cast<uint64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow)
               : 0;
-  return DecideFileCheck(present, size, expected_size, expected_md5, [&] { return FileMd5(path); });
+  bool stopped = false;
+  const FileCheckResult result = DecideFileCheck(present, size, expected_size, expected_md5, [&] {
+    auto digest = FileMd5(path, buffer, stop);
+    stopped = !digest;
+    return digest.value_or(std::string());
+  });
+  if (stopped) return std::nullopt;
+  return result;
+}
+
+FileCheckResult CheckFile(const std::wstring& path, int64_t expected_size, const std::string& expected_md5) {
+  thread_local DigestBuffer buffer;
+  return *CheckFile(path, expected_size, expected_md5, buffer, nullptr);
 }

@@ -17,8 +17,9 @@ class SystemUpdaterBackend : public UpdaterBackend {
   void EnterThread() override { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
   void LeaveThread() override { CoUninitialize(); }
 
-  FileCheckResult Check(const std::wstring& path, std::int64_t size, const std::string& md5) override {
-    return CheckFile(path, size, md5);
+  std::optional<FileCheckResult> Check(const std::wstring& path, std::int64_t size, const std::string& md5,
+                                       DigestBuffer& buffer, const DigestStop& stop) override {
+    return CheckFile(path, size, md5, buffer, stop);
   }
 
   std::optional<std::int64_t> FileSize(const std::wstring& path) override {
