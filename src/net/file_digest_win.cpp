@@ -5,6 +5,7 @@
 #include <bcrypt.h>
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 
 #include "net/file_check.h"
@@ -64,28 +65,31 @@ class ReadHandle {
   HANDLE handle_;
 };
 
-}  // namespace
-
-std::optional<std::string> FileMd5(const std::wstring& path, DigestBuffer& buffer, const DigestStop& stop) {
+// The digest of an open file, read from where it stands; nothing when `stop` said yes.
+std::optional<std::string> Md5Of(HANDLE file, DigestBuffer& buffer, const DigestStop& stop) {
   Md5Hash hash;
   if (!hash.get()) throw std::runtime_error("MD5 provider unavailable");
-  if (stop && stop()) return std::nullopt;
-
-  ReadHandle file(path);
-  if (!file.valid()) throw std::runtime_error("Cannot open file for MD5");
-
   if (buffer.empty()) buffer.resize(kReadPieceBytes);
   const DWORD piece = static_cast<DWORD>(std::min<size_t>(buffer.size(), kReadPieceBytes));
   for (;;) {
     DWORD read = 0;
     // A failing read ends the digest early; it then matches nothing.
-    if (!ReadFile(file.get(), buffer.data(), piece, &read, nullptr) || read == 0) break;
+    if (!ReadFile(file, buffer.data(), piece, &read, nullptr) || read == 0) break;
     BCryptHashData(hash.get(), buffer.data(), read, 0);
     if (read == piece && stop && stop()) return std::nullopt;
   }
   UCHAR digest[16] = {};
   BCryptFinishHash(hash.get(), digest, sizeof digest, 0);
   return HexDigest(digest, sizeof digest);
+}
+
+}  // namespace
+
+std::optional<std::string> FileMd5(const std::wstring& path, DigestBuffer& buffer, const DigestStop& stop) {
+  if (stop && stop()) return std::nullopt;
+  ReadHandle file(path);
+  if (!file.valid()) throw std::runtime_error("Cannot open file for MD5");
+  return Md5Of(file.get(), buffer, stop);
 }
 
 std::string FileMd5(const std::wstring& path) {
@@ -98,19 +102,37 @@ std::string FileMd5(const std::wstring& path) {
 std::optional<FileCheckResult> CheckFile(const std::wstring& path, int64_t expected_size,
                                          const std::string& expected_md5, DigestBuffer& buffer,
                                          const DigestStop& stop) {
+  if (stop && stop()) return std::nullopt;
+  bool stopped = false;
+  const auto decide = [&](bool present, int64_t size,
+                          const std::function<std::optional<std::string>()>& md5) -> std::optional<FileCheckResult> {
+    const FileCheckResult result = DecideFileCheck(present, size, expected_size, expected_md5, [&] {
+      const auto digest = md5();
+      stopped = !digest;
+      return digest.value_or(std::string());
+    });
+    if (stopped) return std::nullopt;
+    return result;
+  };
+
+  if (!expected_md5.empty()) {
+    // When the file will be hashed anyway, its open handle gives the size: one
+    // lookup of the path instead of two, which counts in a folder of many small
+    // files (under Wine a lookup costs about as much as hashing a small file).
+    ReadHandle file(path);
+    LARGE_INTEGER size = {};
+    if (file.valid() && GetFileSizeEx(file.get(), &size)) {
+      return decide(true, size.QuadPart, [&] { return Md5Of(file.get(), buffer, stop); });
+    }
+  }
+  // Missing, not to be opened, or no digest asked for: the attributes decide,
+  // and a present file that must be hashed gives FileMd5's error.
   WIN32_FILE_ATTRIBUTE_DATA attributes = {};
   const bool present = GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) != 0;
   const int64_t size =
       present ? static_cast<int64_t>((static_cast<uint64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow)
               : 0;
-  bool stopped = false;
-  const FileCheckResult result = DecideFileCheck(present, size, expected_size, expected_md5, [&] {
-    auto digest = FileMd5(path, buffer, stop);
-    stopped = !digest;
-    return digest.value_or(std::string());
-  });
-  if (stopped) return std::nullopt;
-  return result;
+  return decide(present, size, [&] { return FileMd5(path, buffer, stop); });
 }
 
 FileCheckResult CheckFile(const std::wstring& path, int64_t expected_size, const std::string& expected_md5) {

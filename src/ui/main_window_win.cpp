@@ -191,7 +191,11 @@ std::shared_ptr<Updater> MainWindow::MakeUpdater(const std::wstring& wow_dir) {
   return std::make_shared<Updater>(wow_dir, MakeSystemUpdaterBackend());
 }
 
-void MainWindow::Repaint() { InvalidateRect(hwnd, nullptr, FALSE); }
+// An update run reports every file it verifies, thousands a second in a
+// folder of small files; one request per paint is enough.
+void MainWindow::Repaint() {
+  if (!repaint_asked_.exchange(true) && !InvalidateRect(hwnd, nullptr, FALSE)) repaint_asked_ = false;
+}
 
 void MainWindow::PostClose() { PostMessageW(hwnd, WM_CLOSE, 0, 0); }
 
@@ -224,6 +228,7 @@ void MainWindow::OnMouseLeave() {
 }
 
 void MainWindow::Paint() {
+  repaint_asked_.exchange(false);  // before the state is read: a later change asks again
   PAINTSTRUCT ps;
   HDC window_dc = BeginPaint(hwnd, &ps);
   RECT client{};

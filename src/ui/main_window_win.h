@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "app/launcher_window.h"
@@ -45,6 +46,10 @@ class MainWindow : public LauncherWindow {
   bool tracking_mouse = false;
 
  private:
+  // A repaint is asked for and its paint has not begun: further requests add
+  // nothing, the paint will read the latest state.
+  std::atomic<bool> repaint_asked_{false};
+
   MainWindow() = default;
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;

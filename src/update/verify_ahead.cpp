@@ -67,9 +67,26 @@ std::optional<FileCheckResult> VerifyAhead::Result(size_t index) {
   if (!Covers(index)) return std::nullopt;
   std::unique_lock<std::mutex> lock(mutex_);
   Slot& slot = slots_[index - from_];
-  awaited_ = index;
-  changed_.wait(lock, [&] { return slot.state != SlotState::Pending || working_ == 0; });
-  awaited_ = static_cast<size_t>(-1);
+  if (slot.state == SlotState::Pending && working_ > 0) {
+    // Asleep, the loop is woken for a batch of small files rather than for each:
+    // every sleep and wake-up is a system call (under Wine a round trip to its server).
+    size_t last = index;
+    std::int64_t bytes = 0;
+    while (last + 1 < end_ && last + 1 - index < kBatchFiles) {
+      const std::int64_t size = entries_[last + 1].size;
+      bytes += size > 0 ? size : kBatchBytes;
+      if (bytes > kBatchBytes) break;
+      ++last;
+    }
+    awaited_first_ = index;
+    awaited_last_ = last;
+    changed_.wait(lock, [&] {
+      return working_ == 0 ||
+             (slot.state != SlotState::Pending &&
+              slots_[std::max(index, std::min<size_t>(last, end_ - 1)) - from_].state != SlotState::Pending);
+    });
+    awaited_first_ = awaited_last_ = kNone;
+  }
   if (slot.state == SlotState::Failed) std::rethrow_exception(slot.error);
   if (slot.state == SlotState::Known) return slot.result;
   return std::nullopt;
@@ -92,13 +109,14 @@ void VerifyAhead::Work(size_t buffer) {
         slot.state = SlotState::Failed;
         slot.error = std::current_exception();
       }
+      bool lowered = false;
       if (slot.state == SlotState::Failed || (slot.state == SlotState::Known && slot.result != FileOk)) {
         // The loop stops here; nothing beyond this entry is worth checking now.
         size_t end = end_;
-        while (index + 1 < end && !end_.compare_exchange_weak(end, index + 1)) {
+        while (index + 1 < end && !(lowered = end_.compare_exchange_weak(end, index + 1))) {
         }
       }
-      Finish(index, std::move(slot));
+      Finish(index, std::move(slot), lowered);
     }
   } catch (...) {
     // Only a failed allocation can land here; the loop checks what is left itself.
@@ -108,8 +126,8 @@ void VerifyAhead::Work(size_t buffer) {
   changed_.notify_all();
 }
 
-void VerifyAhead::Finish(size_t index, Slot slot) {
+void VerifyAhead::Finish(size_t index, Slot slot, bool lowered_end) {
   std::lock_guard<std::mutex> lock(mutex_);
   slots_[index - from_] = std::move(slot);
-  if (awaited_ == index) changed_.notify_one();
+  if (index == awaited_first_ || index == awaited_last_ || lowered_end) changed_.notify_one();
 }

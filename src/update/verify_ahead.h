@@ -13,6 +13,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -55,8 +56,12 @@ class VerifyAhead {
     std::exception_ptr error;
   };
 
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  static constexpr size_t kBatchFiles = 32;
+  static constexpr std::int64_t kBatchBytes = 1 << 20;
+
   void Work(size_t buffer);
-  void Finish(size_t index, Slot slot);
+  void Finish(size_t index, Slot slot, bool lowered_end);
 
   UpdaterBackend& backend_;
   const std::wstring& client_folder_;
@@ -73,7 +78,8 @@ class VerifyAhead {
 
   std::mutex mutex_;  // guards what follows
   std::condition_variable changed_;
-  std::vector<Slot> slots_;  // entry from_ + k in slots_[k]
-  size_t working_ = 0;       // workers not yet ended
-  size_t awaited_ = static_cast<size_t>(-1);
+  std::vector<Slot> slots_;       // entry from_ + k in slots_[k]
+  size_t working_ = 0;            // workers not yet ended
+  size_t awaited_first_ = kNone;  // while the loop sleeps: the entry it needs,
+  size_t awaited_last_ = kNone;   // and the last of the batch it waits for
 };
