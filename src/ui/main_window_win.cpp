@@ -24,6 +24,9 @@ constexpr int kWindowWidth = 1280;
 constexpr int kWindowHeight = 720;
 constexpr const wchar_t* kWindowClass = L"OstrelLauncherWnd";
 constexpr const wchar_t* kWindowTitle = L"Ostrelhold";
+// The screen's frame period (30 a second) and the timer of a paint put off to its end.
+constexpr std::chrono::milliseconds kPaintPeriod(33);
+constexpr UINT_PTR kRepaintTimer = 2;
 
 MainWindow* BoundWindow(HWND hwnd) { return reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)); }
 
@@ -228,6 +231,18 @@ void MainWindow::OnMouseLeave() {
 }
 
 void MainWindow::Paint() {
+  // At most one paint per frame period: an update run asks after every file,
+  // and painting each time would keep this thread and the display busy while
+  // the run wants the processors. A paint asked for too soon comes when the
+  // period is over; meanwhile requests add nothing.
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_paint_ < kPaintPeriod) {
+    ValidateRect(hwnd, nullptr);
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kPaintPeriod - (now - last_paint_));
+    SetTimer(hwnd, kRepaintTimer, static_cast<UINT>(wait.count()) + 1, nullptr);
+    return;
+  }
+  last_paint_ = now;
   repaint_asked_.exchange(false);  // before the state is read: a later change asks again
   PAINTSTRUCT ps;
   HDC window_dc = BeginPaint(hwnd, &ps);
@@ -260,6 +275,11 @@ void MainWindow::Paint() {
     BitBlt(window_dc, 0, 0, client.right, client.bottom, buffer.dc(), 0, 0, SRCCOPY);
   }
   EndPaint(hwnd, &ps);
+}
+
+void MainWindow::OnRepaintTimer() {
+  KillTimer(hwnd, kRepaintTimer);
+  InvalidateRect(hwnd, nullptr, FALSE);
 }
 
 namespace {
@@ -298,6 +318,9 @@ LRESULT HandleBound(MainWindow& self, HWND hwnd, UINT message, WPARAM wparam, LP
     case WM_MOUSELEAVE: self.OnMouseLeave(); return 0;
     case WM_LBUTTONDOWN: self.OnClick(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)); return 0;
     case WM_SERVER_STATUS: self.Repaint(); return 0;
+    case WM_TIMER:
+      if (wparam == kRepaintTimer) self.OnRepaintTimer();
+      return 0;
     default: return DefWindowProcW(hwnd, message, wparam, lparam);
   }
 }

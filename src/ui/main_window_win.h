@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 
 #include "app/launcher_window.h"
@@ -25,6 +26,7 @@ class MainWindow : public LauncherWindow {
   void OnMouseMove(int x, int y);
   void OnMouseLeave();
   void Paint();
+  void OnRepaintTimer();
 
   // Controller services (any thread).
   bool FetchManifest(Manifest& manifest, std::string& error) override;
@@ -49,6 +51,7 @@ class MainWindow : public LauncherWindow {
   // A repaint is asked for and its paint has not begun: further requests add
   // nothing, the paint will read the latest state.
   std::atomic<bool> repaint_asked_{false};
+  std::chrono::steady_clock::time_point last_paint_{};  // user-interface thread
 
   MainWindow() = default;
   MainWindow(const MainWindow&) = delete;
