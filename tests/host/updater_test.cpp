@@ -52,11 +52,6 @@ struct UpdateRun {
     return out;
   }
   const UpdaterProgress& Last() const { return reports.back(); }
-  bool Hashed(const std::string& rel) {
-    std::lock_guard<std::mutex> lock(backend->mutex);
-    const auto& h = backend->hashed;
-    return std::find(h.begin(), h.end(), ClientTargetPath(kClient, rel)) != h.end();
-  }
 };
 
 // Polls for up to ten seconds; a test that needs longer fails on its own expectations.
@@ -287,17 +282,18 @@ TEST(UpdaterCheckAhead, ReportsKeepManifestOrderAndUnreadableFilesStopInPlace) {
   for (int threads : {1, 2, 4}) {
     UpdateRun run(threads);
     Manifest m = PresentFiles(run, {{"a", 1}, {"big", 64}, {"bulk", 64}, {"s1", 1}, {"s2", 1}, {"s3", 1}});
-    // With a second worker, "big" is read only once the small entries after it are done.
+    // With a second worker, "big" is read only once every other entry is done.
     run.backend->on_piece = [&](const std::wstring& path) {
-      if (threads > 1 && path == ClientTargetPath(kClient, "big")) WaitFor([&] { return run.Hashed("s3"); });
+      if (threads == 1 || path != ClientTargetPath(kClient, "big")) return;
+      WaitFor([&] {
+        std::lock_guard<std::mutex> lock(run.backend->mutex);
+        return run.backend->hashed.size() == 5;
+      });
     };
     run.Go(m);
     EXPECT_EQ(Story(run.reports),
               (std::vector<std::string>{"V1 a", "V2 big", "V3 bulk", "V4 s1", "V5 s2", "V6 s3", "Done6"}));
-    const auto& hashed = run.backend->hashed;
-    EXPECT_EQ(std::find(hashed.begin(), hashed.end(), ClientTargetPath(kClient, "s3")) <
-                  std::find(hashed.begin(), hashed.end(), ClientTargetPath(kClient, "big")),
-              threads > 1);
+    EXPECT_EQ(run.backend->hashed.back() == ClientTargetPath(kClient, "big"), threads > 1);
 
     // An unreadable file in the middle ends the run where it stands, as when checked alone.
     UpdateRun locked(threads);
