@@ -24,6 +24,7 @@ import hashlib
 import json
 import os
 import re
+import resource
 import shutil
 import statistics
 import subprocess
@@ -87,11 +88,41 @@ def make_folder(work, kind):
     return manifest, paths
 
 
+def children_cpu():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+class Wineserver:
+    """The prefix's wineserver, kept running for the whole bench so that its CPU time can be read."""
+
+    def __init__(self, env):
+        subprocess.run(["wineserver", "-p"], env=env, check=True)
+        subprocess.run(["wine", "cmd", "/c", "echo"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.pid = None
+        want = ("WINEPREFIX=" + env["WINEPREFIX"]).encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f, open("/proc/%s/environ" % pid, "rb") as e:
+                    if b"wineserver" in f.read().split(b"\0")[0] and want in e.read().split(b"\0"):
+                        self.pid = pid
+            except OSError:
+                pass
+
+    def cpu(self):
+        try:
+            with open("/proc/%s/stat" % self.pid) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        except (OSError, TypeError):
+            return float("nan")
+
+
 def md5sum_seconds(client, paths):
-    start = time.perf_counter()
+    start, cpu = time.perf_counter(), children_cpu()
     subprocess.run(["xargs", "-0", "md5sum"], input="\0".join(paths).encode(), cwd=client,
                    stdout=subprocess.DEVNULL, check=True)
-    return time.perf_counter() - start
+    return time.perf_counter() - start, children_cpu() - cpu
 
 
 class PeakAnon(threading.Thread):
@@ -115,8 +146,8 @@ class PeakAnon(threading.Thread):
 
     def _names(self, pid):
         try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                return self.exe in f.read()
+            with open("/proc/%s/cmdline" % pid, "rb") as f:  # Wine shows the program's Windows path first
+                return f.read().split(b"\0")[0].replace(b"\\", b"/").endswith(b"/" + self.exe)
         except OSError:
             return False
 
@@ -125,15 +156,17 @@ def verify_seconds(env, exe, manifest, client, extra):
     """Seconds of the run, its peak private bytes as the program saw them, and the peak RssAnon."""
     sampler = PeakAnon(exe)
     sampler.start()
+    cpu = children_cpu()
     out = subprocess.run(["wine", exe, wine_env.windows_path(manifest), wine_env.windows_path(client)] + extra,
                          env=env, capture_output=True, text=True, timeout=1200)
+    cpu = children_cpu() - cpu
     sampler.done.set()
     sampler.join()
     fields = dict(part.split("=", 1) for part in out.stdout.split() if "=" in part)
     if out.returncode != 0 or fields.get("result") != "Done":
         raise RuntimeError("verify_bench failed: %s %s" % (out.stdout, out.stderr))
-    return float(fields["verify_seconds"]), (int(fields.get("private_bytes_before", 0)),
-                                             int(fields.get("peak_private_bytes", 0)), sampler.peak_kib * 1024)
+    return float(fields["verify_seconds"]), cpu, (int(fields.get("private_bytes_before", 0)),
+                                                  int(fields.get("peak_private_bytes", 0)), sampler.peak_kib * 1024)
 
 
 def main():
@@ -167,29 +200,36 @@ def main():
         if args.baseline:
             sides.append(("baseline", None))
         times = {name: [] for name, _ in sides}
+        cpu = {name: [] for name, _ in sides}  # (process, wineserver) CPU seconds
         memory = {name: [] for name, _ in sides}
         exe = os.path.join(build, "verify_bench.exe")
+        server = Wineserver(env)
         for round_ in range(args.rounds):
             start_load = quiet.wait()
             for name, extra in sides:
+                server_cpu = server.cpu()
                 if name == "md5sum":
-                    times[name].append(md5sum_seconds(client, paths))
-                    continue
-                if name == "baseline":
-                    seconds, peak = verify_seconds(env, os.path.abspath(args.baseline), manifest, client, [])
+                    seconds, process_cpu = md5sum_seconds(client, paths)
+                elif name == "baseline":
+                    seconds, process_cpu, peak = verify_seconds(env, os.path.abspath(args.baseline), manifest,
+                                                                client, [])
                 else:
-                    seconds, peak = verify_seconds(env, exe, manifest, client, extra + ["--log", log])
+                    seconds, process_cpu, peak = verify_seconds(env, exe, manifest, client, extra + ["--log", log])
                 times[name].append(seconds)
-                memory[name].append(peak)
+                cpu[name].append((process_cpu, server.cpu() - server_cpu))
+                if name != "md5sum":
+                    memory[name].append(peak)
             print("round %d (load %.2f at its start, %.2f at its end): %s" % (
-                round_ + 1, start_load, load(), ", ".join("%s %.3f s" % (n, times[n][-1]) for n, _ in sides)),
-                flush=True)
+                round_ + 1, start_load, load(), ", ".join("%s %.3f s (CPU %.2f + server %.2f)" % (
+                    (n, times[n][-1]) + cpu[n][-1]) for n, _ in sides)), flush=True)
         reference = statistics.median(times["md5sum"])
         for name, _ in sides:
             median = statistics.median(times[name])
-            line = "verify %s: %s median %.3f s, best %.3f s, ratio to md5sum %.3f (per-round %s)" % (
+            line = ("verify %s: %s median %.3f s, best %.3f s, ratio to md5sum %.3f (per-round %s); "
+                    "CPU median %.2f s in the process + %.2f s in the wineserver") % (
                 args.kind, name, median, min(times[name]), median / reference,
-                " ".join("%.3f" % (t / m) for t, m in zip(times[name], times["md5sum"])))
+                " ".join("%.3f" % (t / m) for t, m in zip(times[name], times["md5sum"])),
+                statistics.median(c[0] for c in cpu[name]), statistics.median(c[1] for c in cpu[name]))
             if memory[name]:
                 line += ", peak RssAnon %.1f MiB" % (max(m[2] for m in memory[name]) / 1048576.0)
                 before, peak, _ = max(memory[name], key=lambda m: m[1] - m[0])

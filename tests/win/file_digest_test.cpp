@@ -78,4 +78,15 @@ TEST_F(FileDigestTest, CheckFileResults) {
   }
 }
 
+// A stop asked between pieces abandons the digest; the caller's buffer is the one read through.
+TEST_F(FileDigestTest, StopBetweenPieces) {
+  const std::wstring path = Write(BoundaryBytes(kMiB + 1));
+  DigestBuffer buffer;
+  int asked = 0;
+  EXPECT_EQ(FileMd5(path, buffer, [&] { return ++asked > 1; }), std::nullopt);  // yes after the first piece
+  EXPECT_EQ(buffer.size(), kMiB);
+  EXPECT_EQ(CheckFile(path, kMiB + 1, "9e45cee2c0e79c4df09344dcaa9b659f", buffer, [] { return false; }), FileOk);
+  EXPECT_EQ(CheckFile(path, kMiB + 1, "9e45cee2c0e79c4df09344dcaa9b659f", buffer, [] { return true; }), std::nullopt);
+}
+
 }  // namespace
