@@ -71,7 +71,8 @@ def one_start(build, exe, client):
                     raise RuntimeError("launcher did not get Ready: %s" % text[-500:])
             time.sleep(0.005)
         if marks[b"State: Ready"] is None:
-            raise RuntimeError("no Ready within 600 s")
+            with open(log, "rb") as f:
+                raise RuntimeError("%s: no Ready within 600 s; the log ends: %r" % (exe, f.read()[-1500:]))
         return marks[b"State: Ready"], marks[b"Updater complete"] - marks[b"Manifest loaded OK"]
 
 

@@ -2,7 +2,7 @@
 // real update run: file checks with MD5 over every file) and prints the time.
 //   verify_bench <manifest.json> <client folder> [--threads N] [--log FILE]
 // prints "verify_seconds=<s> files=<n> downloads=<n> private_bytes_before=<n> peak_private_bytes=<n>
-// result=<Done|Error...>": private bytes before the run and their peak during it (sampled every 2 ms).
+// result=<Done|Error...>": private bytes before the run and their peak during it (sampled every 10 ms).
 // --threads sets how many files are checked at once (default: the launcher's
 // own choice); --log writes launcher.log lines to FILE as the launcher does.
 //
@@ -49,14 +49,14 @@ size_t PrivateBytes() {
   return std::max<size_t>(counters.PrivateUsage, counters.PagefileUsage);
 }
 
-// The highest private byte count seen while it lives, sampled every 2 ms.
+// The highest private byte count seen while it lives, sampled every 10 ms.
 class PeakPrivateBytes {
  public:
   PeakPrivateBytes()
       : sampler_([this] {
           while (!stop_) {
             peak_ = std::max(peak_.load(), PrivateBytes());
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
           }
         }) {}
   ~PeakPrivateBytes() { Stop(); }

@@ -68,8 +68,10 @@ std::optional<FileCheckResult> VerifyAhead::Result(size_t index) {
   std::unique_lock<std::mutex> lock(mutex_);
   Slot& slot = slots_[index - from_];
   if (slot.state == SlotState::Pending && working_ > 0) {
-    // Asleep, the loop is woken for a batch of small files rather than for each:
-    // every sleep and wake-up is a system call (under Wine a round trip to its server).
+    // Asleep, the loop is woken for a batch rather than for each file: every
+    // sleep and wake-up is a system call (under Wine a round trip to its
+    // server). A batch is at most what a worker hashes in about one frame of
+    // the screen (33 ms), so the reports do not visibly lag.
     size_t last = index;
     std::int64_t bytes = 0;
     while (last + 1 < end_ && last + 1 - index < kBatchFiles) {

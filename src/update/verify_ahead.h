@@ -57,8 +57,8 @@ class VerifyAhead {
   };
 
   static constexpr size_t kNone = static_cast<size_t>(-1);
-  static constexpr size_t kBatchFiles = 32;
-  static constexpr std::int64_t kBatchBytes = 1 << 20;
+  static constexpr size_t kBatchFiles = 64;              // the loop's wake-ups: at most this many entries
+  static constexpr std::int64_t kBatchBytes = 16 << 20;  // or bytes at once (a size not given counts as all)
 
   void Work(size_t buffer);
   void Finish(size_t index, Slot slot, bool lowered_end);
