@@ -77,7 +77,7 @@ std::optional<FileCheckResult> VerifyAhead::Result(size_t index) {
     while (last + 1 < end_ && last + 1 - index < kBatchFiles) {
       const std::int64_t size = entries_[last + 1].size;
       bytes += size > 0 ? size : kBatchBytes;
-      if (bytes > kBatchBytes) break;
+      if (bytes >= kBatchBytes) break;
       ++last;
     }
     awaited_first_ = index;
