@@ -103,41 +103,33 @@ int Verify(const Manifest& manifest, const std::wstring& client, int threads) {
 
 // A window on a thread of its own that paints a little on each WM_PAINT, as
 // the launcher's window does, so that InvalidateRect costs what it costs there.
-class PaintingWindow {
- public:
-  PaintingWindow() {
-    thread_ = std::thread([this] {
-      WNDCLASSW wc = {};
-      wc.lpfnWndProc = [](HWND hwnd, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
-        if (msg != WM_PAINT) return DefWindowProcW(hwnd, msg, w, l);
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(hwnd, &ps);
-        FillRect(dc, &ps.rcPaint, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-        EndPaint(hwnd, &ps);
-        return 0;
-      };
-      wc.hInstance = GetModuleHandleW(nullptr);
-      wc.lpszClassName = L"VerifyBenchPaint";
-      RegisterClassW(&wc);
-      hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"bench", WS_POPUP | WS_VISIBLE, 0, 0, 1280, 720, nullptr, nullptr,
-                              wc.hInstance, nullptr);
-      ready_ = true;
-      MSG msg;
-      while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-    });
-    while (!ready_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ~PaintingWindow() {
-    PostMessageW(hwnd_, WM_QUIT, 0, 0);
-    thread_.join();
-  }
-  HWND hwnd() const { return hwnd_; }
-
- private:
-  std::atomic<bool> ready_{false};
-  HWND hwnd_ = nullptr;
-  std::thread thread_;
-};
+// The thread is left to the end of the process (under Wine, joining it after
+// the window was closed from this thread hung now and then).
+HWND StartPaintingWindow() {
+  std::atomic<HWND> window{nullptr};
+  std::atomic<bool> made{false};
+  std::thread([&window, &made] {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = [](HWND hwnd, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
+      if (msg != WM_PAINT) return DefWindowProcW(hwnd, msg, w, l);
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(hwnd, &ps);
+      FillRect(dc, &ps.rcPaint, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+      EndPaint(hwnd, &ps);
+      return 0;
+    };
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"VerifyBenchPaint";
+    RegisterClassW(&wc);
+    window = CreateWindowExW(0, wc.lpszClassName, L"bench", WS_POPUP | WS_VISIBLE, 0, 0, 1280, 720, nullptr, nullptr,
+                             wc.hInstance, nullptr);
+    made = true;
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+  }).detach();
+  while (!made) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return window;
+}
 
 int Profile(const Manifest& manifest, const std::wstring& client, const std::wstring& log_file) {
   std::vector<std::wstring> targets;
@@ -212,10 +204,8 @@ int Profile(const Manifest& manifest, const std::wstring& client, const std::wst
       shared = record;
     });
   }
-  {
-    PaintingWindow window;
-    piece("invalidate_rect", [&](size_t) { InvalidateRect(window.hwnd(), nullptr, FALSE); });
-  }
+  const HWND window = StartPaintingWindow();
+  piece("invalidate_rect", [&](size_t) { InvalidateRect(window, nullptr, FALSE); });
   return 0;
 }
 

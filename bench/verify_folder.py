@@ -244,7 +244,7 @@ def main():
             subprocess.run([sys.executable, os.path.join(os.path.dirname(HERE), "tests", "support", "wine_env.py"),
                             "run", "--build", build, "--", exe, "profile", wine_env.windows_path(manifest),
                             wine_env.windows_path(client), wine_env.windows_path(os.path.join(args.work, "p.log"))],
-                           check=True)
+                           timeout=600)
         if args.ready:
             sys.path.insert(0, HERE)
             import ready_time  # noqa: E402
