@@ -57,10 +57,12 @@ def one_start(build, exe, client):
         start = time.perf_counter()
         session.proc = session.start([os.path.join(folder, "OstrelLauncher.exe")], cwd=folder)
         deadline = start + 600
+        text = b""
         while marks[b"State: Ready"] is None and time.perf_counter() < deadline:
             if os.path.exists(log):
-                with open(log, "rb") as f:
-                    text = f.read()
+                with open(log, "rb") as f:  # only what is new: the log grows by a line per file
+                    f.seek(len(text))
+                    text += f.read()
                 now = time.perf_counter()
                 for mark in marks:
                     if marks[mark] is None and mark in text:
