@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 enum FileCheckResult : int32_t {
   FileOk = 0,              // present and matching
@@ -19,9 +22,21 @@ struct FileDigests {
   std::string sha256;
 };
 
+// The memory a digest reads a file through. The caller keeps it, so that work
+// over many files reads through a fixed few buffers; an empty one is sized on
+// first use (1 MiB).
+using DigestBuffer = std::vector<unsigned char>;
+
+// Asked after each full piece of a file is read; true abandons the digest.
+using DigestStop = std::function<bool()>;
+
 // Both digests in one read of the file. Throws std::runtime_error "Cannot
 // open file for MD5" when the file cannot be opened for reading.
 FileDigests DigestFile(const std::wstring& path, bool md5, bool sha256);
+
+// The same through the caller's buffer; nothing when `stop` (if given) said yes.
+std::optional<FileDigests> DigestFile(const std::wstring& path, bool md5, bool sha256, DigestBuffer& buffer,
+                                      const DigestStop& stop);
 
 // 32 lower-case hex digits of the file's MD5. Throws std::runtime_error
 // "Cannot open file for MD5" when the file cannot be opened for reading.
@@ -33,3 +48,8 @@ std::string FileMd5(const std::wstring& path);
 // on DigestFile's error for an unreadable file.
 FileCheckResult CheckFile(const std::wstring& path, int64_t expected_size, const std::string& expected_md5,
                           const std::string& expected_sha256 = "");
+
+// The same through the caller's buffer; nothing when the digest was stopped.
+std::optional<FileCheckResult> CheckFile(const std::wstring& path, int64_t expected_size,
+                                         const std::string& expected_md5, const std::string& expected_sha256,
+                                         DigestBuffer& buffer, const DigestStop& stop);

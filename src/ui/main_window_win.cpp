@@ -29,7 +29,11 @@ constexpr int kWindowHeight = 720;
 constexpr const wchar_t* kWindowClass = L"OstrelLauncherWnd";
 constexpr const wchar_t* kWindowTitle = L"Ostrelhold";
 constexpr UINT_PTR kFrameTimer = 1;
+// The screen's frame period (30 a second), for the video and for paints put
+// off to the end of a period (kRepaintTimer).
 constexpr UINT kFramePeriodMs = 33;
+constexpr std::chrono::milliseconds kPaintPeriod(kFramePeriodMs);
+constexpr UINT_PTR kRepaintTimer = 2;
 constexpr std::uint32_t kNewsTimeoutMs = 8000;
 constexpr const wchar_t* kBackgroundCandidates[] = {L"\\assets\\backgrounds\\ostrel.jpg", L"\\assets\\background.jpg",
                                                     L"\\assets\\background.jpeg", L"\\assets\\background.png"};
@@ -211,7 +215,11 @@ std::shared_ptr<Updater> MainWindow::MakeUpdater(const std::wstring& wow_dir) {
   return std::make_shared<Updater>(wow_dir, MakeSystemUpdaterBackend());
 }
 
-void MainWindow::Repaint() { InvalidateRect(hwnd, nullptr, FALSE); }
+// An update run reports every file it verifies, thousands a second in a
+// folder of small files; one request per paint is enough.
+void MainWindow::Repaint() {
+  if (!repaint_asked_.exchange(true) && !InvalidateRect(hwnd, nullptr, FALSE)) repaint_asked_ = false;
+}
 
 void MainWindow::PostClose() { PostMessageW(hwnd, WM_CLOSE, 0, 0); }
 
@@ -257,6 +265,7 @@ void MainWindow::OnMouseWheel(int delta) {
 }
 
 void MainWindow::OnTimer(UINT_PTR id) {
+  if (id == kRepaintTimer) OnRepaintTimer();
   if (id != kFrameTimer) return;
   // At the end of the stream (or after a read error) start again: the video loops.
   if (!video.NextFrame()) {
@@ -306,6 +315,19 @@ void MainWindow::PaintInto(HDC dc) {
 }
 
 void MainWindow::Paint() {
+  // At most one paint per frame period: an update run asks after every file,
+  // and painting each time would keep this thread and the display busy while
+  // the run wants the processors. A paint asked for too soon comes when the
+  // period is over; meanwhile requests add nothing.
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_paint_ < kPaintPeriod) {
+    ValidateRect(hwnd, nullptr);
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(kPaintPeriod - (now - last_paint_));
+    SetTimer(hwnd, kRepaintTimer, static_cast<UINT>(wait.count()) + 1, nullptr);
+    return;
+  }
+  last_paint_ = now;
+  repaint_asked_.exchange(false);  // before the state is read: a later change asks again
   PAINTSTRUCT ps;
   HDC window_dc = BeginPaint(hwnd, &ps);
   RECT client{};
@@ -316,6 +338,11 @@ void MainWindow::Paint() {
     BitBlt(window_dc, 0, 0, client.right, client.bottom, buffer.dc(), 0, 0, SRCCOPY);
   }
   EndPaint(hwnd, &ps);
+}
+
+void MainWindow::OnRepaintTimer() {
+  KillTimer(hwnd, kRepaintTimer);
+  InvalidateRect(hwnd, nullptr, FALSE);
 }
 
 namespace {

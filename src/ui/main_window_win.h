@@ -5,6 +5,8 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -13,9 +15,9 @@
 #include "ui/fonts_win.h"
 #include "ui/gdiplus_win.h"
 #include "ui/hit_areas.h"
+#include "ui/prompts_win.h"
 #include "ui/screen_painter_win.h"
 #include "ui/video_background_win.h"
-#include "ui/prompts_win.h"
 
 class MainWindow : public LauncherWindow {
  public:
@@ -39,6 +41,7 @@ class MainWindow : public LauncherWindow {
   void Paint();
   // Draws the whole screen into `dc` (the off-screen bitmap); the benchmark calls it too.
   void PaintInto(HDC dc);
+  void OnRepaintTimer();
 
   // The picture behind everything: the first candidate that loads.
   void LoadBackground();
@@ -87,6 +90,11 @@ class MainWindow : public LauncherWindow {
   std::wstring status_at_launch;
 
  private:
+  // A repaint is asked for and its paint has not begun: further requests add
+  // nothing, the paint will read the latest state.
+  std::atomic<bool> repaint_asked_{false};
+  std::chrono::steady_clock::time_point last_paint_{};  // user-interface thread
+
   MainWindow() = default;
   void StartFrameTimer();
 

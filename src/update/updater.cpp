@@ -1,5 +1,6 @@
 #include "update/updater.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <set>
@@ -9,6 +10,7 @@
 #include "base/text.h"
 #include "data/manifest_path.h"
 #include "log/log.h"
+#include "update/verify_ahead.h"
 
 namespace {
 
@@ -54,6 +56,20 @@ class Sampler {
   std::int64_t last_bytes_;
 };
 
+size_t CheckThreads(int asked) {
+  if (asked > 0) return static_cast<size_t>(asked);
+  const unsigned processors = std::thread::hardware_concurrency();
+  return std::clamp<size_t>(processors, 1, 4);
+}
+
+// The unsafe path the run must stop at, if any: the run ends there, so nothing
+// from there on is checked.
+const std::string* UnsafePathOf(const GameFile& entry) {
+  if (!IsSafeClientRelativePath(entry.path)) return &entry.path;
+  if (!entry.extract_to.empty() && !IsSafeClientRelativePath(entry.extract_to)) return &entry.extract_to;
+  return nullptr;
+}
+
 // Two entries that name one file (Windows ignores letter case) are not
 // refused: the writes stay inside the client folder and the later entry wins,
 // so the client still ends up whole; but every run then fetches the file
@@ -89,8 +105,10 @@ std::wstring ParentFolderOf(const std::wstring& path) {
   return parent;
 }
 
-Updater::Updater(std::wstring client_folder, std::shared_ptr<UpdaterBackend> backend)
-    : client_folder_(std::move(client_folder)), backend_(std::move(backend)) {}
+Updater::Updater(std::wstring client_folder, std::shared_ptr<UpdaterBackend> backend, int check_threads)
+    : client_folder_(std::move(client_folder)),
+      backend_(std::move(backend)),
+      check_threads_(CheckThreads(check_threads)) {}
 
 void Updater::Start(const Manifest& manifest, UpdaterCallback callback) {
   cancelled_ = false;
@@ -125,21 +143,29 @@ void Updater::Run(const Manifest& manifest, const UpdaterCallback& callback) {
 }
 
 void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback) {
+  const std::vector<GameFile>& entries = manifest.game_files;
   UpdaterProgress record;
-  record.count = static_cast<std::int32_t>(manifest.game_files.size());
+  record.count = static_cast<std::int32_t>(entries.size());
   WarnAboutDuplicatePaths(manifest);
-  for (size_t i = 0; i < manifest.game_files.size(); ++i) {
+
+  // The checks run ahead of this loop, which takes their results in order.
+  // They start only once an entry has been found up to date: a folder that
+  // needs downloads spends its time downloading, and each download or
+  // unpacking can change the files of later entries.
+  size_t checkable = 0;  // entries before the first unsafe one
+  while (checkable < entries.size() && !UnsafePathOf(entries[checkable])) ++checkable;
+  std::vector<DigestBuffer> buffers(check_threads_);  // sized on first use
+  VerifyAhead ahead(*backend_, client_folder_, entries, buffers, cancelled_);
+  const DigestStop cancelled = [this] { return cancelled_.load(); };
+
+  for (size_t i = 0; i < entries.size(); ++i) {
     if (cancelled_) break;
-    const GameFile& entry = manifest.game_files[i];
+    const GameFile& entry = entries[i];
     record.index = static_cast<std::int32_t>(i + 1);
     record.file = entry.path;
 
     // A manifest must never make us write outside the client folder.
-    const std::string* unsafe = !IsSafeClientRelativePath(entry.path) ? &entry.path
-                                : (!entry.extract_to.empty() && !IsSafeClientRelativePath(entry.extract_to))
-                                    ? &entry.extract_to
-                                    : nullptr;
-    if (unsafe) {
+    if (const std::string* unsafe = UnsafePathOf(entry)) {
       record.phase = UpdaterPhase::Error;
       record.error = "Unsafe path in manifest: " + *unsafe;
       Log::Error(Widen(record.error));
@@ -150,17 +176,25 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
     const std::wstring target = ClientTargetPath(client_folder_, entry.path);
     record.phase = UpdaterPhase::Verifying;
     Report(callback, record);
-    if (backend_->Check(target, entry.size, entry.md5, entry.sha256) == FileOk) {
+    std::optional<FileCheckResult> result = ahead.Result(i);
+    if (!result && !cancelled_) {
+      ahead.Stop();
+      result = backend_->Check(target, entry.size, entry.md5, entry.sha256, buffers[0], cancelled);
+    }
+    if (!result) break;  // cancelled while the file was read: ends as at the top
+    if (*result == FileOk) {
       Log::Info(L"OK: " + Widen(entry.path));
+      if (!ahead.Covers(i + 1)) ahead.Start(i + 1, checkable);
       continue;
     }
 
+    ahead.Stop();
     record.phase = UpdaterPhase::Downloading;
     record.bytes_done = 0;
     record.bytes_total = entry.size;
     Report(callback, record);
     Log::Info(L"Downloading: " + Widen(entry.path));
-    if (!UpdateFile(entry, callback, record)) {
+    if (!UpdateFile(entry, callback, record, buffers[0])) {
       record.phase = UpdaterPhase::Error;
       Report(callback, record);
       return;
@@ -171,6 +205,12 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
 }
 
 bool Updater::UpdateFile(const GameFile& entry, const UpdaterCallback& callback, UpdaterProgress& record) {
+  DigestBuffer buffer;
+  return UpdateFile(entry, callback, record, buffer);
+}
+
+bool Updater::UpdateFile(const GameFile& entry, const UpdaterCallback& callback, UpdaterProgress& record,
+                         DigestBuffer& buffer) {
   const std::wstring target = ClientTargetPath(client_folder_, entry.path);
   backend_->CreateFolders(ParentFolderOf(target));
 
@@ -189,7 +229,8 @@ bool Updater::UpdateFile(const GameFile& entry, const UpdaterCallback& callback,
     record.phase = UpdaterPhase::Verifying;
     record.file = entry.path + " (verify)";
     Report(callback, record);
-    const FileCheckResult check = backend_->Check(target, entry.size, entry.md5, entry.sha256);
+    const std::optional<FileCheckResult> check =
+        backend_->Check(target, entry.size, entry.md5, entry.sha256, buffer, nullptr);
     if (check == FileOk) break;
     if (offset == 0) {
       record.error =

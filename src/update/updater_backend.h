@@ -19,10 +19,12 @@ class UpdaterBackend {
   virtual void EnterThread() {}
   virtual void LeaveThread() {}
 
-  // Presence, size and digests (each checked when given); throws "Cannot open
-  // file for MD5" for an unreadable present file.
-  virtual FileCheckResult Check(const std::wstring& path, std::int64_t size, const std::string& md5,
-                                const std::string& sha256) = 0;
+  // Presence, size and digests (each checked when given), reading through `buffer`; throws "Cannot
+  // open file for MD5" for an unreadable present file. Called from several threads at once (each
+  // with its own buffer). Gives nothing when `stop` (if given) said yes between two pieces of the file.
+  virtual std::optional<FileCheckResult> Check(const std::wstring& path, std::int64_t size, const std::string& md5,
+                                               const std::string& sha256, DigestBuffer& buffer,
+                                               const DigestStop& stop) = 0;
   // The size of a present file, nothing when it cannot be read.
   virtual std::optional<std::int64_t> FileSize(const std::wstring& path) = 0;
   // Creates a folder and its missing ancestors; throws a std::exception naming

@@ -17,9 +17,10 @@ class SystemUpdaterBackend : public UpdaterBackend {
   void EnterThread() override { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
   void LeaveThread() override { CoUninitialize(); }
 
-  FileCheckResult Check(const std::wstring& path, std::int64_t size, const std::string& md5,
-                        const std::string& sha256) override {
-    return CheckFile(path, size, md5, sha256);
+  std::optional<FileCheckResult> Check(const std::wstring& path, std::int64_t size, const std::string& md5,
+                                       const std::string& sha256, DigestBuffer& buffer,
+                                       const DigestStop& stop) override {
+    return CheckFile(path, size, md5, sha256, buffer, stop);
   }
 
   std::optional<std::int64_t> FileSize(const std::wstring& path) override {

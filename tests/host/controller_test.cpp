@@ -148,7 +148,7 @@ TEST(Controller, UserInterfaceReadsWhileRunsWrite) {
   w.served = m;
   ManifestThread(w, true);
   size_t seen = 0;
-  do {  // at least once: the run may be over before this loop starts
+  do {  // at least once: on a busy machine the run may be over before this thread looks
     seen += w.Progress().file.size() + w.StatusText().size() + w.CurrentManifest().game_files.size();
     if (auto u = w.CurrentUpdater()) seen += 1;
     std::this_thread::yield();

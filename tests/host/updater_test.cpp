@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "data/manifest_path.h"
@@ -25,16 +29,21 @@ GameFile Entry(const std::string& path, const std::string& content, bool with_si
 }
 
 struct UpdateRun {
+  explicit UpdateRun(int check_threads = 0) : updater(std::make_shared<Updater>(kClient, backend, check_threads)) {}
   std::shared_ptr<FakeUpdaterBackend> backend = std::make_shared<FakeUpdaterBackend>();
-  std::shared_ptr<Updater> updater = std::make_shared<Updater>(kClient, backend);
+  std::shared_ptr<Updater> updater;
   std::vector<UpdaterProgress> reports;
+  std::atomic<int> reported{0};  // the index of the last report, for other threads
 
   void Serve(const GameFile& f, const std::string& content) { backend->server[Widen(f.cdn_url)] = content; }
   std::string& File(const std::string& rel) { return backend->files[ClientTargetPath(kClient, rel)]; }
   bool Has(const std::string& rel) const { return backend->files.count(ClientTargetPath(kClient, rel)) > 0; }
 
   void Go(const Manifest& m) {
-    updater->Run(m, [this](const UpdaterProgress& p) { reports.push_back(p); });
+    updater->Run(m, [this](const UpdaterProgress& p) {
+      reports.push_back(p);
+      reported = p.index;
+    });
   }
   std::vector<UpdaterPhase> Phases() const {
     std::vector<UpdaterPhase> out;
@@ -45,6 +54,14 @@ struct UpdateRun {
   }
   const UpdaterProgress& Last() const { return reports.back(); }
 };
+
+// Polls for up to ten seconds; a test that needs longer fails on its own expectations.
+void WaitFor(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!condition() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
 
 using P = UpdaterPhase;
 
@@ -240,6 +257,85 @@ TEST(Updater, CancelBeforeTheFirstEntryGivesOneDoneOnItsOwnThread) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].phase, P::Done);
   EXPECT_TRUE(backend->checked.empty());
+}
+
+// Entries of `size` bytes named by `names`, all present and correct; 8-byte pieces.
+Manifest PresentFiles(UpdateRun& run, const std::vector<std::pair<std::string, size_t>>& names) {
+  Manifest m;
+  for (const auto& [name, size] : names) {
+    m.game_files.push_back(Entry(name, std::string(size, name[0])));
+    run.File(name) = std::string(size, name[0]);
+  }
+  run.backend->piece_bytes = 8;
+  return m;
+}
+
+// "V<index> <file>" per Verifying report, then "Done<index>" or "Error<index> <error>".
+std::vector<std::string> Story(const std::vector<UpdaterProgress>& reports) {
+  std::vector<std::string> out;
+  for (const auto& r : reports) {
+    static const char* const kNames[] = {"Idle", "V", "Downloading", "Extracting", "Done", "Error"};
+    std::string line = kNames[static_cast<int>(r.phase)] + std::to_string(r.index);
+    if (r.phase == P::Verifying) line += " " + r.file;
+    if (r.phase == P::Error) line += " " + r.error;
+    out.push_back(line);
+  }
+  return out;
+}
+
+// Results come back in any order; the reports keep the manifest's.
+TEST(UpdaterCheckAhead, ReportsKeepManifestOrderAndUnreadableFilesStopInPlace) {
+  for (int threads : {1, 2, 4}) {
+    UpdateRun run(threads);
+    Manifest m = PresentFiles(run, {{"a", 1}, {"big", 64}, {"bulk", 64}, {"s1", 1}, {"s2", 1}, {"s3", 1}});
+    // With a second worker, "big" is read only once every other entry is done.
+    run.backend->on_piece = [&](const std::wstring& path) {
+      if (threads == 1 || path != ClientTargetPath(kClient, "big")) return;
+      WaitFor([&] {
+        std::lock_guard<std::mutex> lock(run.backend->mutex);
+        return run.backend->hashed.size() == 5;
+      });
+    };
+    run.Go(m);
+    EXPECT_EQ(Story(run.reports),
+              (std::vector<std::string>{"V1 a", "V2 big", "V3 bulk", "V4 s1", "V5 s2", "V6 s3", "Done6"}));
+    EXPECT_EQ(run.backend->hashed.back() == ClientTargetPath(kClient, "big"), threads > 1);
+
+    // An unreadable file in the middle ends the run where it stands, as when checked alone.
+    UpdateRun locked(threads);
+    m = PresentFiles(locked, {{"a", 1}, {"b", 9}, {"x", 9}, {"c", 1}});
+    m.game_files.push_back(Entry("missing", "m"));
+    locked.Serve(m.game_files.back(), "m");
+    locked.backend->unreadable[ClientTargetPath(kClient, "x")] = true;
+    locked.Go(m);
+    EXPECT_EQ(Story(locked.reports),
+              (std::vector<std::string>{"V1 a", "V2 b", "V3 x", "Error0 Cannot open file for MD5"}));
+    EXPECT_TRUE(locked.backend->downloads.empty());
+  }
+}
+
+// A cancel stops the reading in hand within one piece, whether the loop reads (a) or a worker (b).
+TEST(UpdaterCheckAhead, CancelStopsReadingWithinAPiece) {
+  for (const size_t first : {size_t{8000}, size_t{1}}) {
+    UpdateRun run(2);
+    const Manifest m = PresentFiles(run, {{"a", first}, {"b", 8000}, {"c", 8000}});
+    std::atomic<int> pieces{0};
+    std::atomic<bool> cancelled{false};
+    run.backend->on_piece = [&](const std::wstring&) {
+      const int piece = ++pieces;
+      if (piece > 20) return WaitFor([&] { return cancelled.load(); });  // the other worker, held in its piece
+      if (piece < 20) return;
+      if (first == 1) WaitFor([&] { return run.reported == 2; });  // the loop waits for b
+      run.updater->Cancel();
+      cancelled = true;
+    };
+    run.Go(m);
+    const std::vector<std::string> expected =
+        first == 1 ? std::vector<std::string>{"V1 a", "V2 b", "Done2"} : std::vector<std::string>{"V1 a", "Done1"};
+    EXPECT_EQ(Story(run.reports), expected);
+    EXPECT_LE(pieces, 21);  // no piece begun after the cancel but the other worker's
+    EXPECT_EQ(run.backend->hashed.size(), first == 1 ? 1u : 0u);
+  }
 }
 
 TEST(UpdaterPaths, TargetsAndParents) {

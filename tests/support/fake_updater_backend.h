@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -17,18 +18,29 @@ class FakeUpdaterBackend : public UpdaterBackend {
  public:
   static std::string DigestOf(const std::string& content) { return "md5:" + content; }
 
-  FileCheckResult Check(const std::wstring& path, std::int64_t size, const std::string& md5,
-                        const std::string& sha256) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    checked.push_back(path);
-    const auto file = files.find(path);
-    if (file == files.end()) return FileMissing;
-    if (size >= 1 && static_cast<std::int64_t>(file->second.size()) != size) return FileSizeMismatch;
-    if (!md5.empty()) {
+  // Reads a file "piece" by piece (piece_bytes each), asking `stop` before each and
+  // calling on_piece (outside the lock) for each, as a digest over a file does.
+  std::optional<FileCheckResult> Check(const std::wstring& path, std::int64_t size, const std::string& md5,
+                                       const std::string& sha256, DigestBuffer&, const DigestStop& stop) override {
+    std::string content;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      checked.push_back(path);
+      const auto file = files.find(path);
+      if (file == files.end()) return FileMissing;
+      if (size >= 1 && static_cast<std::int64_t>(file->second.size()) != size) return FileSizeMismatch;
+      if (md5.empty() && sha256.empty()) return FileOk;
       if (unreadable.count(path)) throw std::runtime_error("Cannot open file for MD5");
-      if (DigestOf(file->second) != md5) return FileMd5Mismatch;
+      content = file->second;
     }
-    if (!sha256.empty() && "sha256:" + file->second != sha256) return FileSha256Mismatch;
+    for (size_t done = 0; done == 0 || done < content.size(); done += piece_bytes) {
+      if (stop && stop()) return std::nullopt;
+      if (on_piece) on_piece(path);
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    hashed.push_back(path);
+    if (!md5.empty() && DigestOf(content) != md5) return FileMd5Mismatch;
+    if (!sha256.empty() && "sha256:" + content != sha256) return FileSha256Mismatch;
     return FileOk;
   }
 
@@ -86,9 +98,11 @@ class FakeUpdaterBackend : public UpdaterBackend {
   std::map<std::wstring, std::string> files;   // the client folder: path -> content
   std::map<std::wstring, std::string> server;  // url -> content
   std::map<std::wstring, bool> unreadable;     // present files that cannot be hashed
+  size_t piece_bytes = 1 << 20;
+  std::function<void(const std::wstring&)> on_piece;  // set before the run
   std::wstring failing_folder;
   bool extract_fails = false;
-  std::vector<std::wstring> checked, folders;
+  std::vector<std::wstring> checked, hashed, folders;  // hashed: in the order digests completed
   std::vector<DownloadCall> downloads;
   std::vector<std::pair<std::wstring, std::wstring>> extracted;
 };

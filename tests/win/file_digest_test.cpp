@@ -60,4 +60,15 @@ TEST_F(FileDigestTest, CheckFileResults) {
   }
 }
 
+// A stop asked between pieces abandons the digest; the caller's buffer is the one read through.
+TEST_F(FileDigestTest, StopBetweenPieces) {
+  const std::wstring path = Write(testutil::BoundaryBytes(testutil::kMiB + 1));
+  DigestBuffer buffer;
+  int asked = 0;
+  EXPECT_FALSE(DigestFile(path, true, true, buffer, [&] { return ++asked > 1; }));  // yes after the first piece
+  EXPECT_EQ(buffer.size(), testutil::kMiB);
+  EXPECT_EQ(CheckFile(path, testutil::kMiB + 1, "9e45cee2c0e79c4df09344dcaa9b659f", "", buffer, [] { return true; }),
+            std::nullopt);
+}
+
 }  // namespace
