@@ -1,6 +1,5 @@
 #include "app/client_install.h"
 
-#include <chrono>
 #include <exception>
 #include <thread>
 
@@ -8,13 +7,9 @@
 #include "base/text.h"
 #include "game/client_install.h"
 #include "log/log.h"
+#include "update/download_rate.h"
 
 namespace {
-
-std::int64_t NowNanoseconds() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 void Fail(LauncherWindow& window, const std::wstring& text) {
   window.SetStatusText(text);
@@ -46,23 +41,9 @@ void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend&
   window.SetState(LauncherState::Updating);
   window.Repaint();
 
-  // Speed and time left, recomputed at most every half second.
-  std::int64_t last_time = NowNanoseconds();
-  std::int64_t last_bytes = 0;
+  DownloadRate rate(0);
   auto sample = [&](std::int64_t received, std::int64_t total) {
-    progress.bytes_done = received;
-    progress.bytes_total = total >= 1 ? total : job.size;
-    const std::int64_t now = NowNanoseconds();
-    const double elapsed = static_cast<double>(now - last_time) / 1e9;
-    if (elapsed > 0.5) {
-      progress.speed = static_cast<double>(received - last_bytes) / elapsed;
-      last_bytes = received;
-      last_time = now;
-      if (progress.speed > 0 && progress.bytes_total > received) {
-        progress.seconds_left =
-            static_cast<std::int32_t>(static_cast<double>(progress.bytes_total - received) / progress.speed);
-      }
-    }
+    rate.Sample(progress, received, total, job.size);
     window.SetProgress(progress);
     window.Repaint();
   };

@@ -1,7 +1,6 @@
 #include "update/updater.h"
 
 #include <algorithm>
-#include <chrono>
 #include <exception>
 #include <set>
 #include <thread>
@@ -10,6 +9,7 @@
 #include "base/text.h"
 #include "data/manifest_path.h"
 #include "log/log.h"
+#include "update/download_rate.h"
 #include "update/verify_ahead.h"
 
 namespace {
@@ -20,31 +20,14 @@ void Report(const UpdaterCallback& callback, const UpdaterProgress& record) {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-std::int64_t NowNanoseconds() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// Speed and time left for one download, recomputed at most every half second.
+// Feeds a download's progress into the run's report.
 class Sampler {
  public:
   Sampler(UpdaterProgress& record, const GameFile& entry, const UpdaterCallback& callback, std::int64_t offset)
-      : record_(record), entry_(entry), callback_(callback), last_time_(NowNanoseconds()), last_bytes_(offset) {}
+      : record_(record), entry_(entry), callback_(callback), rate_(offset) {}
 
   void operator()(std::int64_t done, std::int64_t total) {
-    record_.bytes_done = done;
-    record_.bytes_total = total >= 1 ? total : entry_.size;
-    const std::int64_t now = NowNanoseconds();
-    const double elapsed = static_cast<double>(now - last_time_) / 1e9;
-    if (elapsed > 0.5) {
-      record_.speed = static_cast<double>(done - last_bytes_) / elapsed;
-      last_bytes_ = done;
-      last_time_ = now;
-      if (record_.speed > 0 && record_.bytes_total > done) {
-        record_.seconds_left =
-            static_cast<std::int32_t>(static_cast<double>(record_.bytes_total - done) / record_.speed);
-      }
-    }
+    rate_.Sample(record_, done, total, entry_.size);
     Report(callback_, record_);
   }
 
@@ -52,8 +35,7 @@ class Sampler {
   UpdaterProgress& record_;
   const GameFile& entry_;
   const UpdaterCallback& callback_;
-  std::int64_t last_time_;
-  std::int64_t last_bytes_;
+  DownloadRate rate_;
 };
 
 size_t CheckThreads(int asked) {
