@@ -2,30 +2,7 @@
 
 #include <limits>
 
-namespace {
-
-class UniqueFileHandle {
- public:
-  explicit UniqueFileHandle(HANDLE handle) : handle_(handle) {}
-  ~UniqueFileHandle() { Close(); }
-  UniqueFileHandle(const UniqueFileHandle&) = delete;
-  UniqueFileHandle& operator=(const UniqueFileHandle&) = delete;
-
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  // False when the close itself failed (a write-back error can surface here).
-  bool Close() {
-    if (!valid()) return true;
-    const bool closed = CloseHandle(handle_) != 0;
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed;
-  }
-
- private:
-  HANDLE handle_;
-};
-
-}  // namespace
+#include "base/unique_handle_win.h"
 
 bool WriteAllBytes(HANDLE file, const std::string& bytes) {
   std::size_t done = 0;
@@ -42,7 +19,7 @@ bool WriteAllBytes(HANDLE file, const std::string& bytes) {
 
 bool ReplaceFileContent(const std::wstring& path, const std::string& bytes, const FileContentWriter& write) {
   const std::wstring temp_path = path + L".tmp";
-  UniqueFileHandle temp(
+  UniqueHandle temp(
       CreateFileW(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!temp.valid()) return false;
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/unique_handle_win.h"
 #include "game/addons.h"
 
 namespace {
@@ -23,15 +24,14 @@ bool RemoveEntry(const std::wstring& path, DWORD attributes) {
 
 bool RemoveContents(const std::wstring& folder) {
   WIN32_FIND_DATAW found{};
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
+  const UniqueFindHandle search(FindFirstFileW((folder + L"\\*").c_str(), &found));
+  if (!search.valid()) return false;
   bool ok = true;
   do {
     const std::wstring name = found.cFileName;
     if (name == L"." || name == L"..") continue;
     ok = RemoveEntry(folder + L"\\" + name, found.dwFileAttributes);
-  } while (ok && FindNextFileW(search, &found));
-  FindClose(search);
+  } while (ok && FindNextFileW(search.get(), &found));
   return ok;
 }
 

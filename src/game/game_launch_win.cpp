@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/unique_handle_win.h"
 #include "game/client_folder.h"
 #include "game/game_launch.h"
 #include "game/realm_config.h"
@@ -20,13 +21,10 @@ namespace {
 class GameProcess {
  public:
   explicit GameProcess(HANDLE handle) : handle_(handle) {}
-  ~GameProcess() { CloseHandle(handle_); }
-  GameProcess(const GameProcess&) = delete;
-  GameProcess& operator=(const GameProcess&) = delete;
-  HANDLE get() const { return handle_; }
+  HANDLE get() const { return handle_.get(); }
 
  private:
-  HANDLE handle_;
+  UniqueHandle handle_;
 };
 
 std::mutex slot_mutex;
@@ -69,7 +67,7 @@ bool LaunchWow(const std::wstring& client_dir, const LaunchOptions& options, std
     error = "CreateProcess failed: " + std::to_string(GetLastError());
     return false;
   }
-  CloseHandle(info.hThread);
+  const UniqueHandle thread(info.hThread);
   auto game = std::make_shared<GameProcess>(info.hProcess);
   std::lock_guard<std::mutex> lock(slot_mutex);
   slot = std::move(game);  // an earlier game's handle stays with its watch thread

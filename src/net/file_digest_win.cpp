@@ -8,6 +8,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "base/unique_handle_win.h"
 #include "net/file_check.h"
 
 namespace {
@@ -61,22 +62,10 @@ class Hash {
   BCRYPT_HASH_HANDLE handle_ = nullptr;
 };
 
-class ReadHandle {
- public:
-  explicit ReadHandle(const std::wstring& path)
-      : handle_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)) {}
-  ~ReadHandle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  ReadHandle(const ReadHandle&) = delete;
-  ReadHandle& operator=(const ReadHandle&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
+UniqueHandle OpenForReading(const std::wstring& path) {
+  return UniqueHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
 
 // The digests of an open file, read from where it stands; nothing when `stop` said yes.
 std::optional<FileDigests> DigestsOf(HANDLE file, bool md5, bool sha256, DigestBuffer& buffer, const DigestStop& stop) {
@@ -111,7 +100,7 @@ DigestBuffer& ThreadBuffer() {
 std::optional<FileDigests> DigestFile(const std::wstring& path, bool md5, bool sha256, DigestBuffer& buffer,
                                       const DigestStop& stop) {
   if (stop && stop()) return std::nullopt;
-  ReadHandle file(path);
+  const UniqueHandle file = OpenForReading(path);
   if (!file.valid()) throw std::runtime_error("Cannot open file for MD5");
   return DigestsOf(file.get(), md5, sha256, buffer, stop);
 }
@@ -143,7 +132,7 @@ std::optional<FileCheckResult> CheckFile(const std::wstring& path, int64_t expec
     // When the file will be hashed anyway, its open handle gives the size: one
     // lookup of the path instead of two, which counts in a folder of many small
     // files (under Wine a lookup costs about as much as hashing a small file).
-    ReadHandle file(path);
+    const UniqueHandle file = OpenForReading(path);
     LARGE_INTEGER size = {};
     if (file.valid() && GetFileSizeEx(file.get(), &size)) {
       return decide(true, size.QuadPart,

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_handle_win.h"
 #include "log/log.h"
 #include "net/http_download_plan.h"
 #include "net/http_url.h"
@@ -98,30 +99,10 @@ int64_t AnnouncedLength(HINTERNET request) {
   return length;
 }
 
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() { Close(); }
-  FileHandle(FileHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  void Close() {
-    if (valid()) {
-      CloseHandle(handle_);
-      handle_ = INVALID_HANDLE_VALUE;
-    }
-  }
-
- private:
-  HANDLE handle_;
-};
-
 // Opens the target either from empty or positioned after the bytes already there.
-FileHandle OpenDestination(const std::wstring& path, bool append) {
-  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+UniqueHandle OpenDestination(const std::wstring& path, bool append) {
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.valid() && append) {
     LARGE_INTEGER zero = {};
     if (!SetFilePointerEx(file.get(), zero, nullptr, FILE_END)) file.Close();
@@ -230,7 +211,7 @@ bool HttpClient::DownloadFile(const std::wstring& url, const std::wstring& dest_
   }
 
   // Declared after the request handles, so it is closed before them.
-  FileHandle file = OpenDestination(dest_path, start.append);
+  UniqueHandle file = OpenDestination(dest_path, start.append);
   if (!file.valid()) {
     error = kCannotOpenDest;
     return false;

@@ -225,10 +225,11 @@ void VideoBackground::ConvertToFrame(IMFSample* sample) {
   data.pSample = provides ? nullptr : converted_.Get();
   DWORD status = 0;
   const HRESULT hr = converter_->ProcessOutput(0, 1, &data, &status);
-  // A sample the transform made is ours to release; ours stays in `converted_`.
+  // A sample the transform made is ours to release (ours stays in `converted_`), and so are its events.
   ComPtr<IMFSample> produced;
   if (provides && data.pSample) *produced.Put() = data.pSample;
-  if (data.pEvents) data.pEvents->Release();
+  ComPtr<IMFCollection> events;
+  *events.Put() = data.pEvents;
   if (FAILED(hr)) return;  // MF_E_TRANSFORM_NEED_MORE_INPUT keeps the previous frame
   IMFSample* frame = provides ? produced.Get() : converted_.Get();
   if (frame) CopyToFrame(frame);

@@ -4,25 +4,8 @@
 
 #include <vector>
 
+#include "base/unique_handle_win.h"
 #include "log/log.h"
-
-namespace {
-
-class UniqueHandle {
- public:
-  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-  ~UniqueHandle() {
-    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
-}  // namespace
 
 std::optional<std::uint32_t> RunHiddenAndWait(const std::wstring& command_line) {
   std::vector<wchar_t> buffer(command_line.begin(), command_line.end());

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "base/text.h"
+#include "base/unique_handle_win.h"
 #include "net/ecdsa.h"
 #include "update/manifest_signer.h"
 
@@ -22,17 +23,16 @@ bool MakeSigningKey(const std::string& key_file, EcdsaPublicKey& public_key, std
   if (!GenerateEcdsaP256(key, error)) return false;
   const std::string pem = KeyPairToPem(key);
   // CREATE_NEW: an existing key is never overwritten.
-  const HANDLE file =
-      CreateFileW(WidePath(key_file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  UniqueHandle file(
+      CreateFileW(WidePath(key_file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
     error = key_file + ": cannot create (it must not exist yet)";
     return false;
   }
   DWORD written = 0;
   const bool ok =
-      WriteFile(file, pem.data(), static_cast<DWORD>(pem.size()), &written, nullptr) && written == pem.size();
-  CloseHandle(file);
-  if (!ok) {
+      WriteFile(file.get(), pem.data(), static_cast<DWORD>(pem.size()), &written, nullptr) && written == pem.size();
+  if (!file.Close() || !ok) {
     error = key_file + ": cannot write";
     return false;
   }

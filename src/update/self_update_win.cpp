@@ -8,6 +8,7 @@
 
 #include "base/launcher_folder.h"
 #include "base/text.h"
+#include "base/unique_handle_win.h"
 #include "data/manifest.h"
 #include "log/log.h"
 #include "net/file_check.h"
@@ -17,11 +18,6 @@
 #include "update/self_update.h"
 
 namespace {
-
-struct HandleCloser {
-  void operator()(HANDLE h) const noexcept { CloseHandle(h); }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
 std::wstring RunningExecutablePath() {
   wchar_t exe[MAX_PATH] = {};
