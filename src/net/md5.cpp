@@ -1,7 +1,5 @@
 #include "net/md5.h"
 
-#include <cstring>
-
 #include "net/file_check.h"
 
 namespace {
@@ -57,31 +55,8 @@ void Md5::Block(const std::uint8_t* block) {
   state_[3] += d;
 }
 
-void Md5::Update(const void* data, std::size_t size) {
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
-  std::size_t used = static_cast<std::size_t>(length_ % 64);
-  length_ += size;
-  while (size > 0) {
-    const std::size_t take = size < 64 - used ? size : 64 - used;
-    std::memcpy(buffer_ + used, bytes, take);
-    used += take;
-    bytes += take;
-    size -= take;
-    if (used == 64) {
-      Block(buffer_);
-      used = 0;
-    }
-  }
-}
-
 std::array<std::uint8_t, 16> Md5::Finish() {
-  const std::uint64_t bits = length_ * 8;
-  const std::uint8_t one = 0x80, zero = 0;
-  Update(&one, 1);
-  while (length_ % 64 != 56) Update(&zero, 1);
-  std::uint8_t tail[8];
-  for (int i = 0; i < 8; ++i) tail[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-  Update(tail, 8);
+  Pad(false);
   std::array<std::uint8_t, 16> digest{};
   for (int i = 0; i < 16; ++i) digest[i] = static_cast<std::uint8_t>(state_[i / 4] >> (8 * (i % 4)));
   return digest;

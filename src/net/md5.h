@@ -8,18 +8,18 @@
 #include <cstdint>
 #include <string>
 
-class Md5 {
+#include "net/block_hash.h"
+
+class Md5 : public BlockHash<Md5> {
  public:
-  void Update(const void* data, std::size_t size);
   // The digest of everything given so far; the object is spent afterwards.
   std::array<std::uint8_t, 16> Finish();
 
  private:
+  friend class BlockHash<Md5>;
   void Block(const std::uint8_t* block);
 
   std::uint32_t state_[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-  std::uint64_t length_ = 0;  // bytes given so far
-  std::uint8_t buffer_[64] = {};
 };
 
 // 32 lower-case hex digits of the MD5 of `bytes`.

@@ -46,31 +46,8 @@ void Sha256::Block(const std::uint8_t* block) {
   for (int i = 0; i < 8; ++i) state_[i] += v[i];
 }
 
-void Sha256::Update(const void* data, std::size_t size) {
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
-  std::size_t used = static_cast<std::size_t>(length_ % 64);
-  length_ += size;
-  while (size > 0) {
-    const std::size_t take = size < 64 - used ? size : 64 - used;
-    std::memcpy(buffer_ + used, bytes, take);
-    used += take;
-    bytes += take;
-    size -= take;
-    if (used == 64) {
-      Block(buffer_);
-      used = 0;
-    }
-  }
-}
-
 std::array<std::uint8_t, 32> Sha256::Finish() {
-  const std::uint64_t bits = length_ * 8;
-  const std::uint8_t one = 0x80, zero = 0;
-  Update(&one, 1);
-  while (length_ % 64 != 56) Update(&zero, 1);
-  std::uint8_t tail[8];
-  for (int i = 0; i < 8; ++i) tail[i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
-  Update(tail, 8);
+  Pad(true);
   std::array<std::uint8_t, 32> digest{};
   for (int i = 0; i < 32; ++i) digest[i] = static_cast<std::uint8_t>(state_[i / 4] >> (24 - 8 * (i % 4)));
   return digest;

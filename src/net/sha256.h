@@ -8,19 +8,19 @@
 #include <cstdint>
 #include <string>
 
-class Sha256 {
+#include "net/block_hash.h"
+
+class Sha256 : public BlockHash<Sha256> {
  public:
-  void Update(const void* data, std::size_t size);
   // The digest of everything given so far; the object is spent afterwards.
   std::array<std::uint8_t, 32> Finish();
 
  private:
+  friend class BlockHash<Sha256>;
   void Block(const std::uint8_t* block);
 
   std::uint32_t state_[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                              0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-  std::uint64_t length_ = 0;  // bytes given so far
-  std::uint8_t buffer_[64] = {};
 };
 
 // 64 lower-case hex digits of the SHA-256 of `bytes`.
