@@ -12,7 +12,8 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
+
+from test_server import TestServer
 
 FONT_REPLACEMENTS = ("Arial", "Microsoft Sans Serif", "Segoe UI", "Tahoma")
 
@@ -114,47 +115,6 @@ def windows_path(unix_path):
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
 
-class TestServer:
-    """tests/support/test_server.py on a free port, serving a fresh folder."""
-
-    def __init__(self, root=None, login_port=None, port=0):
-        self.own_root = root is None
-        self.root = root or tempfile.mkdtemp(prefix="ostrel-server-")
-        self.login_port = login_port
-        self.fixed_port = port
-        self.proc = None
-        self.port = None
-
-    def __enter__(self):
-        argv = [sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "test_server.py"),
-                "--root", self.root, "--port", str(self.fixed_port)]
-        if self.login_port:
-            argv += ["--login-port", str(self.login_port)]
-        self.proc = subprocess.Popen(argv, stdout=subprocess.PIPE, text=True)
-        line = self.proc.stdout.readline()
-        if not line.startswith("PORT "):
-            raise RuntimeError("test server did not start")
-        self.port = int(line.split()[1])
-        return self
-
-    def url(self, path):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
-
-    def environment(self):
-        return {"OSTREL_TEST_SERVER_PORT": str(self.port),
-                "OSTREL_TEST_SERVER_ROOT": windows_path(self.root)}
-
-    def __exit__(self, *exc):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            self.proc.wait(timeout=10)
-        if self.proc:
-            self.proc.stdout.close()
-        if self.own_root:
-            shutil.rmtree(self.root, ignore_errors=True)
-        return False
-
-
 class WineSession(contextlib.AbstractContextManager):
     """A prefix, a display and a promise: every Wine process is gone at exit."""
 
@@ -180,9 +140,6 @@ class WineSession(contextlib.AbstractContextManager):
         if check and out.returncode != 0:
             raise RuntimeError("xdotool %s failed: %s" % (args, out.stderr))
         return out.stdout
-
-    def screenshot(self, path):
-        subprocess.run(["import", "-window", "root", path], env=self.env, check=True, timeout=60)
 
     def __exit__(self, *exc):
         try:
@@ -213,7 +170,7 @@ def main():
         wine = stack.enter_context(WineSession(args.build, args.screen))
         if args.with_server:
             server = stack.enter_context(TestServer())
-            wine.env.update(server.environment())
+            wine.env.update(OSTREL_TEST_SERVER_PORT=str(server.port), OSTREL_TEST_SERVER_ROOT=windows_path(server.root))
         proc = wine.start(argv)
         try:
             return proc.wait(timeout=args.timeout)
