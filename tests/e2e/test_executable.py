@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """What a player's Windows needs of OstrelLauncher.exe: only DLLs that Windows
 ships, the icon group with its four images, the version strings and the
-application manifest."""
+application manifest; and a smoke run: it starts, shows its window, closes with
+its close button and leaves its log."""
 import os
 import re
 import subprocess
+import sys
 import unittest
 
-# The Windows build folder; ctest passes it.
-BUILD = os.path.abspath(os.environ.get("OSTREL_BUILD_DIR", "build/windows"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from launcher_session import BUILD, LauncherSession  # noqa: E402
+
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "ole32.dll", "oleaut32.dll",
                "shell32.dll", "shlwapi.dll", "comctl32.dll", "winhttp.dll", "ws2_32.dll", "bcrypt.dll",
                "winmm.dll", "msvcrt.dll", "advapi32.dll", "comdlg32.dll", "mfplat.dll", "mfreadwrite.dll"}
@@ -23,6 +26,20 @@ def wrestool(*args):
 
 
 class ExecutableTest(unittest.TestCase):
+    def test_starts_and_closes_cleanly(self):
+        with LauncherSession() as session:
+            session.install()
+            session.launch()
+            self.assertEqual(session.geometry(), (320, 180, 1280, 720))
+            self.assertTrue(session.wait_for_log("OnCreate complete"))
+            session.close()
+            log = session.log_bytes()
+            self.assertNotIn(b"\n", log.replace(b"\r\n", b""), "every line ends in CR LF")
+            order = [log.find(text) for text in (b"=== Launcher starting ===", b"GDI+ init", b"COM init",
+                                                 b"Entering MainWindow::Run", b"MainWindow::Run returned 0\r\n")]
+            self.assertTrue(-1 not in order and order == sorted(order), order)
+            self.assertTrue(log.endswith(b"[INFO] MainWindow::Run returned 0\r\n"), log[-200:])
+
     def test_imports_only_system_dlls(self):
         dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", exe()], capture_output=True, text=True,
                               check=True).stdout
