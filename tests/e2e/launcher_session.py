@@ -100,7 +100,7 @@ class LauncherSession(WineSession):
     def close(self):
         """Closes the window with its close button; the launcher must end cleanly."""
         self.click(1250, 10)
-        code = self.wait_exit(timeout=30)
+        code = self.wait_exit()
         if code != 0:
             raise RuntimeError("launcher exited with %s" % code)
         return code
@@ -170,9 +170,6 @@ class LauncherSession(WineSession):
         (by default: since the last launch)."""
         start = self.mark if since is None else since
         return wait_until(lambda: self.log_bytes()[start:].count(text.encode()) >= count, timeout)
-
-    def wait_for_file(self, path, timeout=30):
-        return wait_until(lambda: os.path.exists(path), timeout)
 
     def __exit__(self, *exc):
         try:

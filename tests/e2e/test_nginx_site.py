@@ -21,7 +21,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from launcher_session import BUILD, PORT, ROOT, LauncherSession, read, windows_path, write  # noqa: E402
+from launcher_session import BUILD, PORT, ROOT, LauncherSession, read, wait_until, windows_path, write  # noqa: E402
 
 BASE = "http://127.0.0.1:%d" % PORT
 NEW_BUILD = os.path.join(BUILD, "fake_launcher_new.exe")
@@ -121,12 +121,11 @@ class NginxSiteTest(unittest.TestCase):
         shutil.copy(NEW_BUILD, os.path.join(self.site, "files", "OstrelLauncher-1.0.1.exe"))
         self.publish(session, *OFFER)
         session.start_with_client(self.client)
-        self.assertEqual(session.wait_exit(timeout=60), 0)
+        self.assertEqual(session.proc.wait(timeout=60), 0)
         self.assertIn("Self-update triggered", session.new_log())
         exe = os.path.join(session.folder, "OstrelLauncher.exe")
         marker = os.path.join(session.folder, "fake_launcher_ran.txt")
-        self.assertTrue(session.wait_for_file(marker, timeout=30), "the new build did not start")
-        self.assertEqual(read(marker), "new\r\n" + windows_path(exe))
+        self.assertEqual(wait_until(lambda: read(marker)), "new\r\n" + windows_path(exe), "the new build did not run")
         self.assertEqual(read(exe), read(NEW_BUILD))
         self.assertFalse(os.path.exists(os.path.join(session.folder, "OstrelLauncher_update.exe")))
 
