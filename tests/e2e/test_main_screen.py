@@ -98,7 +98,7 @@ class MainScreenTest(unittest.TestCase):
             self.assertGreater(s.shot().changed(after, VIDEO_AREA, threshold=2), 1000, "video stayed still")
             s.close()
 
-            # Second start: everything verified, nothing fetched; a news body that is no JSON
+            # Second start: everything verified, nothing fetched or unpacked; a news body that is no JSON
             # is cached as it came and its parser error logged.
             write(os.path.join(server.root, "launcher", "api", "news.php"), b"<html>maintenance</html>")
             s.start_with_client(client)
@@ -107,6 +107,7 @@ class MainScreenTest(unittest.TestCase):
             for entry in entries:
                 self.assertIn("OK: " + entry["path"], s.new_log())
             self.assertNotIn("Downloading: ", s.new_log())
+            self.assertNotIn("ExtractZip", s.new_log())  # an archive in place and whole is not unpacked again
             self.assertEqual(read(cache), "<html>maintenance</html>")
 
         # Third start, the server gone, with a font file that holds another family.

@@ -91,16 +91,4 @@ TEST_F(UpdaterOnDisk, LockedFileEndsTheRunWithCannotOpen) {
   EXPECT_FALSE(fs::exists(client / "later.bin"));
 }
 
-// An archive is unpacked when fetched, not again while it stays in place and matching.
-TEST_F(UpdaterOnDisk, ArchivesUnpackOnce) {
-  Manifest m;
-  m.game_files = {Serve("Interface/pack.zip", testutil::ReadBytes(testutil::TestDataPath("zip/deflated.zip")))};
-  m.game_files[0].extract_to = "Interface/AddOns";
-  ASSERT_EQ(RunOn(m).back().phase, UpdaterPhase::Done);
-  EXPECT_EQ(testutil::ReadBytes(client / "Interface/AddOns/hello.txt"), "hello hello hello hello\n");
-  fs::remove_all(client / "Interface/AddOns");
-  ASSERT_EQ(RunOn(m).back().phase, UpdaterPhase::Done);
-  EXPECT_FALSE(fs::exists(client / "Interface/AddOns"));
-}
-
 }  // namespace
