@@ -54,14 +54,11 @@ if(OSTREL_TARGET STREQUAL "windows")
   target_compile_definitions(win_tests PRIVATE OSTREL_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data")
   target_link_libraries(win_tests PRIVATE ostrel gtest_main)
 
-  # Two stand-in launcher builds for the self-update test, built beside
-  # win_tests.exe: each records which build it is and where it ran.
-  foreach(build old new)
-    add_executable(fake_launcher_${build} WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/fake_launcher.cpp)
-    target_compile_definitions(fake_launcher_${build} PRIVATE FAKE_LAUNCHER_BUILD="${build}")
-    target_compile_options(fake_launcher_${build} PRIVATE ${OSTREL_WARNINGS})
-    add_dependencies(win_tests fake_launcher_${build})
-  endforeach()
+  # The newer launcher build the self-update tests offer: it records where it ran.
+  add_executable(fake_launcher_new WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/fake_launcher.cpp)
+  target_compile_definitions(fake_launcher_new PRIVATE FAKE_LAUNCHER_BUILD="new")
+  target_compile_options(fake_launcher_new PRIVATE ${OSTREL_WARNINGS})
+  add_dependencies(win_tests fake_launcher_new)
 
   # A launcher build with a realm key, for the signed-update tests. The key pair
   # is made here by openssl and lives in the build folder only, never in the

@@ -20,24 +20,13 @@ import hashlib
 import io
 import json
 import os
-import socket
 import sys
 import threading
 import zipfile
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-
-class QuietServer(ThreadingHTTPServer):
-    """A client that drops its connection (a keep-alive closed by WinHTTP, a
-    cancelled download) is ordinary here, not an error worth a traceback."""
-
-    daemon_threads = True
-
-    def handle_error(self, request, client_address):
-        if isinstance(sys.exc_info()[1], (ConnectionError, TimeoutError)):
-            return
-        super().handle_error(request, client_address)
-from urllib.parse import unquote, urlsplit
+# The update server the tests use, with every reply as a well-behaved server's.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "support"))
+from test_server import TestServer  # noqa: E402
 
 DEMO_FILES = {
     "Data/enUS/patch-enUS-4.MPQ": b"OSTRELHOLD DEMO PATCH\n" * 40000,
@@ -144,78 +133,20 @@ def build_site(root, host, port, client_exe=None):
             json.dump(doc, f, indent=2, ensure_ascii=False)  # UTF-8 as it stands, no \u escapes
 
 
-class SiteHandler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-    root = "."
-
-    def log_message(self, fmt, *args):
-        sys.stderr.write("demo-server: %s\n" % (fmt % args))
-
-    def do_GET(self):
-        rel = unquote(urlsplit(self.path).path).lstrip("/")
-        path = os.path.realpath(os.path.join(self.root, rel))
-        if not path.startswith(os.path.realpath(self.root) + os.sep) or not os.path.isfile(path):
-            self.send_error(404)
-            return
-        size = os.path.getsize(path)
-        start, status = 0, 200
-        wanted = self.headers.get("Range", "")
-        if wanted.startswith("bytes="):
-            start = int(wanted[6:].split("-")[0] or 0)
-            if start >= size:
-                self.send_response(416)
-                self.send_header("Content-Range", "bytes */%d" % size)
-                self.send_header("Content-Length", "0")
-                self.end_headers()
-                return
-            status = 206
-        self.send_response(status)
-        self.send_header("Content-Type", "application/json" if rel.endswith(".php") else "application/octet-stream")
-        self.send_header("Content-Length", str(size - start))
-        if status == 206:
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
-        self.end_headers()
-        with open(path, "rb") as f:
-            f.seek(start)
-            while True:
-                chunk = f.read(1 << 16)
-                if not chunk:
-                    break
-                self.wfile.write(chunk)
-
-
-def serve_login_port(host, port):
-    try:
-        listener = socket.create_server((host, port), reuse_port=False)
-    except OSError as e:
-        sys.stderr.write("demo-server: login port %d not available (%s)\n" % (port, e))
-        return
-
-    def loop():
-        while True:
-            conn, _ = listener.accept()
-            conn.close()
-
-    threading.Thread(target=loop, daemon=True).start()
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--root", required=True, help="folder to lay the demo site into")
-    parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=8405)
     parser.add_argument("--login-port", type=int, default=3724)
     parser.add_argument("--client-exe", help="the program to offer as the client package's Wow.exe")
     args = parser.parse_args()
-    build_site(args.root, args.host, args.port, args.client_exe)
-    SiteHandler.root = os.path.abspath(args.root)
-    server = QuietServer((args.host, args.port), SiteHandler)
-    serve_login_port(args.host, args.login_port)
-    print("demo-server: serving %s on http://%s:%d" % (args.root, args.host, args.port), flush=True)
-    try:
-        server.serve_forever()
-    except KeyboardInterrupt:
-        pass
+    build_site(args.root, "127.0.0.1", args.port, args.client_exe)
+    with TestServer(args.root, args.port, args.login_port):
+        print("demo-server: serving %s on http://127.0.0.1:%d" % (args.root, args.port), flush=True)
+        try:
+            threading.Event().wait()
+        except KeyboardInterrupt:
+            pass
 
 
 if __name__ == "__main__":

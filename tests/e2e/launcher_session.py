@@ -1,5 +1,6 @@
-"""Drives OstrelLauncher.exe as a player would: a fresh launcher folder, a
-real window on a private display, real mouse clicks."""
+"""Drives OstrelLauncher.exe as a player would: a fresh launcher folder (its
+name holds a blank, as many players' do), a real window on a private display,
+real mouse clicks; and reads the log each start adds."""
 import json
 import os
 import shutil
@@ -9,7 +10,9 @@ import time
 
 from wine_env import WineSession, windows_path
 
-WINDOW_W, WINDOW_H = 1280, 720
+BUILD = os.path.abspath(os.environ.get("OSTREL_BUILD_DIR", "build/windows"))  # ctest passes it
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PORT = 8405  # the test build's update server port
 
 
 class Shot:
@@ -35,6 +38,11 @@ class Shot:
                          if max(abs(a[i] - b[i]), abs(a[i + 1] - b[i + 1]), abs(a[i + 2] - b[i + 2])) > threshold)
         return count
 
+    def count(self, box, test):
+        """How many pixels of box (x, y, w, h) pass test(r, g, b)."""
+        x0, y0, w, h = box
+        return sum(1 for y in range(y0, y0 + h) for x in range(x0, x0 + w) if test(*self.pixel(x, y)))
+
 
 def near(rgb, argb, tolerance=4):
     """True when a screen pixel matches the colour 0xAARRGGBB (opaque) within tolerance."""
@@ -45,9 +53,9 @@ def near(rgb, argb, tolerance=4):
 class LauncherSession(WineSession):
     """`program` may be launcher_host.exe: the same window with scripted folder pickers."""
 
-    def __init__(self, build_dir, screen="1920x1080", folder=None, program="OstrelLauncher.exe"):
+    def __init__(self, build_dir=BUILD, screen="1920x1080", folder=None, program="OstrelLauncher.exe"):
         super().__init__(build_dir, screen)
-        self.folder = folder or tempfile.mkdtemp(prefix="ostrel-launcher-")
+        self.folder = folder or tempfile.mkdtemp(prefix="ostrel launcher-")
         self.program = program
         self.proc = None
         self.window = None
@@ -76,15 +84,23 @@ class LauncherSession(WineSession):
             time.sleep(0.25)
         raise RuntimeError("no window titled Ostrelhold within %s s" % timeout)
 
-    def start_with_client(self, client):
+    def start_with_client(self, client, muted=True):
         """Starts the launcher with `client` (a Unix folder) as its client folder."""
-        self.write_settings(client, close_on_launch=True)
+        self.write_settings(client, close_on_launch=True, muted=muted)
         self.launch()
+
+    def run_to(self, client, text, timeout=60):
+        """Starts with `client`, waits for `text` in the log, closes; gives this start's log."""
+        self.start_with_client(client)
+        if not self.wait_for_log(text, timeout=timeout):
+            raise AssertionError("%r not in log:\n%s" % (text, self.new_log()[-2000:]))
+        self.close()
+        return self.new_log()
 
     def close(self):
         """Closes the window with its close button; the launcher must end cleanly."""
         self.click(1250, 10)
-        code = self.wait_exit(timeout=30)
+        code = self.wait_exit()
         if code != 0:
             raise RuntimeError("launcher exited with %s" % code)
         return code
@@ -100,9 +116,9 @@ class LauncherSession(WineSession):
         # One call, no --sync: that waits forever when the pointer is already there.
         self.xdotool("mousemove", wx + x, wy + y, "click", "1")
 
-    def write_settings(self, wow_dir, close_on_launch=False):
+    def write_settings(self, wow_dir, close_on_launch=False, muted=True):
         with open(os.path.join(self.folder, "launcher_settings.json"), "w") as f:
-            json.dump({"wow_dir": windows_path(wow_dir), "close_on_launch": close_on_launch, "muted": True}, f)
+            json.dump({"wow_dir": windows_path(wow_dir), "close_on_launch": close_on_launch, "muted": muted}, f)
 
     def settings(self):
         with open(os.path.join(self.folder, "launcher_settings.json")) as f:
@@ -143,19 +159,17 @@ class LauncherSession(WineSession):
         return self.proc.wait(timeout=timeout)
 
     def log_bytes(self):
-        path = os.path.join(self.folder, "launcher.log")
-        with open(path, "rb") as f:
-            return f.read()
+        return read(os.path.join(self.folder, "launcher.log")).encode("latin-1")
+
+    def new_log(self):
+        """The log's text since the last launch."""
+        return self.log_bytes()[self.mark:].decode("latin-1")
 
     def wait_for_log(self, text, timeout=30, count=1, since=None):
         """Waits until `text` is in the log `count` times after its first `since` bytes
         (by default: since the last launch)."""
         start = self.mark if since is None else since
-        return wait_until(lambda: os.path.exists(os.path.join(self.folder, "launcher.log")) and
-                          self.log_bytes()[start:].count(text.encode()) >= count, timeout)
-
-    def wait_for_file(self, path, timeout=30):
-        return wait_until(lambda: os.path.exists(path), timeout)
+        return wait_until(lambda: self.log_bytes()[start:].count(text.encode()) >= count, timeout)
 
     def __exit__(self, *exc):
         try:
@@ -166,12 +180,19 @@ class LauncherSession(WineSession):
 
 
 def wait_until(test, timeout=30):
+    """The first true value of test(), or its last value when `timeout` seconds pass first."""
     deadline = time.time() + timeout
-    while time.time() < deadline:
-        if test():
-            return True
+    while True:
+        value = test()
+        if value or time.time() > deadline:
+            return value
         time.sleep(0.1)
-    return False
+
+
+def write(path, data=b"x"):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
 
 
 def read(path):

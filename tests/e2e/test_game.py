@@ -7,31 +7,22 @@ The stand-in program plays Wow.exe and UnRAR.exe."""
 import json
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from launcher_session import LauncherSession, read, wait_until  # noqa: E402
-from wine_env import TestServer, windows_path  # noqa: E402
+from launcher_session import BUILD, PORT, ROOT, LauncherSession, read, wait_until, write  # noqa: E402
+from test_server import TestServer  # noqa: E402
+from wine_env import windows_path  # noqa: E402
 
-BUILD = os.path.abspath(os.environ.get("OSTREL_BUILD_DIR", "build/windows"))
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 from demo_server import DEMO_ADDONS, build_site, md5_of, zip_bytes  # noqa: E402
 
-PORT = 8405  # the test build's OSTREL_UPDATE_PORT
 PLAY, LOCATE, ADDONS, GEAR = (1190, 686), (1030, 686), (1010, 687), (1194, 17)
 SETTINGS, ADDONS_TITLE = "Settings \u2014 Ostrelhold", "Addons \u2014 Ostrelhold"
 HOST = "launcher_host.exe"
-
-
-def write(path, data=b"x"):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
 
 
 def stand_in(folder, name):
@@ -65,14 +56,9 @@ def answer(session, *folders):
           "".join((a if a == "CANCEL" else windows_path(a)) + "\r\n" for a in folders).encode())
 
 
-def bright_pixels(session, x, y, w, h):
-    """Yellowish pixels in a client rectangle: the status line's text."""
-    shot = os.path.join(session.folder, "shot.png")
-    session.screenshot(shot)
-    wx, wy, _, _ = session.geometry()
-    raw = subprocess.run(["convert", shot, "-crop", "%dx%d+%d+%d" % (w, h, wx + x, wy + y), "-depth", "8", "rgb:-"],
-                         capture_output=True, check=True).stdout
-    return sum(1 for i in range(0, len(raw), 3) if raw[i] > 120 and raw[i] > raw[i + 2] + 30)
+def status_text(session):
+    """Yellowish pixels of the status line: its text."""
+    return session.shot().count((700, 664, 150, 16), lambda r, g, b: r > 120 and r > b + 30)
 
 
 class GameTest(unittest.TestCase):
@@ -81,8 +67,7 @@ class GameTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.tmp, True)
 
     def expect_log(self, session, text, **wait):
-        self.assertTrue(session.wait_for_log(text, **wait), "%r not in log:\n%s" % (
-            text, session.log_bytes()[session.mark:][-2000:].decode("latin-1")))
+        self.assertTrue(session.wait_for_log(text, **wait), "%r not in log:\n%s" % (text, session.new_log()[-2000:]))
 
     def path(self, *parts):
         return os.path.join(self.tmp, *parts)
@@ -94,16 +79,41 @@ class GameTest(unittest.TestCase):
         answer(session, *answers)
         return session
 
-    def test_play_tray_and_settings(self):
-        game, docs = make_client(self.path("wow")), self.path("docs")
+    def test_addons_play_tray_and_settings(self):
+        game, docs, outside = make_client(self.path("wow")), self.path("docs"), self.path("outside")
         write(os.path.join(game, "WTF", "Config.wtf"), b'SET realmList "old.example"\r\nSET gxWindow "1"\r\n')
         write(os.path.join(docs, "Cache", "keep.txt"))
+        write(os.path.join(outside, "keep.txt"))
         server = self.enterContext(TestServer(port=PORT))
-        serve_manifest(server.root)
+        files = []
+        for name in ("OstrelUI", "OstrelMap"):  # both archives present and whole: the update run leaves them
+            rel, data = "Interface/AddOns/%s.zip" % name, zip_bytes(DEMO_ADDONS[name])
+            write(os.path.join(server.root, "files", rel), data)
+            write(os.path.join(game, rel), data)
+            files.append({"path": rel, "size": len(data), "md5": md5_of(data), "extract_to": "Interface/AddOns",
+                          "cdn_url": server.url("/files/" + rel)})
+        serve_manifest(server.root, game_files=files)
+        ui = os.path.join(game, "Interface", "AddOns", "OstrelUI")
+        write(os.path.join(ui, "OstrelUI.toc"))
+        os.symlink(outside, os.path.join(ui, "link"))  # a removal must not follow it
         s = self.session(game, answers=[docs])
         s.launch()
         self.expect_log(s, "State: Ready")
 
+        s.keys(ADDONS_TITLE, "Return", click=ADDONS)  # Apply without a change
+        s.keys(ADDONS_TITLE, "space", "Tab", "space", "Return", click=ADDONS)  # untick OstrelUI, tick OstrelMap
+        self.expect_log(s, "Addon install complete")
+        self.assertTrue(os.path.exists(os.path.join(game, "Interface", "AddOns", "OstrelMap", "OstrelMap.toc")))
+        self.assertTrue(os.path.exists(os.path.join(outside, "keep.txt")))
+        self.assertFalse(os.path.exists(ui + ".zip"))
+        s.keys(ADDONS_TITLE, "Tab", "space", "Return", click=ADDONS)  # untick OstrelMap
+        self.expect_log(s, "Uninstalled addon: OstrelMap")
+        self.assertEqual(os.listdir(os.path.join(game, "Interface", "AddOns")), ["OstrelUI"])
+        log = s.new_log()
+        self.assertRegex(log, "(Uninstalled addon: |Uninstall failed for )OstrelUI\r\n.*Installing 1 addon\\(s\\)")
+        self.assertEqual((log.count("Installing"), log.count("ninstall")), (1, 2))  # nothing from the first Apply
+
+        # PLAY clears the cache, points the client at the realm and starts it; PLAY again does nothing.
         s.click(*PLAY)
         self.assertTrue(wait_until(lambda: runs(game)))
         self.assertEqual(runs(game), ['"%s\\Wow.exe"|%s' % (windows_path(game), windows_path(game))])
@@ -139,12 +149,11 @@ class GameTest(unittest.TestCase):
         # Cancel and Escape change nothing.
         s.keys(SETTINGS, "End", "x", "Tab", "Tab", "Tab", "Tab", "space", click=GEAR)
         s.keys(SETTINGS, "End", "x", "Escape", click=GEAR)
-        time.sleep(0.5)
-        self.assertEqual(s.log_bytes().count(b"Settings saved"), 1)
 
         # Browse... picks a folder without Wow.exe: PLAY fails and leaves it as it was.
         s.keys(SETTINGS, "Tab", "space", "Tab", "Return", click=GEAR)
         self.expect_log(s, "Settings saved. WoW dir: " + windows_path(docs))
+        self.assertEqual(s.log_bytes().count(b"Settings saved"), 2)  # none from Cancel and Escape
         s.click(*PLAY)
         self.expect_log(s, "State: Error (CreateProcess failed: 2)")
         self.assertEqual(os.listdir(docs), ["Cache"])
@@ -204,10 +213,10 @@ class GameTest(unittest.TestCase):
         answer(s, target)
         s.launch()
         self.expect_log(s, "waiting for client install")
-        quiet = bright_pixels(s, 700, 664, 150, 16)
+        quiet = status_text(s)
         s.click(*PLAY)
         self.expect_log(s, "State: Updating")
-        self.assertTrue(wait_until(lambda: bright_pixels(s, 700, 664, 150, 16) > quiet + 20, 5))
+        self.assertTrue(wait_until(lambda: status_text(s) > quiet + 20, 5))
         client = os.path.join(target, "Ostrelhold_3.3.5a")
         self.expect_log(s, "WoW client installed at: " + windows_path(client))
         self.expect_log(s, "State: Ready", timeout=60)
@@ -269,38 +278,6 @@ class GameTest(unittest.TestCase):
         self.assertEqual(read(os.path.join(s.folder, "messages.txt")),
                          "WoW Not Found|Wow.exe was not found in the selected folder.\nPlease choose your WoW "
                          "3.3.5a installation directory.\r\nAddons|No addons found in manifest.\r\n")
-
-    def test_addons(self):
-        game, outside = make_client(self.path("wow")), self.path("outside")
-        write(os.path.join(outside, "keep.txt"))
-        server = self.enterContext(TestServer(port=PORT))
-        files = []
-        for name in ("OstrelUI", "OstrelMap"):  # both archives present and whole: the update run leaves them
-            rel, data = "Interface/AddOns/%s.zip" % name, zip_bytes(DEMO_ADDONS[name])
-            write(os.path.join(server.root, "files", rel), data)
-            write(os.path.join(game, rel), data)
-            files.append({"path": rel, "size": len(data), "md5": md5_of(data), "extract_to": "Interface/AddOns",
-                          "cdn_url": server.url("/files/" + rel)})
-        serve_manifest(server.root, game_files=files)
-        ui = os.path.join(game, "Interface", "AddOns", "OstrelUI")
-        write(os.path.join(ui, "OstrelUI.toc"))
-        os.symlink(outside, os.path.join(ui, "link"))  # a removal must not follow it
-        s = self.session(game)
-        s.launch()
-        self.expect_log(s, "State: Ready")
-        s.keys(ADDONS_TITLE, "Return", click=ADDONS)  # Apply without a change
-        time.sleep(0.5)
-        s.keys(ADDONS_TITLE, "space", "Tab", "space", "Return", click=ADDONS)  # untick OstrelUI, tick OstrelMap
-        self.expect_log(s, "Addon install complete")
-        self.assertTrue(os.path.exists(os.path.join(game, "Interface", "AddOns", "OstrelMap", "OstrelMap.toc")))
-        self.assertTrue(os.path.exists(os.path.join(outside, "keep.txt")))
-        self.assertFalse(os.path.exists(ui + ".zip"))
-        s.keys(ADDONS_TITLE, "Tab", "space", "Return", click=ADDONS)  # untick OstrelMap
-        self.expect_log(s, "Uninstalled addon: OstrelMap")
-        self.assertEqual(os.listdir(os.path.join(game, "Interface", "AddOns")), ["OstrelUI"])
-        log = s.log_bytes()[s.mark:].decode("latin-1")
-        self.assertRegex(log, "(Uninstalled addon: |Uninstall failed for )OstrelUI\r\n.*Installing 1 addon\\(s\\)")
-        self.assertEqual((log.count("Installing"), log.count("ninstall")), (1, 2))  # nothing from the first Apply
 
     def test_real_folder_picker(self):
         pick = tempfile.mkdtemp(prefix="ostrelpick", dir=os.path.join(BUILD, "wineprefix", "drive_c"))

@@ -1,82 +1,174 @@
 #!/usr/bin/env python3
-"""The launcher against a real web server: nginx with the repository's
-configuration, serving a site that ostrel-manifest generated. A fresh client
-is brought up to date (a partial file resumed with a 206), a changed file is
-replaced, and a launcher build is offered: refused when its digest differs,
-handed over when it matches."""
+"""The launcher against a realm's update server as an operator runs it: nginx with
+the repository's configuration (tools/nginx) on the build's update address,
+serving a site whose manifest ostrel-manifest (the Windows build) wrote.
+
+Unsigned, with the keyless build: a fresh client is brought up to date (a partial
+file resumed with a 206), a changed file replaces the player's copy, and a newer
+launcher build is refused when its digest differs, handed over when it matches.
+Signed, with the build that holds the realm's key (test-key/, made at configure
+time): a signature by another key, of another manifest, none, or a manifest
+changed after signing leaves the client as it was, offline with the reason."""
 import hashlib
 import os
 import re
 import shutil
+import socket
+import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from launcher_session import LauncherSession  # noqa: E402
-from realm_site import BASE, NginxSite  # noqa: E402
+from launcher_session import BUILD, PORT, ROOT, LauncherSession, read, wait_until, windows_path, write  # noqa: E402
 
-BUILD = os.path.abspath(os.environ.get("OSTREL_BUILD_DIR", "build/windows"))
-LAUNCHER_URL = BASE + "/files/OstrelLauncher-1.0.1.exe"
+BASE = "http://127.0.0.1:%d" % PORT
+NEW_BUILD = os.path.join(BUILD, "fake_launcher_new.exe")
+OFFER = ("--launcher", NEW_BUILD, "--launcher-version", "1.0.1", "--launcher-url",
+         BASE + "/files/OstrelLauncher-1.0.1.exe")
+REALM_KEY = os.path.join(BUILD, "test-key", "realm-test-key.pem")
+NGINX_CONF = """
+daemon off; master_process off; worker_processes 1;
+pid {dir}/nginx.pid; error_log {dir}/error.log warn;
+events {{ worker_connections 64; }}
+http {{
+    include /etc/nginx/mime.types; default_type application/octet-stream;
+    log_format ostrel '$request_method $request_uri $status "$http_range" $body_bytes_sent';
+    access_log {dir}/access.log ostrel;
+    client_body_temp_path {dir}/tmp/body; proxy_temp_path {dir}/tmp/proxy; fastcgi_temp_path {dir}/tmp/fastcgi;
+    uwsgi_temp_path {dir}/tmp/uwsgi; scgi_temp_path {dir}/tmp/scgi;
+    server {{ listen 127.0.0.1:{port}; root {dir}/site; include {root}/tools/nginx/ostrel-update-locations.conf; }}
+}}
+"""
+
+
+def snapshot(folder):
+    files = {}
+    for base, _, names in os.walk(folder):
+        for name in names:
+            with open(os.path.join(base, name), "rb") as f:
+                files[os.path.relpath(os.path.join(base, name), folder)] = f.read()
+    return files
 
 
 class NginxSiteTest(unittest.TestCase):
-    def assertClientHolds(self, client, files):
-        for rel, data in files.items():
-            with open(os.path.join(client, rel), "rb") as f:
-                self.assertEqual(hashlib.md5(f.read()).hexdigest(), hashlib.md5(data).hexdigest(), rel)
+    def setUp(self):
+        """nginx serving <dir>/site; <site>/files/client is the realm's client-shaped folder."""
+        self.dir = tempfile.mkdtemp(prefix="nginx-site-", dir=BUILD)
+        self.addCleanup(shutil.rmtree, self.dir, True)
+        self.site, self.client = os.path.join(self.dir, "site"), os.path.join(self.dir, "client")
+        self.realm = os.path.join(self.site, "files", "client")
+        os.makedirs(os.path.join(self.dir, "tmp"))
+        write(os.path.join(self.site, "launcher", "api", "status.php"), b'{"online": true, "population": 12}')
+        write(os.path.join(self.site, "launcher", "api", "news.php"), b"[]")
+        write(os.path.join(self.client, "Wow.exe"), b"stand-in client")
+        with open(os.path.join(self.dir, "nginx.conf"), "w") as f:
+            f.write(NGINX_CONF.format(dir=self.dir, port=PORT, root=ROOT))
+        nginx = subprocess.Popen(["nginx", "-p", self.dir, "-c", os.path.join(self.dir, "nginx.conf")])
+        self.addCleanup(nginx.wait, 10)
+        self.addCleanup(nginx.terminate)
+        deadline = time.time() + 10
+        while True:
+            try:
+                socket.create_connection(("127.0.0.1", PORT), timeout=1).close()
+                break
+            except OSError:
+                self.assertTrue(nginx.poll() is None and time.time() < deadline, "nginx did not start")
+                time.sleep(0.05)
 
-    def test_generated_site_served_by_nginx(self):
-        client = tempfile.mkdtemp(prefix="ostrel-client-")
-        self.addCleanup(shutil.rmtree, client, ignore_errors=True)
+    def publish(self, session, *options):
+        """Runs ostrel-manifest.exe over the realm folder into launcher/manifest.php."""
+        argv = [os.path.join(BUILD, "ostrel-manifest.exe"), "--files-url", BASE + "/files/client", "--out",
+                windows_path(os.path.join(self.site, "launcher", "manifest.php"))]
+        argv += [windows_path(o) if o.startswith("/") else o for o in options] + [windows_path(self.realm)]
+        proc = session.start(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        err = proc.communicate(timeout=60)[1]
+        self.assertEqual(proc.returncode, 0, err.decode(errors="replace"))
+
+    def test_unsigned_site_updates_and_hands_over(self):
         files = {"Data/patch-4.MPQ": os.urandom(300000), "Data/enUS/realmlist.wtf": b"set realmlist 127.0.0.1\r\n",
                  "Data/Ostrel Patch #2.MPQ": os.urandom(5000)}
-        build = os.path.join(BUILD, "fake_launcher_new.exe")
-        offer = ("--launcher", build, "--launcher-version", "1.0.1", "--launcher-url", LAUNCHER_URL)
-        with LauncherSession(BUILD) as session, NginxSite(BUILD) as site:
-            session.install()
-            for rel, data in files.items():
-                site.write(rel, data, base=site.realm)
-            site.publish(session, *offer)
-            # A keyless build ignores a signature document, even one that is no signature.
-            site.write("launcher/manifest.php.sig", b"not a signature")
-            # The server holds another build than the one the manifest names.
-            site.write("files/OstrelLauncher-1.0.1.exe", b"MZ not the build the manifest names")
-            site.write("Wow.exe", b"stand-in client", base=client)
-            site.write("Data/patch-4.MPQ", files["Data/patch-4.MPQ"][:100000], base=client)
+        session = self.enterContext(LauncherSession())
+        session.install()
+        for rel, data in files.items():
+            write(os.path.join(self.realm, rel), data)
+        self.publish(session, *OFFER)
+        # A keyless build ignores a signature document, even one that is no signature.
+        write(os.path.join(self.site, "launcher", "manifest.php.sig"), b"not a signature")
+        # The server holds another build than the one the manifest names.
+        write(os.path.join(self.site, "files", "OstrelLauncher-1.0.1.exe"), b"MZ not the build the manifest names")
+        write(os.path.join(self.client, "Data", "patch-4.MPQ"), files["Data/patch-4.MPQ"][:100000])
 
-            session.start_with_client(client)
-            self.assertTrue(session.wait_for_log("Updater complete", timeout=60), session.log_bytes()[-2000:])
-            session.close()
-            log = session.log_bytes().decode("latin-1")
-            self.assertIn("Self-update download rejected: MD5", log)
-            self.assertEqual(log.count("Manifest signatures are not checked"), 1)
-            self.assertFalse(os.path.exists(os.path.join(session.folder, "OstrelLauncher_update.exe")))
-            self.assertClientHolds(client, files)
-            self.assertRegex(site.access_log(), r'GET /files/client/Data/patch-4\.MPQ\?v=\w+ 206 "bytes=100000-" 200000')
+        log = session.run_to(self.client, "Updater complete")
+        self.assertIn("Self-update download rejected: MD5", log)
+        self.assertEqual(log.count("Manifest signatures are not checked"), 1)
+        self.assertFalse(os.path.exists(os.path.join(session.folder, "OstrelLauncher_update.exe")))
+        for rel, data in files.items():
+            self.assertEqual(snapshot(self.client)[rel], data, rel)
+        with open(os.path.join(self.dir, "access.log")) as f:
+            self.assertRegex(f.read(), r'GET /files/client/Data/patch-4\.MPQ\?v=\w+ 206 "bytes=100000-" 200000')
 
-            # A changed file on the server replaces the player's copy; nothing else moves.
-            files["Data/enUS/realmlist.wtf"] = b"set realmlist logon.ostrelhold.example\r\n"
-            site.write("Data/enUS/realmlist.wtf", files["Data/enUS/realmlist.wtf"], base=site.realm)
-            site.publish(session)
-            before = len(session.log_bytes())
-            session.start_with_client(client)
-            self.assertTrue(session.wait_for_log("Updater complete", timeout=60, since=before))
-            session.close()
-            second = session.log_bytes()[before:].decode("latin-1")
-            self.assertEqual(re.findall(r"Downloading: (.*)\r\n", second), ["Data/enUS/realmlist.wtf"])
-            self.assertClientHolds(client, files)
+        # A changed file on the server replaces the player's copy; nothing else moves.
+        write(os.path.join(self.realm, "Data", "enUS", "realmlist.wtf"), b"set realmlist logon.example\r\n")
+        self.publish(session)
+        log = session.run_to(self.client, "Updater complete")
+        self.assertEqual(re.findall(r"Downloading: (.*)\r\n", log), ["Data/enUS/realmlist.wtf"])
+        self.assertEqual(snapshot(self.client)["Data/enUS/realmlist.wtf"], b"set realmlist logon.example\r\n")
 
-            # The build the manifest names: the launcher hands over to it and closes.
-            shutil.copy(build, os.path.join(site.site, "files", "OstrelLauncher-1.0.1.exe"))
-            site.publish(session, *offer)
-            session.start_with_client(client)
-            self.assertEqual(session.wait_exit(timeout=60), 0)
-            self.assertIn(b"Self-update triggered", session.log_bytes())
-            marker = os.path.join(session.folder, "fake_launcher_ran.txt")
-            self.assertTrue(session.wait_for_file(marker, timeout=30), "the new build did not start")
-            with open(os.path.join(session.folder, "OstrelLauncher.exe"), "rb") as f, open(build, "rb") as g:
-                self.assertEqual(f.read(), g.read())
+        # The build the manifest names: the launcher hands over to it and closes; the new
+        # build runs from the launcher's own path (a folder with a blank in its name).
+        shutil.copy(NEW_BUILD, os.path.join(self.site, "files", "OstrelLauncher-1.0.1.exe"))
+        self.publish(session, *OFFER)
+        session.start_with_client(self.client)
+        self.assertEqual(session.proc.wait(timeout=60), 0)
+        self.assertIn("Self-update triggered", session.new_log())
+        exe = os.path.join(session.folder, "OstrelLauncher.exe")
+        marker = os.path.join(session.folder, "fake_launcher_ran.txt")
+        self.assertEqual(wait_until(lambda: read(marker)), "new\r\n" + windows_path(exe), "the new build did not run")
+        self.assertEqual(read(exe), read(NEW_BUILD))
+        self.assertFalse(os.path.exists(os.path.join(session.folder, "OstrelLauncher_update.exe")))
+
+    def test_only_the_realms_signature_opens_the_manifest(self):
+        session = self.enterContext(LauncherSession())
+        session.install(os.path.join(BUILD, "test-key", "OstrelLauncher.exe"))
+        manifest, other_key = os.path.join(self.site, "launcher", "manifest.php"), os.path.join(self.dir, "other.pem")
+        subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other_key], check=True)
+        patch = os.urandom(40000)
+        write(os.path.join(self.realm, "Data", "patch-4.MPQ"), patch)
+        shutil.copy(NEW_BUILD, os.path.join(self.site, "files", "OstrelLauncher-1.0.1.exe"))
+        write(os.path.join(self.client, "Data", "patch-4.MPQ"), b"an old patch")
+
+        def signature_of_another_manifest():
+            self.publish(session, "--key", REALM_KEY, "--realm-name", "Elsewhere", *OFFER)
+            shutil.copy(manifest + ".sig", os.path.join(self.dir, "elsewhere.sig"))
+            self.publish(session, "--key", REALM_KEY, *OFFER)
+            shutil.copy(os.path.join(self.dir, "elsewhere.sig"), manifest + ".sig")
+
+        def changed_after_signing():
+            self.publish(session, "--key", REALM_KEY, *OFFER)
+            with open(manifest) as f:
+                text = f.read().replace('"1.0.1"', '"1.0.2"')
+            write(manifest, text.encode())
+
+        before = snapshot(self.client)
+        for name, prepare, reason in [
+                ("another key", lambda: self.publish(session, "--key", other_key, *OFFER), "signature invalid"),
+                ("another manifest's signature", signature_of_another_manifest, "signature invalid"),
+                ("no signature", lambda: self.publish(session, *OFFER), "signature missing: HTTP 404"),
+                ("changed after signing", changed_after_signing, "signature invalid")]:
+            with self.subTest(name):
+                prepare()
+                log = session.run_to(self.client, "State: Offline")
+                self.assertRegex(log, r"\[ERROR\] Manifest rejected: manifest " + reason)
+                self.assertNotIn("Self-update", log)
+                self.assertEqual(snapshot(self.client), before)
+        self.assertFalse(os.path.exists(os.path.join(session.folder, "OstrelLauncher_update.exe")))
+
+        # Signed by the realm: the update runs as it always did.
+        self.publish(session, "--key", REALM_KEY)
+        self.assertNotIn("signatures are not checked", session.run_to(self.client, "Updater complete"))
+        self.assertEqual(snapshot(self.client)["Data/patch-4.MPQ"], patch)
 
 
 if __name__ == "__main__":

@@ -1,103 +1,85 @@
-#!/usr/bin/env python3
-"""A programmable update server for tests, on 127.0.0.1.
+"""The update server of the tests and of the demo (tools/demo_server.py), on
+127.0.0.1: it serves the files below its root by path, with Range support
+("bytes=N-" gets 206 and Content-Range, past the end 416). The query string
+programs how a reply goes wrong, so tests need no control channel:
 
-It serves the files below --root by path. The query string programs how a
-reply goes wrong, so tests need no control channel:
+  ?status=404       that status and a short body
+  ?ignore_range=1   a Range request gets 200 and the whole file
+  ?wrong_range=1    a Range request gets 206 with the bytes (and Content-Range) from 0
+  ?no_length=1      no Content-Length: the body ends with the connection
+  ?chunked=1        chunked transfer coding; with cut or reset the last chunk never comes
+  ?cut=N            the full length announced, the connection closed after N body bytes
+  ?reset=N          likewise, but reset (TCP RST) after N body bytes
+  ?delay=S          a wait of S seconds before the reply
+  ?drip=S           the body in 8 KiB pieces, S seconds apart
 
-  ?status=404           answer with that status and a short body
-  ?ignore_range=1       answer a Range request with 200 and the whole file
-  ?no_length=1          send no Content-Length (the body ends with the connection)
-  ?cut=N                announce the full length but close after N body bytes
-  ?delay=S              wait S seconds before answering (time-out tests)
-  ?drip=S               send the body in 8 KiB pieces, S seconds apart
-  ?reset=N              announce the full length but reset the connection after N body bytes
-  ?wrong_range=1        answer a Range request with 206 but the bytes (and Content-Range) from 0
-  ?chunked=1            send the body with chunked transfer coding instead of a Content-Length;
-                        with cut or reset the final empty chunk never comes
-
-The same options can be set for a path without a query, in <root>/_options.json
-({"/files/client.zip": {"cut": "1000"}}), read again on every request.
-
-Range requests ("bytes=N-") get 206 with Content-Range. Every request is
+The same options can be set for a path without a query in <root>/_options.json
+({"/files/client.zip": {"cut": "1000"}}), read on every request. Each request is
 appended to <root>/_requests.log as "METHOD PATH RANGE-HEADER USER-AGENT".
-
---login-port P also listens on TCP port P and accepts and closes connections,
-standing in for the realm's login port. The chosen HTTP port is printed on the
-first line of stdout ("PORT 12345").
 """
-import argparse
 import json
 import os
+import shutil
 import socket
 import struct
 import sys
+import tempfile
+import threading
 import time
 import urllib.parse
-from http.server import BaseHTTPRequestHandler
-
-# The demo server's quiet server and login-port listener serve the tests too.
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "tools"))
-from demo_server import QuietServer, serve_login_port  # noqa: E402
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 
+class QuietServer(ThreadingHTTPServer):
+    """A client that drops its connection (a closed keep-alive, a cancelled
+    download) is ordinary here, not an error worth a traceback."""
+
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        if not isinstance(sys.exc_info()[1], (ConnectionError, TimeoutError)):
+            super().handle_error(request, client_address)
 
 
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
-    root = "."
 
     def log_message(self, fmt, *args):
         pass
 
-    def _record(self):
-        line = "%s %s %s %s\n" % (self.command, self.path, self.headers.get("Range", "-"),
-                                  self.headers.get("User-Agent", "-"))
-        with open(os.path.join(self.root, "_requests.log"), "a") as log:
-            log.write(line)
+    def reply(self, status, body=b"", headers=()):
+        self.send_response(status)
+        for header in headers:
+            self.send_header(*header)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
 
     def do_GET(self):
-        self._record()
+        root = self.server.root
+        with open(os.path.join(root, "_requests.log"), "a") as log:
+            log.write("%s %s %s %s\n" % (self.command, self.path, self.headers.get("Range", "-"),
+                                         self.headers.get("User-Agent", "-")))
         url = urllib.parse.urlsplit(self.path)
         query = dict(urllib.parse.parse_qsl(url.query))
         try:
-            with open(os.path.join(self.root, "_options.json")) as f:
+            with open(os.path.join(root, "_options.json")) as f:
                 query = dict(json.load(f).get(url.path, {}), **query)
         except (OSError, ValueError):
             pass
-        if "delay" in query:
-            time.sleep(float(query["delay"]))
-        if "status" in query and query["status"] != "200":
-            body = ("status %s\n" % query["status"]).encode()
-            self.send_response(int(query["status"]))
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
-            return
-        rel = urllib.parse.unquote(url.path).lstrip("/")
-        path = os.path.realpath(os.path.join(self.root, rel))
-        if not path.startswith(os.path.realpath(self.root)) or not os.path.isfile(path):
-            body = b"not found\n"
-            self.send_response(404)
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
-            return
-        size = os.path.getsize(path)
-        start = 0
-        status = 200
-        range_header = self.headers.get("Range")
-        if range_header and range_header.startswith("bytes=") and not query.get("ignore_range"):
-            start = int(range_header[6:].split("-")[0] or 0)
-            asked = start
-            if query.get("wrong_range"):
-                start = 0
-            if asked >= size and size > 0:
-                self.send_response(416)
-                self.send_header("Content-Range", "bytes */%d" % size)
-                self.send_header("Content-Length", "0")
-                self.end_headers()
-                return
-            status = 206
+        time.sleep(float(query.get("delay", 0)))
+        if query.get("status", "200") != "200":
+            return self.reply(int(query["status"]), b"status %s\n" % query["status"].encode())
+        path = os.path.realpath(os.path.join(root, urllib.parse.unquote(url.path).lstrip("/")))
+        if not path.startswith(os.path.realpath(root) + os.sep) or not os.path.isfile(path):
+            return self.reply(404, b"not found\n")
+        size, start, status = os.path.getsize(path), 0, 200
+        wanted = self.headers.get("Range", "")
+        if wanted.startswith("bytes=") and not query.get("ignore_range"):
+            start = int(wanted[6:].split("-")[0] or 0)
+            if start >= size > 0:
+                return self.reply(416, headers=[("Content-Range", "bytes */%d" % size)])
+            start, status = (0 if query.get("wrong_range") else start), 206
         length = size - start
         self.send_response(status)
         if status == 206:
@@ -111,32 +93,24 @@ class Handler(BaseHTTPRequestHandler):
         else:
             self.send_header("Content-Length", str(length))
         self.end_headers()
-        limit = length
-        for key in ("cut", "reset"):
-            if key in query:
-                limit = int(query[key])
+        limit = min(length, int(query.get("cut", query.get("reset", length))))
         drip = float(query.get("drip", 0))
         with open(path, "rb") as f:
             f.seek(start)
             sent = 0
-            while sent < min(limit, length):
-                chunk = f.read(min(65536 if not drip else 8192, min(limit, length) - sent))
-                if not chunk:
-                    break
+            while sent < limit:
+                chunk = f.read(min(8192 if drip else 65536, limit - sent))
                 try:
-                    if chunked:
-                        self.wfile.write(b"%x\r\n" % len(chunk) + chunk + b"\r\n")
-                    else:
-                        self.wfile.write(chunk)
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk) if chunked else chunk)
+                    if drip:
+                        self.wfile.flush()
+                        time.sleep(drip)
                 except (BrokenPipeError, ConnectionResetError):
                     return
                 sent += len(chunk)
-                if drip:
-                    self.wfile.flush()
-                    time.sleep(drip)
         if "reset" in query:
-            # SO_LINGER with a zero time-out turns the close into a TCP reset. The pause
-            # lets the client take in what was sent before the reset discards the rest.
+            # A zero linger time turns the close into a reset; the pause first lets the
+            # client take in what was sent, which the reset would discard.
             self.wfile.flush()
             time.sleep(0.2)
             self.close_connection = True
@@ -153,23 +127,52 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(b"0\r\n\r\n")
 
 
-def main():
+class TestServer:
+    """The server on a port of its own (0: a free one) serving `root` (default: a
+    fresh folder), in threads of this process. With `login_port` it also accepts
+    and closes connections there, standing in for the realm's login port."""
+
+    def __init__(self, root=None, port=0, login_port=None):
+        self.own_root = root is None
+        self.root = os.path.abspath(root or tempfile.mkdtemp(prefix="ostrel-server-"))
+        self.server = QuietServer(("127.0.0.1", port), Handler)
+        self.server.root = self.root
+        self.port = self.server.server_address[1]
+        self.login = socket.create_server(("127.0.0.1", login_port)) if login_port else None
+
+    def __enter__(self):
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        if self.login:
+            threading.Thread(target=self._accept_logins, daemon=True).start()
+        return self
+
+    def _accept_logins(self):
+        try:
+            while True:
+                self.login.accept()[0].close()
+        except OSError:
+            pass  # closed on exit
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def __exit__(self, *exc):
+        self.server.shutdown()
+        self.server.server_close()
+        if self.login:
+            self.login.shutdown(socket.SHUT_RDWR)  # wakes the blocked accept
+            self.login.close()
+        if self.own_root:
+            shutil.rmtree(self.root, ignore_errors=True)
+        return False
+
+
+if __name__ == "__main__":  # for the benches: test_server.py --root DIR [--port N]; prints "PORT n"
+    import argparse
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
     parser.add_argument("--port", type=int, default=0)
-    parser.add_argument("--login-port", type=int)
     args = parser.parse_args()
-    Handler.root = os.path.abspath(args.root)
-    server = QuietServer(("127.0.0.1", args.port), Handler)
-    port = server.server_address[1]
-    if args.login_port:
-        serve_login_port("127.0.0.1", args.login_port)
-    print("PORT %d" % port, flush=True)
-    try:
-        server.serve_forever()
-    except KeyboardInterrupt:
-        pass
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+    with TestServer(args.root, args.port) as served:
+        print("PORT %d" % served.port, flush=True)
+        threading.Event().wait()

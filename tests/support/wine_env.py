@@ -2,7 +2,7 @@
 """Runs Windows programs under Wine for the tests: a private prefix inside the
 build folder, a private Xvfb display, and nothing left running afterwards.
 
-As a command:  wine_env.py run --build BUILD_DIR [--screen 1920x1080] -- PROGRAM.exe ARGS...
+As a command:  wine_env.py run --build BUILD_DIR [--with-server] -- PROGRAM.exe ARGS...
 As a module:   with WineSession(build_dir) as wine: proc = wine.start([...])
 """
 import argparse
@@ -12,7 +12,8 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
+
+from test_server import TestServer
 
 FONT_REPLACEMENTS = ("Arial", "Microsoft Sans Serif", "Segoe UI", "Tahoma")
 
@@ -74,99 +75,31 @@ def kill_wineserver(build_dir):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 
-class Xvfb:
-    """A private X display of the given size, closed on exit."""
-
-    def __init__(self, screen="1920x1080"):
-        self.screen = screen
-        self.proc = None
-        self.display = None
-
-    def __enter__(self):
-        read_fd, write_fd = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen + "x24",
-             "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        number = b""
-        with os.fdopen(read_fd, "rb") as pipe:
-            while not number.endswith(b"\n"):
-                chunk = pipe.read(1)
-                if not chunk:
-                    raise RuntimeError("Xvfb did not start")
-                number += chunk
-        self.display = ":" + number.decode().strip()
-        return self
-
-    def __exit__(self, *exc):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-
-
 def windows_path(unix_path):
     """The path a Windows program under Wine sees for a Unix path (Z: is /)."""
     return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
 
-class TestServer:
-    """tests/support/test_server.py on a free port, serving a fresh folder."""
-
-    def __init__(self, root=None, login_port=None, port=0):
-        self.own_root = root is None
-        self.root = root or tempfile.mkdtemp(prefix="ostrel-server-")
-        self.login_port = login_port
-        self.fixed_port = port
-        self.proc = None
-        self.port = None
-
-    def __enter__(self):
-        argv = [sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)), "test_server.py"),
-                "--root", self.root, "--port", str(self.fixed_port)]
-        if self.login_port:
-            argv += ["--login-port", str(self.login_port)]
-        self.proc = subprocess.Popen(argv, stdout=subprocess.PIPE, text=True)
-        line = self.proc.stdout.readline()
-        if not line.startswith("PORT "):
-            raise RuntimeError("test server did not start")
-        self.port = int(line.split()[1])
-        return self
-
-    def url(self, path):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
-
-    def environment(self):
-        return {"OSTREL_TEST_SERVER_PORT": str(self.port),
-                "OSTREL_TEST_SERVER_ROOT": windows_path(self.root)}
-
-    def __exit__(self, *exc):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            self.proc.wait(timeout=10)
-        if self.proc:
-            self.proc.stdout.close()
-        if self.own_root:
-            shutil.rmtree(self.root, ignore_errors=True)
-        return False
-
-
 class WineSession(contextlib.AbstractContextManager):
-    """A prefix, a display and a promise: every Wine process is gone at exit."""
+    """A prefix, a private X display (Xvfb) and a promise: every Wine process is gone at exit."""
 
     def __init__(self, build_dir, screen="1920x1080"):
         self.build_dir = os.path.abspath(build_dir)
-        self.xvfb = Xvfb(screen)
+        self.screen = screen
         self.procs = []
 
     def __enter__(self):
         ensure_prefix(self.build_dir)
-        self.xvfb.__enter__()
-        self.env = wine_environment(self.build_dir, self.xvfb.display)
+        read_fd, write_fd = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen + "x24",
+                                      "-nolisten", "tcp", "-noreset"], pass_fds=(write_fd,),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        with os.fdopen(read_fd, "rb") as pipe:
+            number = pipe.readline().strip()  # Xvfb writes its display number once it is ready
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.env = wine_environment(self.build_dir, ":" + number.decode())
         return self
 
     def start(self, argv, cwd=None, **kwargs):
@@ -181,9 +114,6 @@ class WineSession(contextlib.AbstractContextManager):
             raise RuntimeError("xdotool %s failed: %s" % (args, out.stderr))
         return out.stdout
 
-    def screenshot(self, path):
-        subprocess.run(["import", "-window", "root", path], env=self.env, check=True, timeout=60)
-
     def __exit__(self, *exc):
         try:
             kill_wineserver(self.build_dir)
@@ -192,34 +122,25 @@ class WineSession(contextlib.AbstractContextManager):
                 if proc.poll() is None:
                     proc.kill()
                 proc.wait()
-            self.xvfb.__exit__(*exc)
+            self.xvfb.terminate()
+            self.xvfb.wait(timeout=10)
         return False
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    sub = parser.add_subparsers(dest="command", required=True)
-    run = sub.add_parser("run", help="run one Windows program and pass on its exit code")
-    run.add_argument("--build", required=True)
-    run.add_argument("--screen", default="1920x1080")
-    run.add_argument("--timeout", type=float, default=None)
-    run.add_argument("--with-server", action="store_true",
-                     help="start the test update server and pass its port and folder "
-                          "as OSTREL_TEST_SERVER_PORT / OSTREL_TEST_SERVER_ROOT")
-    run.add_argument("argv", nargs=argparse.REMAINDER)
-    args = parser.parse_args()
-    argv = args.argv[1:] if args.argv[:1] == ["--"] else args.argv
-    with contextlib.ExitStack() as stack:
-        wine = stack.enter_context(WineSession(args.build, args.screen))
+    parser = argparse.ArgumentParser(prog="wine_env.py run", description="runs one Windows program, passes on its exit code")
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--with-server", action="store_true", help="start the test update server and pass its "
+                        "port and folder as OSTREL_TEST_SERVER_PORT and OSTREL_TEST_SERVER_ROOT")
+    parser.add_argument("argv", nargs=argparse.REMAINDER)
+    if sys.argv[1:2] != ["run"]:
+        parser.error("the only command is run")
+    args = parser.parse_args(sys.argv[2:])
+    with WineSession(args.build) as wine, contextlib.ExitStack() as stack:
         if args.with_server:
             server = stack.enter_context(TestServer())
-            wine.env.update(server.environment())
-        proc = wine.start(argv)
-        try:
-            return proc.wait(timeout=args.timeout)
-        except subprocess.TimeoutExpired:
-            print("timed out after %s s" % args.timeout, file=sys.stderr)
-            return 124
+            wine.env.update(OSTREL_TEST_SERVER_PORT=str(server.port), OSTREL_TEST_SERVER_ROOT=windows_path(server.root))
+        return wine.start(args.argv[1:] if args.argv[:1] == ["--"] else args.argv).wait()
 
 
 if __name__ == "__main__":

@@ -1,4 +1,4 @@
-// HttpClient against the local test server (tests/support/test_server.py).
+// HttpClient (WinHTTP) against the test update server (tests/support/test_server.py).
 #include "net/http_client.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +18,7 @@ using testutil::ReadBytes;
 using testutil::WriteBytes;
 using Progress = std::vector<std::pair<int64_t, int64_t>>;
 
-// An address on which nothing listens: the connection is refused.
-const wchar_t kRefusedUrl[] = L"http://127.0.0.1:1/nothing";
+const wchar_t kRefusedUrl[] = L"http://127.0.0.1:1/nothing";  // nothing listens there
 
 // '*' stands for any run of characters, for failure texts whose middle varies.
 bool Matches(const char* text, const char* pattern) {
@@ -40,17 +39,18 @@ class HttpClientTest : public ::testing::Test {
     WriteBytes(testutil::TestServerRoot() / name, bytes);
     return "/" + name;
   }
-
   static std::wstring Url(const std::string& path) { return Widen(testutil::TestServerUrl(path)); }
 
-  // The request-log lines ("GET PATH RANGE USER-AGENT") for exactly `path`.
-  static std::vector<std::string> LoggedRequests(const std::string& path) {
+  // The Range header of each logged request for exactly `path`.
+  static std::vector<std::string> RangesAsked(const std::string& path) {
     std::istringstream log(ReadBytes(testutil::TestServerRoot() / "_requests.log"));
-    std::vector<std::string> lines;
+    std::vector<std::string> ranges;
     for (std::string line; std::getline(log, line);) {
-      if (line.rfind("GET " + path + " ", 0) == 0) lines.push_back(line);
+      if (line.rfind("GET " + path + " ", 0) != 0) continue;
+      EXPECT_EQ(line.substr(line.rfind(' ')), " OstrelLauncher/1.0");
+      ranges.push_back(line.substr(path.size() + 5, line.rfind(' ') - path.size() - 5));
     }
-    return lines;
+    return ranges;
   }
 
   bool Download(const std::wstring& url, int64_t offset, Progress* progress = nullptr) {
@@ -66,15 +66,13 @@ class HttpClientTest : public ::testing::Test {
 
 // Get keeps the body byte for byte whatever the status; `ok` only for a whole 200.
 TEST_F(HttpClientTest, GetRepliesAndFailures) {
-  const std::string body = std::string("line\0two\r\n", 10) + std::string(3, '\0') + PatternBytes(70000);
-  const std::string path = Serve(body);
-  const std::string dripped = PatternBytes(20000);
-  struct Case {
+  const std::string body = std::string("line\0two\r\n", 10) + PatternBytes(70000);
+  const std::string path = Serve(body), dripped = PatternBytes(20000);
+  const struct {
     std::wstring url;
     uint32_t status;
     std::string body, error;  // a failed reply holds a start of `body`
-  };
-  const Case cases[] = {
+  } cases[] = {
       {Url(path), 200, body, ""},
       {Url("/no_such_file.json"), 404, "not found\n", ""},
       {L"127.0.0.1/launcher/manifest.php", 0, "", "Invalid URL"},
@@ -84,17 +82,18 @@ TEST_F(HttpClientTest, GetRepliesAndFailures) {
       {Url(Serve(dripped) + "?drip=3"), 200, dripped, "Reply interrupted after 8192 of 20000 bytes"},
       {Url(Serve(body) + "?cut=20000"), 200, body, "Reply * of " + std::to_string(body.size()) + " bytes*"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     const HttpResponse response = HttpClient::Get(c.url, 1000);
     const std::string context = NarrowLowBytes(c.url);
     EXPECT_EQ(response.status, c.status) << context;
     EXPECT_EQ(response.ok, c.status == 200 && c.error.empty()) << context;
     EXPECT_TRUE(Matches(response.error.c_str(), c.error.c_str())) << context << ": " << response.error;
-    EXPECT_EQ(response.body, c.error.empty() ? c.body : c.body.substr(0, response.body.size())) << context;
+    EXPECT_EQ(response.body, c.body.substr(0, c.error.empty() ? c.body.size() : response.body.size())) << context;
   }
-  EXPECT_EQ(LoggedRequests(path), std::vector<std::string>{"GET " + path + " - OstrelLauncher/1.0"});
+  EXPECT_EQ(RangesAsked(path), std::vector<std::string>{"-"});
 }
 
+// With or without a length, in 64 KiB steps at most; an empty 200 empties the file.
 TEST_F(HttpClientTest, DownloadWritesFileAndReportsProgress) {
   const std::string content = PatternBytes(300000, 7);
   const std::string path = Serve(content);
@@ -102,21 +101,14 @@ TEST_F(HttpClientTest, DownloadWritesFileAndReportsProgress) {
        {std::make_pair("", 300000), std::make_pair("?no_length=1", -1), std::make_pair("?chunked=1", -1)}) {
     Progress progress;
     ASSERT_TRUE(Download(Url(path + query), 0, &progress)) << query << ": " << error_;
-    EXPECT_EQ(error_, "") << query;
     EXPECT_EQ(ReadBytes(dest_), content) << query;
-    ASSERT_GE(progress.size(), 300000u / 65536u) << query;
     int64_t previous = 0;
     for (const auto& [done, reported_total] : progress) {
-      EXPECT_GT(done, previous) << query;
-      EXPECT_LE(done - previous, 65536) << query;
-      EXPECT_EQ(reported_total, total) << query;
+      EXPECT_TRUE(done > previous && done - previous <= 65536 && reported_total == total) << query << " " << done;
       previous = done;
     }
     EXPECT_EQ(previous, 300000) << query;
-    EXPECT_EQ(LoggedRequests(path + query), std::vector<std::string>{"GET " + path + query + " - OstrelLauncher/1.0"});
   }
-
-  // An empty 200 empties the file and reports no progress.
   Progress progress;
   ASSERT_TRUE(Download(Url(Serve("")), 0, &progress)) << error_;
   EXPECT_EQ(ReadBytes(dest_), "");
@@ -136,12 +128,9 @@ TEST_F(HttpClientTest, ResumeTakesOnlyRepliesThatFitTheFile) {
     EXPECT_EQ(Download(Url(path + query), 1000, &progress), ok) << query;
     EXPECT_EQ(error_, error) << query;
     EXPECT_EQ(ReadBytes(dest_), ok ? content : content.substr(0, 1000)) << query;
-    EXPECT_EQ(LoggedRequests(path + query),
-              std::vector<std::string>{"GET " + path + query + " bytes=1000- OstrelLauncher/1.0"});
+    EXPECT_EQ(RangesAsked(path + query), std::vector<std::string>{"bytes=1000-"}) << query;
     ASSERT_EQ(progress.empty(), !ok) << query;
-    if (!ok) continue;
-    EXPECT_EQ(progress.back(), std::make_pair(int64_t{1500}, int64_t{1500})) << query;
-    EXPECT_GT(progress.front().first, *query ? 0 : 1000) << query;  // a resumed part counts
+    if (ok) EXPECT_EQ(progress.back(), std::make_pair(int64_t{1500}, int64_t{1500})) << query;
   }
 }
 
@@ -182,11 +171,8 @@ TEST_F(HttpClientTest, BrokenBodiesFailAndKeepBytesForResume) {
     EXPECT_NE(error_.find(" " + std::to_string(kept.size()) + " "), std::string::npos) << c.query;
     EXPECT_GT(kept.size(), static_cast<size_t>(c.offset)) << c.query;
   }
-
-  Progress progress;
-  ASSERT_TRUE(Download(Url(path), static_cast<int64_t>(ReadBytes(dest_).size()), &progress)) << error_;
+  ASSERT_TRUE(Download(Url(path), static_cast<int64_t>(ReadBytes(dest_).size()))) << error_;
   EXPECT_EQ(ReadBytes(dest_), content);
-  EXPECT_EQ(progress.back(), std::make_pair(int64_t{200000}, int64_t{200000}));
 }
 
 }  // namespace
