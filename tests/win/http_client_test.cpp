@@ -130,7 +130,9 @@ TEST_F(HttpClientTest, ResumeTakesOnlyRepliesThatFitTheFile) {
     EXPECT_EQ(ReadBytes(dest_), ok ? content : content.substr(0, 1000)) << query;
     EXPECT_EQ(RangesAsked(path + query), std::vector<std::string>{"bytes=1000-"}) << query;
     ASSERT_EQ(progress.empty(), !ok) << query;
-    if (ok) EXPECT_EQ(progress.back(), std::make_pair(int64_t{1500}, int64_t{1500})) << query;
+    if (ok) {
+      EXPECT_EQ(progress.back(), std::make_pair(int64_t{1500}, int64_t{1500})) << query;
+    }
   }
 }
 
