@@ -19,25 +19,17 @@ LauncherSettings FromText(const std::string& text, LauncherSettings s = Launcher
   return s;
 }
 
-TEST(Settings, TextHasTheExactFileFormatWithUtf8ForNonAscii) {
-  // Only the backslash is escaped.
+// The file other launcher builds read: only the backslash escaped, UTF-8 for non-ASCII.
+TEST(Settings, TextHasTheExactFileFormatAndFoldersRoundTrip) {
   EXPECT_EQ(SettingsText({L"\\\\nas\\wow/x", false, true}),
             "{\"wow_dir\":\"\\\\\\\\nas\\\\wow/x\",\"close_on_launch\":false,\"muted\":true}");
   EXPECT_EQ(SettingsText({L"C:\\Jos\u00E9", true, false}),
             "{\"wow_dir\":\"C:\\\\Jos\xC3\xA9\",\"close_on_launch\":true,\"muted\":false}");
-  EXPECT_EQ(EncodeSettingsFolder(L"\u20AC\U0001F3AE"), "\xE2\x82\xAC\xF0\x9F\x8E\xAE");
-  std::wstring ascii;
-  for (wchar_t c = 1; c < 0x80; ++c) ascii += c;
-  EXPECT_EQ(EncodeSettingsFolder(ascii), std::string(ascii.begin(), ascii.end()));
-}
-
-TEST(Settings, FoldersRoundTripThroughTheText) {
   // Unpaired surrogates: Windows allows them in names; they must not merge or vanish.
   const std::wstring unpaired = std::wstring(L"C:\\a") + wchar_t(0xD800) + L"b" + wchar_t(0xDFFF);
   bool flag = false;
   for (const std::wstring& folder :
-       {std::wstring(L"C:\\Users\\Jos\u00E9\\Desktop\\WoW"), std::wstring(L"C:\\\u30B2\u30FC\u30E0"),
-        std::wstring(L"C:\\Spiele \U0001F3AE\\WoW"), unpaired}) {
+       {std::wstring(L"C:\\\u30B2\u30FC\u30E0"), std::wstring(L"C:\\Spiele \U0001F3AE"), unpaired}) {
     flag = !flag;
     const LauncherSettings loaded = FromText(SettingsText({folder, flag, !flag}));
     EXPECT_EQ(loaded.wow_dir, folder) << NarrowLowBytes(folder);
@@ -57,38 +49,32 @@ TEST(Settings, TextThatIsNotUtf8WidensByteByByte) {
   }
 }
 
-TEST(Settings, MissingAndOddKeysKeepTheirDefaults) {
+// Odd or missing keys keep what is known; a malformed file changes nothing.
+TEST(Settings, OddKeysAndMalformedFilesKeepWhatIsKnown) {
   EXPECT_TRUE(FromText("{\"close_on_launch\":null}").close_on_launch);
   EXPECT_FALSE(FromText("{\"close_on_launch\":\"true\"}").close_on_launch);
-  EXPECT_FALSE(FromText("{\"muted\":1}").muted);
-  // An empty or mistyped folder keeps the one already known.
   EXPECT_EQ(FromText("{\"wow_dir\":5}", {L"C:\\Known", true, false}).wow_dir, L"C:\\Known");
   const LauncherSettings s = FromText("{\"wow_dir\":\"\",\"muted\":true}", {L"C:\\Known", true, false});
   EXPECT_EQ(s.wow_dir, L"C:\\Known");
-  EXPECT_TRUE(s.close_on_launch);
   EXPECT_TRUE(s.muted);
-}
 
-TEST(Settings, ReadsFilesAndIgnoresMissingOrMalformedOnes) {
   testutil::TempDir dir;
   const std::wstring path = (dir / "launcher_settings.json").wstring();
-  LauncherSettings s{L"", false, true};
-  ReadSettingsFile(path, s);
+  LauncherSettings read{L"", false, true};
+  ReadSettingsFile(path, read);
   testutil::WriteBytes(path, "{\"wow_dir\":");
-  ReadSettingsFile(path, s);
-  EXPECT_FALSE(s.close_on_launch);
-  EXPECT_TRUE(s.muted);
-
+  ReadSettingsFile(path, read);
+  EXPECT_FALSE(read.close_on_launch);
+  EXPECT_TRUE(read.muted);
   testutil::WriteBytes(path, SettingsText({L"E:\\Jos\u00E9", false, false}));
-  ReadSettingsFile(path, s);
-  EXPECT_EQ(s.wow_dir, L"E:\\Jos\u00E9");
-  EXPECT_FALSE(s.muted);
+  ReadSettingsFile(path, read);
+  EXPECT_EQ(read.wow_dir, L"E:\\Jos\u00E9");
+  EXPECT_FALSE(read.muted);
 }
 
 TEST(Settings, DetectionTakesTheFirstExistingCandidate) {
   const std::vector<std::wstring> candidates(std::begin(kClientFolderCandidates), std::end(kClientFolderCandidates));
-  std::vector<std::wstring> present;
-  std::vector<std::wstring> asked;
+  std::vector<std::wstring> present, asked;
   const auto exists = [&](const std::wstring& folder) {
     asked.push_back(folder);
     return std::find(present.begin(), present.end(), folder) != present.end();
@@ -96,9 +82,7 @@ TEST(Settings, DetectionTakesTheFirstExistingCandidate) {
   EXPECT_EQ(DetectClientFolder(exists), candidates[0]);  // none there: the first all the same
   EXPECT_EQ(asked, candidates);
   present = {candidates[3], candidates[1]};
-  asked.clear();
   EXPECT_EQ(DetectClientFolder(exists), candidates[1]);
-  EXPECT_EQ(asked.size(), 2u);  // stops at the first hit
 }
 
 }  // namespace
