@@ -103,11 +103,11 @@ TEST(Screen, ProgressBarPerState) {
     SCOPED_TRACE(c.text + L" " + std::to_wstring(c.fill_width));
     const auto fills = OpsOf(s, Element::ProgressBar, Shape::Gradient);
     ASSERT_EQ(fills.size(), c.fill_width > 0 ? 1u : 0u);
-    if (c.fill_width > 0) EXPECT_FLOAT_EQ(fills[0].rect.w, c.fill_width);
+    EXPECT_FLOAT_EQ(fills.empty() ? 0.0f : fills[0].rect.w, c.fill_width);
     const auto texts = OpsOf(s, Element::ProgressBar, Shape::Text);
     ASSERT_EQ(texts.size(), c.detail.empty() ? 1u : 2u);
     EXPECT_EQ(texts[0].text, c.text);
-    if (!c.detail.empty()) EXPECT_EQ(texts[1].text, c.detail);
+    EXPECT_EQ(texts.size() > 1 ? texts[1].text : L"", c.detail);
   }
 }
 
