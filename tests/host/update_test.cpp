@@ -1,5 +1,4 @@
-#include "update/updater.h"
-
+// Update runs, file checks, check-ahead, and the launcher's self-update decisions.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,11 +8,15 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "data/manifest_path.h"
 #include "fake_updater_backend.h"
+#include "net/file_check.h"
+#include "update/self_update.h"
+#include "update/updater.h"
 
 namespace {
 
@@ -293,6 +296,90 @@ TEST(UpdaterCheckAhead, CancelStopsReadingWithinAPiece) {
     EXPECT_LE(pieces, 21);  // no piece begun after the cancel but the other worker's
     EXPECT_EQ(run.backend->hashed.size(), first == 1 ? 1u : 0u);
   }
+}
+
+const std::string kMd5 = "900150983cd24fb0d6963f7d28e17f72";
+
+TEST(FileCheck, HexDigestAndCaseInsensitiveComparison) {
+  const unsigned char bytes[] = {0x00, 0x0f, 0xa5, 0xff, 0x10};
+  EXPECT_EQ(HexDigest(bytes, sizeof bytes), "000fa5ff10");
+
+  // Manifests may write the digest in upper case; nothing else may differ.
+  EXPECT_TRUE(SameMd5(kMd5, "900150983CD24FB0D6963F7D28E17F72"));
+  for (const std::string& other :
+       {std::string("900150983cd24fb0d6963f7d28e17f73"), kMd5.substr(0, 31), kMd5 + "0", " " + kMd5.substr(1)}) {
+    EXPECT_FALSE(SameMd5(kMd5, other)) << other;
+  }
+  EXPECT_FALSE(SameMd5("", ""));
+  EXPECT_FALSE(SameMd5(std::string(32, 'g'), std::string(32, 'G')));  // not hex, even ignoring case
+}
+
+// Presence, then size, then digests (MD5 first); the file is hashed once,
+// for the digests that decide, and only when they decide.
+TEST(FileCheck, FirstFailingTestDecides) {
+  const std::string sha = std::string(60, 'a') + "BCDE";  // the file's SHA-256, as the stub below gives it
+  struct Case {
+    bool present;
+    int64_t size, expected_size;
+    std::string expected_md5, expected_sha256;
+    FileCheckResult result;
+    const char* asked;  // which digests were asked for: "", "m", "s" or "ms"
+  };
+  for (const Case& c :
+       {Case{false, 0, 3, kMd5, sha, FileMissing, ""}, Case{true, 99, 100, kMd5, sha, FileSizeMismatch, ""},
+        Case{true, 3, 3, std::string(32, '0'), "", FileMd5Mismatch, "m"},
+        Case{true, 3, 3, "900150983CD24FB0D6963F7D28E17F72", "", FileOk, "m"}, Case{true, 12345, 0, "", "", FileOk, ""},
+        Case{true, 12345, -1, "", "", FileOk, ""}, Case{true, 12345, 0, kMd5, "", FileOk, "m"},
+        Case{true, 3, 3, "", sha, FileOk, "s"}, Case{true, 3, 3, kMd5, std::string(64, 'a'), FileSha256Mismatch, "ms"},
+        Case{true, 3, 3, kMd5, sha.substr(1), FileSha256Mismatch, "ms"}}) {
+    std::string asked;
+    int calls = 0;
+    const auto digest = [&](bool md5, bool sha256) {
+      ++calls;
+      asked = std::string(md5 ? "m" : "") + (sha256 ? "s" : "");
+      return FileDigests{kMd5, std::string(60, 'a') + "bcde"};
+    };
+    const std::string context =
+        std::to_string(c.size) + "/" + std::to_string(c.expected_size) + " " + c.expected_md5 + " " + c.expected_sha256;
+    EXPECT_EQ(DecideFileCheck(c.present, c.size, c.expected_size, c.expected_md5, c.expected_sha256, digest), c.result)
+        << context;
+    EXPECT_EQ(asked, c.asked) << context;
+    EXPECT_LE(calls, 1) << context;
+  }
+}
+
+TEST(SelfUpdateVersion, OnlyANewerServerVersionUpdates) {
+  // Read like sscanf("%d.%d.%d"): blanks before a number are skipped, trailing text ignored.
+  for (const auto& [server, updates] :
+       {std::make_pair("1.0.1", true), std::make_pair("1.10.0", true), std::make_pair("1.0.0", false),
+        std::make_pair("0.99.99", false), std::make_pair("2.0", false), std::make_pair("", false),
+        std::make_pair("v1.0.1", false), std::make_pair(" 1.0.1", true), std::make_pair("1.0.1-beta", true),
+        std::make_pair("1 .0.1", false), std::make_pair("+1.0.1", true), std::make_pair("1..1", false)}) {
+    EXPECT_EQ(IsNewerLauncherVersion(server, "1.0.0"), updates) << '"' << server << '"';
+  }
+  // Numeric, not textual; signed; an unreadable local version never updates.
+  EXPECT_FALSE(IsNewerLauncherVersion("1.9.9", "1.10.0"));
+  EXPECT_TRUE(IsNewerLauncherVersion("0.0.0", "-1.5.5"));
+  EXPECT_FALSE(IsNewerLauncherVersion("9.9.9", "1.0"));
+}
+
+TEST(SelfUpdateVersion, NumbersThatDoNotFitAreRefused) {
+  const auto extremes = ParseLauncherVersion("2147483647.-2147483648.0");
+  ASSERT_TRUE(extremes.has_value());
+  EXPECT_EQ(extremes->major, 2147483647);
+  EXPECT_EQ(extremes->minor, -2147483647 - 1);
+  for (const char* bad : {"2147483648.0.0", "1.0.99999999999999999999999", "1.0.", "1.0.+"}) {
+    EXPECT_FALSE(ParseLauncherVersion(bad).has_value()) << bad;
+  }
+}
+
+TEST(SelfUpdatePaths, FilesLieBesideTheLauncherAndAreQuoted) {
+  const SelfUpdatePaths paths =
+      MakeSelfUpdatePaths(L"C:\\Program Files\\Ostrel Hold", L"C:\\Program Files\\Ostrel Hold\\OstrelLauncher.exe");
+  EXPECT_EQ(SelfUpdateCommandLine(paths),
+            L"\"C:\\Program Files\\Ostrel Hold\\launcher_update.bat\" "
+            L"\"C:\\Program Files\\Ostrel Hold\\OstrelLauncher_update.exe\" "
+            L"\"C:\\Program Files\\Ostrel Hold\\OstrelLauncher.exe\"");
 }
 
 }  // namespace
