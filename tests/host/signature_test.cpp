@@ -20,20 +20,6 @@ const std::string kHex =
     "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff"
     "0123456789ABCDEFfedcba98765432100123456789abcdef0123456789abcdef";
 
-TEST(SignatureText, Hex64AcceptsCaseAndSurroundingWhiteSpaceOnly) {
-  Bytes64 bytes{};
-  std::string error;
-  ASSERT_TRUE(ParseHex64(" \t\r\n" + kHex + "\r\n", bytes, error)) << error;
-  EXPECT_EQ(Hex64(bytes),
-            "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff"
-            "0123456789abcdeffedcba98765432100123456789abcdef0123456789abcdef");
-  for (const std::string& bad :
-       {kHex.substr(1), kHex + "0", kHex.substr(0, 64) + " " + kHex.substr(65), "g" + kHex.substr(1), std::string()}) {
-    EXPECT_FALSE(ParseHex64(bad, bytes, error)) << bad;
-    EXPECT_FALSE(error.empty());
-  }
-}
-
 TEST(SignatureText, DerSignaturesBecomeRThenS) {
   const std::string r33 = std::string("\x00", 1) + std::string(32, '\x88');  // high bit set: a leading zero
   const std::string s31(31, '\x22');                                         // a short number is padded
