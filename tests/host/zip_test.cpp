@@ -252,9 +252,6 @@ TEST(ExtractZipArchive, CorruptEntryNeverReplacesAGoodFile) {
   EXPECT_EQ(testutil::ReadBytes(dir / "damaged.bin"), "the good file");
   EXPECT_EQ(FilesBelow(dir.path()), (std::vector<std::string>{"damaged.bin", "first.txt"}));  // first.txt was fine
 
-  for (const char* archive : {"truncated.zip", "truncated_data.zip", "bad_deflate.zip", "size_mismatch.zip"}) {
-    EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile(archive), dir.path(), error)) << archive;
-  }
   EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile("no-such.zip"), dir.path(), error));
   EXPECT_EQ(error, "cannot open the archive");
   EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile("stored.zip"), dir / "missing", error));
