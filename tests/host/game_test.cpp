@@ -123,13 +123,6 @@ class FakeInstall : public InstallBackend {
   std::wstring saved;
 };
 
-TEST(ClientInstall, ArchiveKindIsRarOnlyForLowerCaseRar) {
-  EXPECT_EQ(ClientArchiveKindOf(L"http://h/c.rar"), ClientArchiveKind::Rar);
-  for (const wchar_t* zip : {L"http://h/c.RAR", L"http://h/c.Rar", L"rar", L"", L"http://h/c.zip"}) {
-    EXPECT_EQ(ClientArchiveKindOf(zip), ClientArchiveKind::Zip) << zip;
-  }
-}
-
 // Download failures, the missing RAR tool and its exit codes are covered under Wine.
 // A damaged archive is deleted and never unpacked; other failures keep it.
 TEST(ClientInstall, FailuresEndInError) {

@@ -6,18 +6,9 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log/log_format.h"
 #include "test_util.h"
 
 namespace {
-
-TEST(LogFormat, CharactersAboveByteRangeAreReplacedNotFatal) {
-  EXPECT_EQ(NarrowLogText(L"caf\u00e9"), "caf\xE9");  // 0-255 keep their byte
-  EXPECT_EQ(NarrowLogText(L"a \u2014 b \u2013 c"), "a - b - c");
-  EXPECT_EQ(NarrowLogText(L"\u65e5\u672c"), "??");
-  // A surrogate pair (one character outside the BMP) gives one '?'.
-  EXPECT_EQ(NarrowLogText(std::wstring{L'x', static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00), L'y'}), "x?y");
-}
 
 TEST(Log, AppendsAcrossRunsAndKeepsWritingAfterWideCharacters) {
   testutil::TempDir dir;

@@ -11,7 +11,6 @@
 #include "data/news.h"
 #include "fake_window.h"
 #include "test_util.h"
-#include "ui/hit_areas.h"
 #include "ui/news_panel.h"
 
 namespace {
@@ -111,17 +110,12 @@ TEST(Screen, ProgressBarPerState) {
   }
 }
 
-TEST(Screen, RealmStatusMuteAndTitle) {
+TEST(Screen, RealmStatusAndTitle) {
   ScreenInput in;
   in.online = true;
-  in.muted = true;
   Screen s = ComposeScreen(in);
   EXPECT_EQ(OpsOf(s, Element::StatusText, Shape::Text)[0].text, L"Online  |  0 players");
-  EXPECT_TRUE(OpsOf(s, Element::MuteButton, Shape::Speaker)[0].muted);
-  // No sprite letters: the title is text in the title family.
-  ASSERT_EQ(OpsOf(s, Element::Title, Shape::Text).size(), 1u);
-  EXPECT_EQ(OpsOf(s, Element::Title, Shape::Text)[0].font.face, FontFace::Title);
-
+  EXPECT_EQ(OpsOf(s, Element::Title, Shape::Text).size(), 1u);  // no sprite letters: the title as text
   in.online = false;
   const GlyphSizes letters{{L'o', {28, 56}}, {L'w', {56, 56}}};
   in.letters = &letters;
@@ -224,30 +218,6 @@ TEST(Screen, NothingDrawnBeforeTheNewsPanelOverlapsIt) {
     EXPECT_TRUE(b.right <= panel.left || b.left >= panel.right || b.bottom <= panel.top || b.top >= panel.bottom)
         << static_cast<int>(op.element);
   }
-}
-
-// Clicks follow the buttons each state shows; the title buttons' click and
-// hover areas differ slightly, and dragging spares their corner.
-TEST(HitAreas, TargetsPerStateAndCaption) {
-  const struct {
-    int x, y;
-    S state;
-    H click, hover;
-  } cases[] = {
-      {1244, 10, S::Ready, H::None, H::Close},
-      {1240, 10, S::Ready, H::Minimize, H::None},
-      {1000, 680, S::Ready, H::Addons, H::Addons},
-      {1000, 680, S::NoInstall, H::Locate, H::Locate},
-      {1200, 690, S::NoInstall, H::Download, H::Download},
-      {50, 640, S::Error, H::Retry, H::Retry},
-      {50, 640, S::Ready, H::None, H::None},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ClickTargetAt(c.x, c.y, c.state), c.click) << c.x << "," << c.y;
-    EXPECT_EQ(HoverTargetAt(c.x, c.y, c.state), c.hover) << c.x << "," << c.y;
-  }
-  EXPECT_TRUE(IsCaptionPoint(600, 20));
-  EXPECT_FALSE(IsCaptionPoint(1250, 3));  // the title buttons' corner
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -188,39 +188,26 @@ TEST(Updater, UnsafeManifestPathsEndTheRunWithoutTouchingFiles) {
 
 // A backend that holds the run at its start until released.
 struct GatedBackend : FakeUpdaterBackend {
-  void EnterThread() override {
-    std::unique_lock<std::mutex> lock(gate_mutex);
-    gate.wait(lock, [this] { return open; });
-  }
-  std::mutex gate_mutex;
-  std::condition_variable gate;
-  bool open = false;
+  void EnterThread() override { gate.wait(); }
+  std::promise<void> open;
+  std::shared_future<void> gate = open.get_future().share();
 };
 
+// The owner may cancel and drop the run before its thread begins: one Done, no use after free.
 TEST(Updater, CancelBeforeTheFirstEntryGivesOneDoneOnItsOwnThread) {
   auto backend = std::make_shared<GatedBackend>();
-  std::mutex m;
-  std::condition_variable finished;
-  std::vector<UpdaterProgress> reports;
+  std::promise<std::string> reported;
   {
     auto updater = std::make_shared<Updater>(kClient, backend);
     Manifest manifest;
     manifest.game_files = {Entry("a", "a")};
-    updater->Start(manifest, [&](const UpdaterProgress& p) {
-      std::lock_guard<std::mutex> lock(m);
-      reports.push_back(p);
-      finished.notify_all();
-    });
+    updater->Start(manifest, [&](const UpdaterProgress& p) { reported.set_value(Story({p})[0]); });
     updater->Cancel();
   }  // the owner drops its share; the run keeps its own
-  {
-    std::lock_guard<std::mutex> lock(backend->gate_mutex);
-    backend->open = true;
-    backend->gate.notify_all();
-  }
-  std::unique_lock<std::mutex> lock(m);
-  ASSERT_TRUE(finished.wait_for(lock, std::chrono::seconds(10), [&] { return !reports.empty(); }));
-  EXPECT_EQ(Story(reports), std::vector<std::string>{"Done0"});
+  backend->open.set_value();
+  auto story = reported.get_future();
+  ASSERT_EQ(story.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(story.get(), "Done0");
   EXPECT_TRUE(backend->checked.empty());
 }
 
