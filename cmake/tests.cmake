@@ -29,7 +29,7 @@ if(OSTREL_TARGET STREQUAL "host")
   endif()
 
   # libFuzzer targets: each runs for a bounded time and must end cleanly.
-  set(OSTREL_FUZZ_SECONDS 45 CACHE STRING "Seconds each fuzz target runs in the test suite")
+  set(OSTREL_FUZZ_SECONDS 30 CACHE STRING "Seconds each fuzz target runs in the test suite")
   file(GLOB OSTREL_FUZZERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
   foreach(src ${OSTREL_FUZZERS})
     get_filename_component(name ${src} NAME_WE)

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "update/inflate.h"
@@ -37,22 +39,30 @@ void ReadAsArchive(const std::uint8_t* data, std::size_t size) {
   }
 }
 
-void ReadAsDeflate(const std::uint8_t* data, std::size_t size) {
+// Decodes with input pieces of at most `most` bytes (uneven ones when 0); the
+// output is summed into a hash, so pieces can be compared without keeping it.
+std::pair<std::uint64_t, std::string> Decode(const std::uint8_t* data, std::size_t size, std::size_t most) {
   std::size_t pos = 0, total = 0;
+  std::uint64_t hash = 1469598103934665603u;
   const InflateInput input = [&](std::uint8_t* buffer, std::size_t capacity) {
-    // Small, uneven pieces exercise the refills.
-    std::size_t n = std::min<std::size_t>(capacity, 1 + pos % 97);
-    n = std::min(n, size - pos);
-    for (std::size_t i = 0; i < n; ++i) buffer[i] = data[pos + i];
+    std::size_t n = std::min({capacity, most ? most : 1 + pos % 97, size - pos});
+    std::copy(data + pos, data + pos + n, buffer);
     pos += n;
     return n;
   };
-  const InflateOutput output = [&total](const std::uint8_t*, std::size_t n) {
-    total += n;
-    return total <= kOutputCap;
+  const InflateOutput output = [&](const std::uint8_t* p, std::size_t n) {  // refused at the cap, wherever it falls
+    for (std::size_t i = 0; i < n && total < kOutputCap; ++i, ++total) hash = (hash ^ p[i]) * 1099511628211u;
+    return total < kOutputCap;
   };
   std::string error;
-  (void)Inflate(input, output, error);
+  const bool ok = Inflate(input, output, error);
+  return {hash ^ total, ok ? "" : error};
+}
+
+// The decoder must give the same bytes and the same verdict whatever the input pieces.
+void ReadAsDeflate(const std::uint8_t* data, std::size_t size) {
+  const auto whole = Decode(data, size, size + 1);
+  if (Decode(data, size, 1) != whole || Decode(data, size, 0) != whole) std::abort();
 }
 
 }  // namespace

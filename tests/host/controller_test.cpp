@@ -3,22 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <tuple>
 #include <vector>
 
-#include "fake_updater_backend.h"
 #include "fake_window.h"
 
 namespace {
 
-Manifest OneCorrectFile(FakeWindow& w) {
-  Manifest m;
+using S = LauncherState;
+
+// A window whose client folder holds one correct file, served a manifest naming it.
+void OneCorrectFile(FakeWindow& w, const std::string& launcher_version) {
   GameFile f;
   f.path = "Wow.exe";
   f.size = 3;
   f.md5 = FakeUpdaterBackend::DigestOf("exe");
-  m.game_files = {f};
+  w.served.game_files = {f};
+  w.served.launcher_version = launcher_version;
   w.backend->files[ClientTargetPath(L"C:\\WoW", "Wow.exe")] = "exe";
-  return m;
+  w.SetWowDir(L"C:\\WoW");
 }
 
 // No server, or a manifest that is not the realm's: nothing of it is used.
@@ -29,7 +32,7 @@ TEST(Controller, NoServerOrRejectedManifestWithAndWithoutClient) {
     with_client.rejected = rejected;
     with_client.served.launcher_version = "9.9.9";
     ManifestThread(with_client, true);
-    EXPECT_EQ(with_client.State(), LauncherState::Offline);
+    EXPECT_EQ(with_client.State(), S::Offline);
     EXPECT_EQ(with_client.StatusText(), rejected ? L"Update server signature invalid. Playing in offline mode."
                                                  : L"Update server unreachable. Playing in offline mode.");
     EXPECT_EQ(with_client.self_updates, 0);
@@ -39,48 +42,39 @@ TEST(Controller, NoServerOrRejectedManifestWithAndWithoutClient) {
     FakeWindow without_client;
     without_client.server_down = !rejected;
     without_client.rejected = rejected;
-    without_client.SetState(LauncherState::NoInstall);
+    without_client.SetState(S::NoInstall);
     ManifestThread(without_client, false);
-    EXPECT_EQ(without_client.State(), LauncherState::NoInstall);
+    EXPECT_EQ(without_client.State(), S::NoInstall);
     EXPECT_GE(without_client.repaints, 1);
   }
-
   FakeWindow throwing;
   throwing.fetch_throws = true;
   ManifestThread(throwing, true);
-  EXPECT_EQ(throwing.State(), LauncherState::Offline);
+  EXPECT_EQ(throwing.State(), S::Offline);
 }
 
-TEST(Controller, AllFilesCorrectGoesConnectingVerifyingReady) {
-  FakeWindow w;
-  w.SetWowDir(L"C:\\WoW");
-  w.served = OneCorrectFile(w);
-  w.served.launcher_version = "1.0.0";
-  ManifestThread(w, true);
-  ASSERT_TRUE(w.WaitFor(LauncherState::Ready));
-  EXPECT_EQ(w.DistinctStates(), (std::vector<LauncherState>{LauncherState::Verifying, LauncherState::Ready}));
-  EXPECT_EQ(w.self_updates, 1);
-  EXPECT_EQ(w.CurrentManifest().game_files.size(), 1u);
-  EXPECT_EQ(w.Progress().phase, UpdaterPhase::Done);
+// A newer launcher is asked for only when the manifest names a version; a
+// hand-over to it closes the window instead of updating the client.
+TEST(Controller, CorrectFilesGoVerifyingReadyUnlessTheLauncherHandsOver) {
+  for (const auto& [version, hands_over] :
+       {std::make_pair("", false), std::make_pair("1.0.0", false), std::make_pair("9.9.9", true)}) {
+    FakeWindow w;
+    OneCorrectFile(w, version);
+    w.self_update_hands_over = hands_over;
+    ManifestThread(w, true);
+    EXPECT_EQ(w.self_updates, *version ? 1 : 0) << version;
+    EXPECT_EQ(w.closed, hands_over);
+    if (hands_over) {
+      EXPECT_EQ(w.CurrentUpdater(), nullptr);
+      continue;
+    }
+    ASSERT_TRUE(w.WaitFor(S::Ready));
+    EXPECT_EQ(w.DistinctStates(), (std::vector<S>{S::Verifying, S::Ready}));
+    EXPECT_EQ(w.CurrentManifest().game_files.size(), 1u);
+  }
 }
 
-TEST(Controller, EmptyVersionNeverSelfUpdatesAndAHandOverCloses) {
-  FakeWindow w;
-  w.SetWowDir(L"C:\\WoW");
-  w.served = OneCorrectFile(w);
-  ManifestThread(w, true);
-  ASSERT_TRUE(w.WaitFor(LauncherState::Ready));
-  EXPECT_EQ(w.self_updates, 0);
-
-  FakeWindow updating;
-  updating.served.launcher_version = "9.9.9";
-  updating.self_update_hands_over = true;
-  ManifestThread(updating, true);
-  EXPECT_TRUE(updating.closed);
-  EXPECT_EQ(updating.CurrentUpdater(), nullptr);
-}
-
-TEST(Controller, UpdaterErrorThenRetryWithTheServerGone) {
+TEST(Controller, UpdaterErrorThenRetryWithTheServerGoneRejectedAndBack) {
   FakeWindow w;
   w.SetWowDir(L"C:\\WoW");
   GameFile missing;
@@ -88,47 +82,38 @@ TEST(Controller, UpdaterErrorThenRetryWithTheServerGone) {
   missing.cdn_url = "http://cdn/missing";
   w.served.game_files = {missing};  // not served: the download fails
   ManifestThread(w, true);
-  ASSERT_TRUE(w.WaitFor(LauncherState::Error));
+  ASSERT_TRUE(w.WaitFor(S::Error));
   EXPECT_EQ(w.StatusText(), L"HTTP 404");
 
-  w.server_down = true;
-  StartRetry(w);
-  EXPECT_EQ(w.CurrentUpdater(), nullptr);
-  ASSERT_TRUE(w.WaitFor(LauncherState::Error));
-  EXPECT_EQ(w.StatusText(), L"Cannot reach update server.");
-
-  w.server_down = false;
-  w.rejected = true;
-  StartRetry(w);
-  ASSERT_TRUE(w.WaitFor(LauncherState::Error));
-  EXPECT_EQ(w.StatusText(), L"Update server signature invalid.");
-  EXPECT_EQ(w.CurrentUpdater(), nullptr);
+  for (const auto& [down, rejected, status] : {std::make_tuple(true, false, L"Cannot reach update server."),
+                                               std::make_tuple(false, true, L"Update server signature invalid.")}) {
+    w.server_down = down;
+    w.rejected = rejected;
+    StartRetry(w);
+    EXPECT_EQ(w.CurrentUpdater(), nullptr);
+    ASSERT_TRUE(w.WaitFor(S::Error));
+    EXPECT_EQ(w.StatusText(), status);
+  }
   w.rejected = false;
-
-  // Back online: the retry starts a quiet run that ends in Ready.
-  w.server_down = false;
   w.backend->server[L"http://cdn/missing"] = "data";
   StartRetry(w);
-  ASSERT_TRUE(w.WaitFor(LauncherState::Ready));
+  ASSERT_TRUE(w.WaitFor(S::Ready));
 }
 
-TEST(Controller, HandlersMapPhases) {
+// An addon install ends in Ready (PLAY usable again); a quiet run's error is shown.
+TEST(Controller, HandlersMapPhasesToStates) {
   FakeWindow w;
-  UpdaterProgress p;
-  p.phase = UpdaterPhase::Extracting;
-  OnAddonProgress(w, p);
-  EXPECT_EQ(w.State(), LauncherState::Updating);
-  p.phase = static_cast<UpdaterPhase>(9);
-  OnUpdaterProgressQuiet(w, p);
-  EXPECT_EQ(w.State(), LauncherState::Updating);
-  p.phase = UpdaterPhase::Error;
-  p.error = "Zip extraction failed: x";
-  OnUpdaterProgressQuiet(w, p);
-  EXPECT_EQ(w.State(), LauncherState::Error);
+  for (const auto& [handler, phase, state] :
+       {std::make_tuple(&OnAddonProgress, UpdaterPhase::Extracting, S::Updating),
+        std::make_tuple(&OnAddonProgress, UpdaterPhase::Done, S::Ready),
+        std::make_tuple(&OnUpdaterProgressQuiet, UpdaterPhase::Error, S::Error)}) {
+    UpdaterProgress p;
+    p.phase = phase;
+    p.error = "Zip extraction failed: x";
+    handler(w, p);
+    EXPECT_EQ(w.State(), state);
+  }
   EXPECT_EQ(w.StatusText(), L"Zip extraction failed: x");
-  p.phase = UpdaterPhase::Done;
-  OnAddonProgress(w, p);
-  EXPECT_EQ(w.State(), LauncherState::Ready);
 }
 
 // Readers on this thread while update runs write from theirs: under the
@@ -136,24 +121,22 @@ TEST(Controller, HandlersMapPhases) {
 TEST(Controller, UserInterfaceReadsWhileRunsWrite) {
   FakeWindow w;
   w.SetWowDir(L"C:\\WoW");
-  Manifest m;
   for (int i = 0; i < 20; ++i) {
     GameFile f;
     f.path = "f" + std::to_string(i);
     f.cdn_url = "http://cdn/" + f.path;
     f.size = 64;
     w.backend->server[Widen(f.cdn_url)] = std::string(64, 'x');
-    m.game_files.push_back(f);
+    w.served.game_files.push_back(f);
   }
-  w.served = m;
   ManifestThread(w, true);
   size_t seen = 0;
   do {  // at least once: on a busy machine the run may be over before this thread looks
     seen += w.Progress().file.size() + w.StatusText().size() + w.CurrentManifest().game_files.size();
     if (auto u = w.CurrentUpdater()) seen += 1;
     std::this_thread::yield();
-  } while (w.State() != LauncherState::Ready);
-  ASSERT_TRUE(w.WaitFor(LauncherState::Ready));  // the run's last repaint is over
+  } while (w.State() != S::Ready);
+  ASSERT_TRUE(w.WaitFor(S::Ready));  // the run's last repaint is over
   EXPECT_GT(seen, 0u);
   EXPECT_EQ(w.Progress().phase, UpdaterPhase::Done);
 }

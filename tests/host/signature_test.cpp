@@ -20,29 +20,6 @@ const std::string kHex =
     "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff"
     "0123456789ABCDEFfedcba98765432100123456789abcdef0123456789abcdef";
 
-TEST(SignatureText, Hex64AcceptsCaseAndSurroundingWhiteSpaceOnly) {
-  const struct {
-    std::string text;
-    bool ok;
-  } cases[] = {{kHex, true},
-               {" \t\r\n" + kHex + "\r\n", true},
-               {kHex.substr(1), false},
-               {kHex + "0", false},
-               {kHex.substr(0, 64) + " " + kHex.substr(65), false},
-               {"g" + kHex.substr(1), false},
-               {"", false}};
-  for (const auto& c : cases) {
-    Bytes64 bytes{};
-    std::string error;
-    EXPECT_EQ(ParseHex64(c.text, bytes, error), c.ok) << c.text;
-    EXPECT_EQ(error.empty(), c.ok) << error;
-    if (!c.ok) continue;
-    EXPECT_EQ(Hex64(bytes),
-              "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff"
-              "0123456789abcdeffedcba98765432100123456789abcdef0123456789abcdef");
-  }
-}
-
 TEST(SignatureText, DerSignaturesBecomeRThenS) {
   const std::string r33 = std::string("\x00", 1) + std::string(32, '\x88');  // high bit set: a leading zero
   const std::string s31(31, '\x22');                                         // a short number is padded
@@ -99,6 +76,12 @@ TEST(SignedManifest, OnlyAValidSignatureOfAPinnedManifestLoads) {
     EXPECT_NE(error.find(c.error), std::string::npos) << error;
     EXPECT_EQ(m.launcher_version, c.result == ManifestFetch::Loaded ? "9.0.0" : "1.0.0") << c.error;
   }
+  // Without a key: an error page is never read as the manifest.
+  Manifest m;
+  std::string error;
+  EXPECT_FALSE(ReadManifestReply(Reply(404, pinned), m, error));
+  EXPECT_EQ(error, "HTTP 404: ");
+  EXPECT_TRUE(m.launcher_version.empty());
 }
 
 bool Verified(const std::string& message, const EcdsaPublicKey& key, const EcdsaSignature& signature,

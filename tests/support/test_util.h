@@ -3,7 +3,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,10 +17,8 @@ class TempDir {
  public:
   TempDir() {
     static std::atomic<unsigned> counter{0};
-    std::random_device rd;
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     path_ = std::filesystem::temp_directory_path() /
-            ("ostrel-test-" + std::to_string(rd()) + "-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+            ("ostrel-test-" + std::to_string(std::random_device{}()) + "-" + std::to_string(counter++));
     std::filesystem::create_directories(path_);
   }
   ~TempDir() {

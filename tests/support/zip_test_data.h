@@ -32,11 +32,4 @@ inline std::string Compressible(std::size_t size) {
   return out;
 }
 
-// make_archives.py's letters(size).
-inline std::string Letters(std::size_t size) {
-  std::string out = testutil::PatternBytes(size, 11);
-  for (auto& c : out) c = "abcdefgh"[static_cast<unsigned char>(c) % 8];
-  return out;
-}
-
 }  // namespace ziptest

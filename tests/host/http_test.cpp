@@ -1,12 +1,54 @@
-#include "net/http_download_plan.h"
-
+// Addresses and reply headers from the server: how they are split, and how a
+// reply to a (range) request is taken.
 #include <gtest/gtest.h>
 
 #include <cwchar>
 
+#include "net/http_download_plan.h"
+#include "net/http_url.h"
+
 namespace {
 
-std::string Narrow(const wchar_t* text) { return std::string(text, text + std::wcslen(text)); }
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+const std::wstring kLongestHost(kMaxUrlHostChars - 1, L'h');
+const std::wstring kLongestPath = L"/" + std::wstring(kMaxUrlPathChars - 2, L'p');
+
+// Shown as "s host port path" (s: 1 for https); the fragment never reaches the server.
+TEST(SplitUrl, TakesSchemeHostPortAndPath) {
+  const std::pair<std::wstring, std::wstring> cases[] = {
+      {L"HTTPS://cdn.example.org/files/a.mpq", L"1 cdn.example.org 443 /files/a.mpq"},
+      {L"http://127.0.0.1:8405/a/b.bin?cut=10&x=%20y#section", L"0 127.0.0.1 8405 /a/b.bin?cut=10&x=%20y"},
+      {L"http://host#top", L"0 host 80 /"},
+      {L"http://host?q=1", L"0 host 80 /?q=1"},
+      {L"http://host:/x", L"0 host 80 /x"},
+      {L"https://host:65535/", L"1 host 65535 /"},
+      {L"http://[::1]:9000/x", L"0 ::1 9000 /x"},
+      {L"http://" + kLongestHost + L"/", L"0 " + kLongestHost + L" 80 /"},
+      {L"http://host" + kLongestPath, L"0 host 80 " + kLongestPath},
+  };
+  for (const auto& [url, shown] : cases) {
+    UrlParts p;
+    EXPECT_TRUE(SplitUrl(url, p)) << Narrow(url);
+    EXPECT_EQ(std::to_wstring(p.secure) + L" " + p.host + L" " + std::to_wstring(p.port) + L" " + p.path, shown);
+  }
+}
+
+TEST(SplitUrl, RejectsMalformedAddressesAndLeavesPartsAlone) {
+  const auto rejected = [](const std::wstring& url) {
+    UrlParts parts;
+    parts.host = L"untouched";
+    return !SplitUrl(url, parts) && parts.host == L"untouched";
+  };
+  for (const wchar_t* url :
+       {L"", L"updates.example.org/manifest.php", L"ftp://host/x", L"http:/host/x", L"http:///path", L"http://:80/x",
+        L"http://user:pw@host/x", L"http://host:0/", L"http://host:65536/", L"http://host:8a/", L"http://ho st/",
+        L"http://host/a\nb", L"http://[::1/x", L"http://[::1]x/"}) {
+    EXPECT_TRUE(rejected(url)) << Narrow(url);
+  }
+  EXPECT_TRUE(rejected(L"http://" + kLongestHost + L"h/"));
+  EXPECT_TRUE(rejected(L"http://host" + kLongestPath + L"p"));
+}
 
 TEST(HttpDownloadPlan, ParsesHeaderValues) {
   EXPECT_EQ(RangeHeader(5368709120), L"Range: bytes=5368709120-");
@@ -50,7 +92,7 @@ TEST(HttpDownloadPlan, HowAReplyIsTaken) {
   for (const Case& c : cases) {
     const DownloadStart start = PlanDownload(c.status, c.offset, c.length, c.range);
     const std::string context = std::to_string(c.status) + " at " + std::to_string(c.offset) + " " +
-                                (c.range ? Narrow(c.range->c_str()) : std::string("no range"));
+                                (c.range ? Narrow(*c.range) : std::string("no range"));
     EXPECT_EQ(start.accepted, c.expected.accepted) << context;
     EXPECT_EQ(start.error, c.expected.error) << context;
     if (!start.accepted) continue;

@@ -1,0 +1,234 @@
+// The game side: addons, the client install, and the realm lines of Config.wtf.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/client_install.h"
+#include "fake_window.h"
+#include "game/addons.h"
+#include "game/client_install.h"
+#include "game/realm_config.h"
+#include "net/update_server.h"
+#include "ui/dialog_template.h"
+
+namespace {
+
+GameFile Addon(const std::string& path, const std::string& extract_to = "Interface/AddOns") {
+  GameFile f;
+  f.path = path;
+  f.extract_to = extract_to;
+  return f;
+}
+
+TEST(Addons, NamesAndSafety) {
+  for (auto [path, name] : std::vector<std::pair<std::string, std::string>>{
+           {"Interface/AddOns/Foo.zip", "Foo"}, {"Bar.ZIP", "Bar.ZIP"}, {".zip", ".zip"}, {"x/..", ".."}}) {
+    EXPECT_EQ(AddonName(path), name) << path;
+  }
+  for (const char* bad : {"", ".", "..", "a\\b", "a:b", "x?", "CON", "nul.txt", "dots.", "a\x01"}) {
+    EXPECT_FALSE(IsSafeAddonName(bad)) << bad;
+  }
+  EXPECT_TRUE(IsSafeAddonName("Ostrel UI-2.1"));
+}
+
+TEST(Addons, RuleAndPresence) {
+  Manifest m;
+  m.game_files = {Addon("Data/patch.MPQ", ""), Addon("Interface/AddOns/Req.zip"), Addon("../Escape.zip")};
+  std::vector<std::wstring> probed;
+  const auto entries = ListAddons(m, L"C:\\WoW", [&](const std::wstring& p) {
+    probed.push_back(p);
+    return true;
+  });
+  ASSERT_EQ(entries.size(), 2u);  // extract_to alone decides
+  EXPECT_EQ(entries[0].name, "Req");
+  EXPECT_TRUE(entries[0].installed);
+  EXPECT_FALSE(entries[1].installed);  // an unsafe path is never probed
+  EXPECT_EQ(probed, std::vector<std::wstring>{L"C:\\WoW\\Interface\\AddOns\\Req"});
+}
+
+TEST(Addons, UnsafeNamesAreNeverRemovedNorUnsafeArchivesDeleted) {
+  const std::vector<std::pair<std::string, bool>> cases = {// path, installed (all unticked when installed)
+                                                           {"Interface/AddOns/Old.zip", true},
+                                                           {"Interface/AddOns/...zip", true},
+                                                           {"../../New.zip", false},
+                                                           {"Interface/AddOns/Stuck.zip", true}};
+  std::vector<AddonEntry> entries;
+  std::vector<bool> selected;
+  for (const auto& [path, installed] : cases) {
+    entries.push_back({AddonName(path), installed, Addon(path)});
+    selected.push_back(!installed);
+  }
+  std::vector<std::wstring> removed, deleted;
+  AddonFileOps ops{[&](const std::wstring& f) {
+                     removed.push_back(f);
+                     return f.find(L"Stuck") == std::wstring::npos;
+                   },
+                   [&](const std::wstring& f) { deleted.push_back(f); }};
+  const auto installs = ApplyAddonChoices(L"C:\\W", entries, selected, ops);
+  ASSERT_EQ(installs.size(), 1u);  // the update run refuses its unsafe path
+  EXPECT_EQ(removed, (std::vector<std::wstring>{L"C:\\W\\Interface\\AddOns\\Old", L"C:\\W\\Interface\\AddOns\\Stuck"}));
+  EXPECT_EQ(deleted,
+            (std::vector<std::wstring>{L"C:\\W\\Interface\\AddOns\\Old.zip", L"C:\\W\\Interface\\AddOns\\...zip",
+                                       L"C:\\W\\Interface\\AddOns\\Stuck.zip"}));
+}
+
+// An addon's name reaches its check box as UTF-16 (a Latin-1 byte widened);
+// each entry adds a row of two controls to the dialog and makes it taller.
+TEST(DialogTemplates, AddonsCarryTheirNamesAndGrowWithEntries) {
+  std::vector<AddonEntry> entries{{"Ostrel\xE9UI", false, {}}};
+  const auto one = BuildAddonsTemplate(entries).words();
+  const std::u16string name = u"Ostrel\u00e9UI";
+  EXPECT_NE(std::search(one.begin(), one.end(), name.begin(), name.end()), one.end());
+  entries.push_back({"Second", true, {}});
+  const auto two = BuildAddonsTemplate(entries).words();
+  EXPECT_EQ(two[4], one[4] + 2);  // the control count, after style and extended style
+  EXPECT_GT(two[8], one[8]);      // the height
+}
+
+// The launcher folder is "L"; the disk is a set of paths. Downloads wait while `hold` is set.
+class FakeInstall : public InstallBackend {
+ public:
+  std::wstring LauncherFolder() override { return L"L"; }
+  bool Download(const std::wstring&, const std::wstring& path, DownloadProgress progress, std::string&) override {
+    std::unique_lock<std::mutex> lock(mutex);
+    ++downloads;
+    changed.notify_all();
+    changed.wait(lock, [&] { return !hold; });
+    files.insert(path);
+    progress(5, -1);  // no length from the server: the declared size counts
+    return true;
+  }
+  void CreateFolders(const std::wstring&) override {
+    if (folders_fail) throw std::runtime_error("create_directories failed for X: denied");
+  }
+  bool Exists(const std::wstring& path) override { return files.count(path) > 0; }
+  std::vector<std::wstring> Subfolders(const std::wstring&) override { return {L"Docs", L"Client"}; }
+  std::optional<std::uint32_t> Run(const std::wstring&) override { return std::nullopt; }  // cannot start
+  FileCheckResult Check(const std::wstring&, std::int64_t, const std::string&) override { return check; }
+  bool ExtractZip(const std::wstring&, const std::wstring&) override { return zip_ok; }
+  void RemoveFile(const std::wstring& path) override { files.erase(path); }
+  void SaveClientFolder(const std::wstring& wow_dir) override { saved = wow_dir; }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool hold = false, folders_fail = false, zip_ok = true;
+  FileCheckResult check = FileOk;
+  int downloads = 0;
+  std::set<std::wstring> files{L"L\\assets\\tools\\UnRAR.exe"};
+  std::wstring saved;
+};
+
+// Download failures, the missing RAR tool and its exit codes are covered under Wine.
+// A damaged archive is deleted and never unpacked; other failures keep it.
+TEST(ClientInstall, FailuresEndInError) {
+  const std::vector<std::tuple<const wchar_t*, std::function<void(FakeInstall&)>, const wchar_t*, size_t>> cases = {
+      {L"http://h/c.rar", [](FakeInstall&) {}, L"Extraction failed. Check launcher.log for details.", 2},
+      {L"http://h/c.zip", [](FakeInstall& b) { b.zip_ok = false; },
+       L"Extraction failed. Check launcher.log for details.", 2},
+      {L"http://h/c.zip", [](FakeInstall& b) { b.folders_fail = true; }, L"Install failed unexpectedly.", 2},
+      {L"http://h/c.zip", [](FakeInstall& b) { b.check = FileMd5Mismatch; },
+       L"Download failed: the client archive does not match the manifest.", 1},
+  };
+  for (const auto& [url, setup, status, files] : cases) {
+    FakeWindow w;
+    w.SetWowDir(L"C:\\Old");
+    FakeInstall backend;
+    setup(backend);
+    InstallWow(w, {L"D:\\WoW", url, 10, "0123456789abcdef0123456789abcdef"}, backend);
+    EXPECT_EQ(w.State(), LauncherState::Error) << url;
+    EXPECT_EQ(w.StatusText(), status);
+    EXPECT_EQ(backend.files.size(), files);  // the tool, and the archive unless it was damaged
+    EXPECT_EQ(w.WowDir(), L"C:\\Old");
+    EXPECT_TRUE(backend.saved.empty());
+    EXPECT_EQ(w.Progress().bytes_done, 5);
+    EXPECT_EQ(w.Progress().bytes_total, 10);
+  }
+}
+
+TEST(ClientInstall, OneInstallAtATimeFromPickToUpdater) {
+  FakeWindow w;
+  w.SetState(LauncherState::NoInstall);
+  auto backend = std::make_shared<FakeInstall>();
+  int picks = 0;
+  auto pick = [&]() -> std::optional<std::wstring> { return ++picks == 1 ? std::nullopt : std::optional(L"D:\\WoW"); };
+
+  StartClientInstall(w, pick, backend);  // no client package in the manifest
+  EXPECT_EQ(w.StatusText(), L"No client download available in manifest.");
+  Manifest m;
+  m.wow_client.url = "http://h/client.zip";
+  w.SetManifest(m);
+  w.SetState(LauncherState::NoInstall);
+  StartClientInstall(w, pick, backend);  // cancelled: nothing changes
+  EXPECT_EQ(w.State(), LauncherState::NoInstall);
+
+  backend->hold = true;
+  backend->files.insert(L"D:\\WoW\\Client\\Wow.exe");
+  StartClientInstall(w, pick, backend);
+  {
+    std::unique_lock<std::mutex> lock(backend->mutex);
+    ASSERT_TRUE(backend->changed.wait_for(lock, std::chrono::seconds(10), [&] { return backend->downloads == 1; }));
+  }
+  StartClientInstall(w, pick, backend);  // a second click while the first downloads: ignored
+  EXPECT_EQ(picks, 2);
+  {
+    std::lock_guard<std::mutex> lock(backend->mutex);
+    backend->hold = false;
+    backend->changed.notify_all();
+  }
+  ASSERT_TRUE(w.WaitFor(LauncherState::Ready));  // the hand-over's update run, over an empty list
+  EXPECT_EQ(backend->saved, L"D:\\WoW\\Client");
+  EXPECT_EQ(backend->downloads, 1);
+  while (w.ClientInstallBusy()) std::this_thread::yield();
+}
+
+// The six lines as the client must end up with them, CR LF each.
+std::string SixLines() {
+  return "SET realmList \"" + UpdateServerHost() +
+         "\"\r\nSET realmName \"Ostrelhold\"\r\nSET locale \"enUS\"\r\nSET accounttype \"LK\"\r\n"
+         "SET readTOS \"1\"\r\nSET readEULA \"1\"\r\n";
+}
+
+// Other lines keep their order and bytes (a NUL included), old values of the six
+// keys go, every line ends in CR LF, and a second rewrite changes nothing.
+TEST(RealmConfig, RewriteKeepsThePlayersLinesAndReplacesTheSix) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},
+      {"SET gxResolution \"1920x1080\"\nSET realmList \"old.example.com\"\nSET SoundVolume \"0.5\"\n"
+       "SET realmName \"Elsewhere\"\nSET locale \"deDE\"\nSET accounttype \"TBC\"\nSET readTOS \"0\"\n"
+       "SET readEULA \"0\"\nSET MusicVolume \"0.2\"\n",
+       "SET gxResolution \"1920x1080\"\r\nSET SoundVolume \"0.5\"\r\nSET MusicVolume \"0.2\"\r\n"},
+      // A last line without a line end is kept; empty lines stay; only a CR right before LF is a line end.
+      {"SET a \"1\"\r\n\r\nSET b \"2\"", "SET a \"1\"\r\n\r\nSET b \"2\"\r\n"},
+      {"a\r\r\nb\rc\n", "a\r\r\nb\rc\r\n"},
+      {std::string("x\0y\n", 4), std::string("x\0y\r\n", 5)},
+  };
+  for (const auto& [old_content, kept] : cases) {
+    const std::string once = RewriteRealmConfig(old_content);
+    EXPECT_EQ(once, kept + SixLines()) << old_content;
+    EXPECT_EQ(RewriteRealmConfig(once), once) << old_content;
+  }
+}
+
+TEST(RealmConfig, KeysMatchInAnyAsciiCaseAndAsPrefixes) {
+  for (const std::string line :
+       {"set REALMLIST \"x\"", "Set RealmName \"x\"", "SET LOCALE \"x\"", "sEt AcCoUnTtYpE \"x\"", "set readtos \"0\"",
+        "SET READEULA \"0\"", "SET realmListbn \"x\"", "SET readEULA"}) {
+    EXPECT_EQ(RewriteRealmConfig(line + "\r\n"), SixLines()) << line;
+  }
+  // Kept: blanks before SET, a different key, a line shorter than every prefix,
+  // and a key whose name only resembles one of the six.
+  for (const std::string line : {" SET realmList \"x\"", "\tSET locale \"x\"", "SET realm", "SET", "",
+                                 "SET realm List \"x\"", "SET accountName \"x\"", "SETlocale \"x\""}) {
+    EXPECT_FALSE(IsRealmKeyLine(line)) << line;
+  }
+  // Bytes above 0x7F are not folded like letters.
+  EXPECT_FALSE(StartsWithIgnoringCase("\xC1", "\xE1"));
+  EXPECT_TRUE(StartsWithIgnoringCase("\xC1xyz", "\xC1X"));
+}
+
+}  // namespace

@@ -1,0 +1,358 @@
+// Update runs, file checks, check-ahead, and the launcher's self-update decisions.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "data/manifest_path.h"
+#include "fake_updater_backend.h"
+#include "net/file_check.h"
+#include "update/self_update.h"
+#include "update/updater.h"
+
+namespace {
+
+const std::wstring kClient = L"C:\\Games\\WoW";
+using P = UpdaterPhase;
+
+GameFile Entry(const std::string& path, const std::string& content, bool checked = true) {
+  GameFile f;
+  f.path = path;
+  f.size = checked ? static_cast<std::int64_t>(content.size()) : 0;
+  f.md5 = checked ? FakeUpdaterBackend::DigestOf(content) : "";
+  f.cdn_url = "http://cdn.example/" + path;
+  return f;
+}
+
+struct UpdateRun {
+  explicit UpdateRun(int check_threads = 0) : updater(std::make_shared<Updater>(kClient, backend, check_threads)) {}
+  std::shared_ptr<FakeUpdaterBackend> backend = std::make_shared<FakeUpdaterBackend>();
+  std::shared_ptr<Updater> updater;
+  std::vector<UpdaterProgress> reports;
+  std::atomic<int> reported{0};  // the index of the last report, for other threads
+
+  void Serve(const GameFile& f, const std::string& content) { backend->server[Widen(f.cdn_url)] = content; }
+  std::string& File(const std::string& rel) { return backend->files[ClientTargetPath(kClient, rel)]; }
+  void Go(const Manifest& m) {
+    updater->Run(m, [this](const UpdaterProgress& p) {
+      reports.push_back(p);
+      reported = p.index;
+    });
+  }
+  std::vector<P> Phases() const {
+    std::vector<P> out;
+    for (const auto& r : reports)
+      if (out.empty() || out.back() != r.phase) out.push_back(r.phase);
+    return out;
+  }
+  const UpdaterProgress& Last() const { return reports.back(); }
+};
+
+// "V<index> <file>" per Verifying report, then "Done<index>" or "Error<index> <error>".
+std::vector<std::string> Story(const std::vector<UpdaterProgress>& reports) {
+  std::vector<std::string> out;
+  for (const auto& r : reports) {
+    static const char* const kNames[] = {"Idle", "V", "Downloading", "Extracting", "Done", "Error"};
+    std::string line = kNames[static_cast<int>(r.phase)] + std::to_string(r.index);
+    if (r.phase == P::Verifying) line += " " + r.file;
+    if (r.phase == P::Error) line += " " + r.error;
+    out.push_back(line);
+  }
+  return out;
+}
+
+// Polls for up to ten seconds; a test that needs longer fails on its own expectations.
+void WaitFor(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!condition() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+TEST(Updater, CorrectFilesAreOnlyVerifiedMissingOnesFetched) {
+  UpdateRun empty;
+  empty.Go(Manifest{});
+  EXPECT_EQ(Story(empty.reports), std::vector<std::string>{"Done0"});
+
+  UpdateRun run;
+  Manifest m;
+  m.game_files = {Entry("Data/a.MPQ", "alpha"), Entry("b.txt", "", false), Entry("Data/patch-4.MPQ", "0123456789"),
+                  Entry("Interface/pack.zip", "zip")};
+  m.game_files[3].extract_to = "Interface/AddOns";
+  run.File("Data/a.MPQ") = "alpha";
+  run.File("b.txt") = "anything";  // no size, no digest: present is enough
+  run.Serve(m.game_files[2], "0123456789");
+  run.Serve(m.game_files[3], "zip");
+  run.Go(m);
+  EXPECT_EQ(run.Phases(), (std::vector<P>{P::Verifying, P::Downloading, P::Verifying, P::Downloading, P::Verifying,
+                                          P::Extracting, P::Done}));
+  EXPECT_EQ(run.File("Data/patch-4.MPQ"), "0123456789");
+  ASSERT_EQ(run.backend->downloads.size(), 2u);
+  EXPECT_EQ(run.backend->downloads[0].offset, 0);
+  EXPECT_EQ(run.backend->downloads[0].path, L"C:\\Games\\WoW\\Data\\patch-4.MPQ");
+  EXPECT_EQ(run.backend->folders.front(), L"C:\\Games\\WoW\\Data");
+  ASSERT_EQ(run.backend->extracted.size(), 1u);
+  EXPECT_EQ(run.backend->extracted[0].second, L"C:\\Games\\WoW\\Interface\\AddOns");
+  EXPECT_EQ(run.Last().index, 4);
+  EXPECT_EQ(run.Last().count, 4);
+}
+
+// Only a shorter file is resumed; one that is longer, or changed in its first
+// bytes, starts over rather than leaving a corrupt file behind.
+TEST(Updater, ResumeOnlyFromAShorterFileAndRestartAStaleOne) {
+  const std::vector<std::pair<std::string, std::vector<std::int64_t>>> cases = {
+      {"0123", {4}}, {"01234567xx", {0}}, {"0123456789-longer", {0}}, {"abc", {3, 0}}};  // "abc": changed, grew
+  for (const auto& [present, offsets] : cases) {
+    UpdateRun run;
+    Manifest m;
+    m.game_files = {Entry("f.bin", "0123456789")};
+    run.Serve(m.game_files[0], "0123456789");
+    run.File("f.bin") = present;
+    run.Go(m);
+    std::vector<std::int64_t> asked;
+    for (const auto& d : run.backend->downloads) asked.push_back(d.offset);
+    EXPECT_EQ(asked, offsets) << present;
+    EXPECT_EQ(run.File("f.bin"), "0123456789") << present;
+    EXPECT_EQ(run.Last().phase, P::Done) << present;
+  }
+}
+
+// A failing entry ends the run with one Error; later entries are never reported nor fetched.
+TEST(Updater, AFailingEntryEndsTheRunWithOneError) {
+  const std::vector<std::pair<std::function<void(UpdateRun&, GameFile&)>, std::string>> cases = {
+      {[](UpdateRun&, GameFile&) {}, "HTTP 404"},  // not served
+      {[](UpdateRun& r, GameFile& f) { r.Serve(f, "evil"); }, "MD5 mismatch after download: Data/b"},
+      {[](UpdateRun& r, GameFile& f) {
+         f.md5.clear();
+         f.sha256 = "sha256:good";
+         r.Serve(f, "evil");
+       },
+       "SHA-256 mismatch after download: Data/b"},
+      {[](UpdateRun& r, GameFile& f) {
+         f.extract_to = "Interface";
+         r.backend->extract_fails = true;
+         r.Serve(f, "good");
+       },
+       "Zip extraction failed: Data/b"},
+      {[](UpdateRun& r, GameFile& f) {
+         r.backend->failing_folder = L"C:\\Games\\WoW\\Data";
+         r.Serve(f, "good");
+       },
+       "create_directories failed for the folder"},
+  };
+  for (const auto& [setup, error] : cases) {
+    UpdateRun run;
+    Manifest m;
+    m.game_files = {Entry("a", "aaaa"), Entry("Data/b", "good"), Entry("c", "cccc")};
+    run.File("a") = "aaaa";
+    setup(run, m.game_files[1]);
+    run.Go(m);
+    EXPECT_EQ(run.Last().phase, P::Error) << error;
+    EXPECT_EQ(run.Last().error, error);
+    for (const auto& r : run.reports) {
+      EXPECT_NE(r.file, "c") << error;
+      EXPECT_TRUE(r.phase != P::Done) << error;
+    }
+  }
+}
+
+// A manifest may not name files outside the client folder nor names Windows
+// turns into a device or another file; nothing is checked or fetched then.
+TEST(Updater, UnsafeManifestPathsEndTheRunWithoutTouchingFiles) {
+  for (const std::string bad :
+       {"", "../evil.dll", "Data/../../evil.dll", "..\\evil.dll", "C:/Windows/evil.dll", "/etc/evil",
+        "\\\\server\\share\\evil", "Data/.. /evil", "a:stream", "CON", "Data/nul.txt", "Data/com1.MPQ", "Data/patch.",
+        "Data/patch ", "a?b", "a|b", "extract_to"}) {
+    UpdateRun run;
+    Manifest m;
+    m.game_files = {Entry(bad == "extract_to" ? "ok.zip" : bad, "x")};
+    if (bad == "extract_to") m.game_files[0].extract_to = "../../Startup";
+    run.Serve(m.game_files[0], "x");
+    run.Go(m);
+    EXPECT_EQ(run.Last().error, "Unsafe path in manifest: " + (bad == "extract_to" ? "../../Startup" : bad));
+    EXPECT_TRUE(run.backend->checked.empty()) << bad;
+    EXPECT_TRUE(run.backend->downloads.empty()) << bad;
+  }
+  for (const char* good : {"Data/./patch.MPQ", "Interface/AddOns/..hidden", "Data/CONSOLE.txt"})
+    EXPECT_TRUE(IsSafeClientRelativePath(good)) << good;
+  EXPECT_EQ(ParentFolderOf(L"C:\\WoW\\\\x"), L"C:\\WoW");
+  EXPECT_EQ(ParentFolderOf(L"C:\\x"), L"C:\\");
+}
+
+// A backend that holds the run at its start until released.
+struct GatedBackend : FakeUpdaterBackend {
+  void EnterThread() override { gate.wait(); }
+  std::promise<void> open;
+  std::shared_future<void> gate = open.get_future().share();
+};
+
+// The owner may cancel and drop the run before its thread begins: one Done, no use after free.
+TEST(Updater, CancelBeforeTheFirstEntryGivesOneDoneOnItsOwnThread) {
+  auto backend = std::make_shared<GatedBackend>();
+  std::promise<std::string> reported;
+  {
+    auto updater = std::make_shared<Updater>(kClient, backend);
+    Manifest manifest;
+    manifest.game_files = {Entry("a", "a")};
+    updater->Start(manifest, [&](const UpdaterProgress& p) { reported.set_value(Story({p})[0]); });
+    updater->Cancel();
+  }  // the owner drops its share; the run keeps its own
+  backend->open.set_value();
+  auto story = reported.get_future();
+  ASSERT_EQ(story.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(story.get(), "Done0");
+  EXPECT_TRUE(backend->checked.empty());
+}
+
+// Entries of `size` bytes named by `names`, all present and correct; 8-byte pieces.
+Manifest PresentFiles(UpdateRun& run, const std::vector<std::pair<std::string, size_t>>& names) {
+  Manifest m;
+  for (const auto& [name, size] : names) {
+    m.game_files.push_back(Entry(name, std::string(size, name[0])));
+    run.File(name) = std::string(size, name[0]);
+  }
+  run.backend->piece_bytes = 8;
+  return m;
+}
+
+// Check-ahead results come back in any order; the reports keep the manifest's,
+// and an unreadable file ends the run where it stands, as when checked alone.
+TEST(UpdaterCheckAhead, ReportsKeepManifestOrderAndUnreadableFilesStopInPlace) {
+  for (int threads : {1, 2, 4}) {
+    UpdateRun run(threads);
+    Manifest m = PresentFiles(run, {{"a", 1}, {"big", 64}, {"bulk", 64}, {"s1", 1}, {"s2", 1}, {"s3", 1}});
+    // With a second worker, "big" is read only once every other entry is done.
+    run.backend->on_piece = [&](const std::wstring& path) {
+      if (threads == 1 || path != ClientTargetPath(kClient, "big")) return;
+      WaitFor([&] {
+        std::lock_guard<std::mutex> lock(run.backend->mutex);
+        return run.backend->hashed.size() == 5;
+      });
+    };
+    run.Go(m);
+    EXPECT_EQ(Story(run.reports),
+              (std::vector<std::string>{"V1 a", "V2 big", "V3 bulk", "V4 s1", "V5 s2", "V6 s3", "Done6"}));
+    EXPECT_EQ(run.backend->hashed.back() == ClientTargetPath(kClient, "big"), threads > 1);
+
+    UpdateRun locked(threads);
+    m = PresentFiles(locked, {{"a", 1}, {"b", 9}, {"x", 9}, {"c", 1}});
+    m.game_files.push_back(Entry("missing", "m"));
+    locked.Serve(m.game_files.back(), "m");
+    locked.backend->unreadable[ClientTargetPath(kClient, "x")] = true;
+    locked.Go(m);
+    EXPECT_EQ(Story(locked.reports),
+              (std::vector<std::string>{"V1 a", "V2 b", "V3 x", "Error0 Cannot open file for MD5"}));
+    EXPECT_TRUE(locked.backend->downloads.empty());
+  }
+}
+
+// A cancel stops the reading in hand within one piece, whether the loop reads (a) or a worker (b).
+TEST(UpdaterCheckAhead, CancelStopsReadingWithinAPiece) {
+  for (const size_t first : {size_t{8000}, size_t{1}}) {
+    UpdateRun run(2);
+    const Manifest m = PresentFiles(run, {{"a", first}, {"b", 8000}, {"c", 8000}});
+    std::atomic<int> pieces{0};
+    std::atomic<bool> cancelled{false};
+    run.backend->on_piece = [&](const std::wstring&) {
+      const int piece = ++pieces;
+      if (piece > 20) return WaitFor([&] { return cancelled.load(); });  // the other worker, held in its piece
+      if (piece < 20) return;
+      if (first == 1) WaitFor([&] { return run.reported == 2; });  // the loop waits for b
+      run.updater->Cancel();
+      cancelled = true;
+    };
+    run.Go(m);
+    const std::vector<std::string> expected =
+        first == 1 ? std::vector<std::string>{"V1 a", "V2 b", "Done2"} : std::vector<std::string>{"V1 a", "Done1"};
+    EXPECT_EQ(Story(run.reports), expected);
+    EXPECT_LE(pieces, 21);  // no piece begun after the cancel but the other worker's
+    EXPECT_EQ(run.backend->hashed.size(), first == 1 ? 1u : 0u);
+  }
+}
+
+const std::string kMd5 = "900150983cd24fb0d6963f7d28e17f72";
+
+// Presence, then size, then digests (MD5 first); the file is hashed once,
+// for the digests that decide, and only when they decide.
+TEST(FileCheck, FirstFailingTestDecides) {
+  const std::string sha = std::string(60, 'a') + "BCDE";  // the file's SHA-256, as the stub below gives it
+  struct Case {
+    bool present;
+    int64_t size, expected_size;
+    std::string expected_md5, expected_sha256;
+    FileCheckResult result;
+    const char* asked;  // which digests were asked for: "", "m", "s" or "ms"
+  };
+  for (const Case& c :
+       {Case{false, 0, 3, kMd5, sha, FileMissing, ""}, Case{true, 99, 100, kMd5, sha, FileSizeMismatch, ""},
+        Case{true, 3, 3, std::string(32, '0'), "", FileMd5Mismatch, "m"},
+        Case{true, 3, 3, "900150983CD24FB0D6963F7D28E17F72", "", FileOk, "m"}, Case{true, 12345, 0, "", "", FileOk, ""},
+        Case{true, 12345, -1, "", "", FileOk, ""}, Case{true, 12345, 0, kMd5, "", FileOk, "m"},
+        Case{true, 3, 3, "", sha, FileOk, "s"}, Case{true, 3, 3, kMd5, std::string(64, 'a'), FileSha256Mismatch, "ms"},
+        Case{true, 3, 3, kMd5, sha.substr(1), FileSha256Mismatch, "ms"},
+        Case{true, 3, 3, kMd5.substr(0, 31), "", FileMd5Mismatch, "m"},
+        Case{true, 3, 3, " " + kMd5.substr(1), "", FileMd5Mismatch, "m"}}) {
+    std::string asked;
+    int calls = 0;
+    const auto digest = [&](bool md5, bool sha256) {
+      ++calls;
+      asked = std::string(md5 ? "m" : "") + (sha256 ? "s" : "");
+      return FileDigests{kMd5, std::string(60, 'a') + "bcde"};
+    };
+    const std::string context =
+        std::to_string(c.size) + "/" + std::to_string(c.expected_size) + " " + c.expected_md5 + " " + c.expected_sha256;
+    EXPECT_EQ(DecideFileCheck(c.present, c.size, c.expected_size, c.expected_md5, c.expected_sha256, digest), c.result)
+        << context;
+    EXPECT_EQ(asked, c.asked) << context;
+    EXPECT_LE(calls, 1) << context;
+  }
+}
+
+TEST(SelfUpdateVersion, OnlyANewerServerVersionUpdates) {
+  // Read like sscanf("%d.%d.%d"): blanks before a number are skipped, trailing text ignored.
+  for (const auto& [server, updates] : {
+           std::make_pair("1.0.1", true),
+           std::make_pair("1.10.0", true),
+           std::make_pair("1.0.0", false),
+           std::make_pair("2.0", false),
+           std::make_pair("", false),
+           std::make_pair("v1.0.1", false),
+           std::make_pair(" 1.0.1", true),
+           std::make_pair("1.0.1-beta", true),
+           std::make_pair("+1.0.1", true),
+       }) {
+    EXPECT_EQ(IsNewerLauncherVersion(server, "1.0.0"), updates) << '"' << server << '"';
+  }
+  // Numeric, not textual; signed; an unreadable local version never updates.
+  EXPECT_FALSE(IsNewerLauncherVersion("1.9.9", "1.10.0"));
+  EXPECT_TRUE(IsNewerLauncherVersion("0.0.0", "-1.5.5"));
+  EXPECT_FALSE(IsNewerLauncherVersion("9.9.9", "1.0"));
+}
+
+TEST(SelfUpdateVersion, NumbersThatDoNotFitAreRefused) {
+  const auto extremes = ParseLauncherVersion("2147483647.-2147483648.0");
+  ASSERT_TRUE(extremes.has_value());
+  EXPECT_EQ(extremes->major, 2147483647);
+  EXPECT_EQ(extremes->minor, -2147483647 - 1);
+  for (const char* bad : {"2147483648.0.0", "1.0.99999999999999999999999", "1.0.", "1.0.+"}) {
+    EXPECT_FALSE(ParseLauncherVersion(bad).has_value()) << bad;
+  }
+}
+
+TEST(SelfUpdatePaths, FilesLieBesideTheLauncherAndAreQuoted) {
+  const SelfUpdatePaths paths =
+      MakeSelfUpdatePaths(L"C:\\Program Files\\Ostrel Hold", L"C:\\Program Files\\Ostrel Hold\\OstrelLauncher.exe");
+  EXPECT_EQ(SelfUpdateCommandLine(paths),
+            L"\"C:\\Program Files\\Ostrel Hold\\launcher_update.bat\" "
+            L"\"C:\\Program Files\\Ostrel Hold\\OstrelLauncher_update.exe\" "
+            L"\"C:\\Program Files\\Ostrel Hold\\OstrelLauncher.exe\"");
+}
+
+}  // namespace

@@ -1,0 +1,316 @@
+// The built-in ZIP reader and inflater, entry names, and extraction to disk.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+#include "update/inflate.h"
+#include "update/tar_command.h"
+#include "update/zip_copy_watch.h"
+#include "update/zip_entry_path.h"
+#include "update/zip_extract.h"
+#include "update/zip_reader.h"
+#include "zip_test_data.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace std::string_literals;
+
+const std::uint8_t* Data(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
+
+ZipOutput AppendTo(std::string& out, std::size_t* largest_piece = nullptr) {
+  return [&out, largest_piece](const std::uint8_t* p, std::size_t n) {
+    if (largest_piece != nullptr) *largest_piece = std::max(*largest_piece, n);
+    out.append(reinterpret_cast<const char*>(p), n);
+    return true;
+  };
+}
+
+// Every file entry of an in-memory archive; `error` is the first failure.
+struct Unpacked {
+  std::string error;
+  std::map<std::string, std::string> files;
+  std::size_t largest_piece = 0;
+};
+
+Unpacked UnpackInMemory(const std::string& archive) {
+  Unpacked result;
+  MemoryZipSource source(Data(archive), archive.size());
+  ZipReader reader(source);
+  if (!reader.ReadDirectory(result.error)) return result;
+  for (const auto& entry : reader.entries()) {
+    if (!entry.is_directory &&
+        !reader.ReadEntry(entry, AppendTo(result.files[entry.name], &result.largest_piece), result.error)) {
+      break;
+    }
+  }
+  return result;
+}
+
+void PutLe32(std::string& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+// Every block type decodes whatever the input piece size: held by the zip fuzzer,
+// which compares byte-at-a-time input with whole input; content by the extraction test.
+TEST(Inflate, MalformedStreamsFailWithTheirReason) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"\xFF\xFF", "invalid block type"},
+      {"\x01\x05\x00\x00\x00\x61"s, "stored block length check failed"},  // NLEN is not ~LEN
+      {"\x01\x05\x00\xFA\xFF\x61\x62"s, "ends early"},                    // 5 bytes promised, 2 sent
+      {"\x03\x02\x00"s, "distance too far back"},                         // a match before any output
+  };
+  for (const auto& [data, reason] : cases) {
+    std::size_t pos = 0;
+    std::string error;
+    const InflateInput input = [&, &data = data](std::uint8_t* buffer, std::size_t capacity) {
+      const std::size_t n = data.copy(reinterpret_cast<char*>(buffer), capacity, pos);
+      return pos += n, n;
+    };
+    EXPECT_FALSE(Inflate(
+        input, [](const std::uint8_t*, std::size_t) { return true; }, error));
+    EXPECT_NE(error.find(reason), std::string::npos) << error;
+  }
+}
+
+// A refused piece ends the entry at once, not after all 2 MiB are decoded.
+TEST(ZipReader, TheOutputCanStopAnEntry) {
+  const std::string archive = ziptest::ReadData("large.zip");
+  MemoryZipSource source(Data(archive), archive.size());
+  ZipReader reader(source);
+  std::string error;
+  ASSERT_TRUE(reader.ReadDirectory(error)) << error;
+  for (const auto& entry : reader.entries()) {
+    if (entry.name != "big/compressible.dat") continue;
+    std::size_t received = 0;
+    EXPECT_FALSE(reader.ReadEntry(
+        entry, [&](const std::uint8_t*, std::size_t n) { return received += n, false; }, error));
+    EXPECT_NE(error.find("output refused"), std::string::npos) << error;
+    EXPECT_GT(received, 0u);
+    EXPECT_LT(received, 1024u * 1024u);
+  }
+}
+
+TEST(ZipReader, ArchiveAfterAPrefixIsFound) {
+  // Other bytes first, as in a self-extracting archive.
+  const Unpacked s = UnpackInMemory(std::string(1000, '\x90') + ziptest::ReadData("stored.zip"));
+  ASSERT_EQ(s.error, "");
+  EXPECT_EQ(s.files.at("readme.txt"), "Stored, not compressed.\r\n");
+  EXPECT_TRUE(s.files.at("Data/patch-4.MPQ") == testutil::PatternBytes(3000, 1));
+}
+
+TEST(ZipReader, CorruptOrDamagedArchivesFailWithAClearReason) {
+  const std::string stored = ziptest::ReadData("stored.zip");
+  const std::size_t end = stored.rfind("PK\x05\x06"), central = stored.rfind("PK\x01\x02");  // of the second entry
+  ASSERT_NE(end, std::string::npos);
+  ASSERT_NE(central, std::string::npos);
+  const auto damaged = [&](const std::function<void(std::string&)>& damage) {
+    std::string b = stored;
+    damage(b);
+    return b;
+  };
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {ziptest::ReadData("corrupt_crc.zip"), "CRC mismatch in \"damaged.bin\""},
+      {ziptest::ReadData("bad_deflate.zip"), "bad deflate data: invalid block type in \"broken.txt\""},
+      {ziptest::ReadData("truncated.zip"), "end of central directory not found"},
+      {ziptest::ReadData("truncated_data.zip"), "truncated archive: data of \"cut.bin\""},
+      {ziptest::ReadData("size_mismatch.zip"), "unpacks to 3000 bytes instead of the declared 3001"},
+      {ziptest::ReadData("zip64.zip"), "ZIP64 archives are not supported"},
+      {damaged([&](std::string& b) { b[central] = 'X'; }), "bad central directory signature"},
+      {damaged([&](std::string& b) { b[0] = 'X'; }), "bad local header signature"},
+      {damaged([&](std::string& b) { PutLe32(b, central + 42, 0); }), "overlap"},       // both entries' data at 0
+      {damaged([&](std::string& b) { b[end + 10] = b[end + 11] = '\xFF'; }), "ZIP64"},  // ZIP64's entry count
+      {damaged([&](std::string& b) { PutLe32(b, end + 16, static_cast<std::uint32_t>(end)); }),
+       "central directory lies outside"},
+  };
+  for (const auto& [archive, reason] : cases) {
+    const std::string error = UnpackInMemory(archive).error;
+    EXPECT_NE(error.find(reason), std::string::npos) << reason << ": " << error;
+  }
+  for (std::size_t size = 0; size < stored.size(); ++size) {
+    EXPECT_NE(UnpackInMemory(stored.substr(0, size)).error, "") << "cut at " << size;
+  }
+}
+
+TEST(ZipReader, HugeDeclaredSizeIsStreamedNotAllocated) {
+  // A deflated entry claiming nearly 4 GiB: small pieces, then a size error.
+  std::string b = ziptest::ReadData("size_mismatch.zip");
+  PutLe32(b, 22, 0xFFFFFFF0u);
+  PutLe32(b, b.rfind("PK\x01\x02") + 24, 0xFFFFFFF0u);
+  const Unpacked result = UnpackInMemory(b);
+  EXPECT_NE(result.error.find("instead of the declared 4294967280"), std::string::npos) << result.error;
+  EXPECT_EQ(result.files.at("short.txt").size(), 3000u);
+  EXPECT_LE(result.largest_piece, 256u * 1024u);
+}
+
+// Names split into the parts written below the destination; a name that
+// leaves the folder or that Windows would read as something else is refused.
+TEST(ZipEntryPath, NamesSplitIntoPartsOrAreRefused) {
+  const std::vector<std::pair<std::string, std::vector<std::wstring>>> accepted = {
+      {"a\\b/c.txt", {L"a", L"b", L"c.txt"}},  {"./x//y/./z", {L"x", L"y", L"z"}},    {"dir/", {L"dir"}},
+      {"..data/x..y", {L"..data", L"x..y"}},   {"console.txt", {L"console.txt"}},     {"com10", {L"com10"}},
+      {"caf\xC3\xA9/x", {L"caf\u00E9", L"x"}}, {"\xF0\x9F\x98\x80", {L"\U0001F600"}},
+  };
+  std::vector<std::wstring> parts;
+  std::string error;
+  for (const auto& [name, expected] : accepted) {
+    EXPECT_TRUE(ZipEntryPathParts(name, true, parts, error)) << name << ": " << error;
+    EXPECT_EQ(parts, expected) << name;
+  }
+  EXPECT_TRUE(ZipEntryPathParts("caf\xC3\xA9", false, parts, error));  // not flagged UTF-8: a character per byte
+  EXPECT_EQ(parts, (std::vector<std::wstring>{L"caf\u00C3\u00A9"}));
+
+  const std::vector<std::pair<std::string, std::vector<std::string>>> refused = {
+      {"\"..\"", {"../evil.txt", "a\\..\\..\\evil.txt", "a/.."}},
+      {"absolute", {"/abs.txt", "\\abs.txt"}},
+      {"drive letter or stream", {"C:drive.txt", "file.txt:stream"}},
+      {"empty", {""}},
+      {"device", {"a/CON", "nul.txt", "Com1.log"}},
+      {"character", {"a/b<c", "nul\0byte"s}},
+      {"dot or a blank", {"trailing /x", "..."}},
+      {"UTF-8", {"caf\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xFF"}},  // cut short, overlong, surrogate, bad lead byte
+  };
+  for (const auto& [reason, names] : refused) {
+    for (const auto& name : names) {
+      EXPECT_FALSE(ZipEntryPathParts(name, true, parts, error)) << name;
+      EXPECT_NE(error.find(reason), std::string::npos) << name << ": " << error;
+    }
+  }
+}
+
+std::vector<ZipExtractionItem> Plan(const fs::path& archive) {
+  FileZipSource source;
+  EXPECT_TRUE(source.Open(archive));
+  ZipReader reader(source);
+  std::string error;
+  std::vector<ZipExtractionItem> items;
+  EXPECT_TRUE(reader.ReadDirectory(error) && PlanZipExtraction(reader.entries(), items, error)) << error;
+  return items;
+}
+
+// Every file below `root`, as sorted relative generic paths.
+std::vector<std::string> FilesBelow(const fs::path& root) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    if (e.is_regular_file()) names.push_back(fs::relative(e.path(), root).generic_string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(ExtractZipArchive, WritesFilesAndFoldersAndReplacesExistingFiles) {
+  testutil::TempDir dir;
+  testutil::WriteBytes(dir / "hello.txt", "an older, longer version of this file that must go");
+  testutil::WriteBytes(dir / "a/b/c/deep.txt", "old");
+  testutil::WriteBytes(dir / "unrelated.txt", "stays");
+  std::string error;
+  ASSERT_TRUE(ExtractZipArchive(ziptest::DataFile("deflated.zip"), dir.path(), error)) << error;
+  ASSERT_TRUE(ExtractZipArchive(ziptest::DataFile("large.zip"), dir.path(), error)) << error;
+
+  EXPECT_EQ(testutil::ReadBytes(dir / "hello.txt"), "hello hello hello hello\n");
+  EXPECT_TRUE(testutil::ReadBytes(dir / "a/b/c/deep.txt") == ziptest::Compressible(20000));
+  EXPECT_TRUE(testutil::ReadBytes(dir / "big/compressible.dat") == ziptest::Compressible(2 * 1024 * 1024));
+  EXPECT_EQ(fs::file_size(dir / "empty.txt"), 0u);
+  EXPECT_TRUE(fs::is_empty(dir / "emptydir"));
+  // Exactly the archives' files and the unrelated one: no partial files left behind.
+  EXPECT_EQ(
+      FilesBelow(dir.path()),
+      (std::vector<std::string>{"a/b/c/deep.txt", "a/noise.bin", "big/compressible.dat", "big/letters.txt", "empty.txt",
+                                "empty_stored.txt", "hello.txt", "implicit/parent/file.txt", "unrelated.txt"}));
+  ASSERT_TRUE(ExtractZipArchive(ziptest::DataFile("utf8_names.zip"), dir.path(), error)) << error;
+  EXPECT_EQ(testutil::ReadBytes(dir.path() / fs::u8path("caf\xC3\xA9/na\xC3\xAFve.txt")), "utf-8 name\n");
+}
+
+TEST(ExtractZipArchive, EscapingNamesAreRefusedBeforeAnythingIsWritten) {
+  for (const char* archive : {"escape_dotdot.zip", "escape_nested_dotdot.zip", "escape_backslash.zip",
+                              "escape_absolute.zip", "escape_drive.zip"}) {
+    testutil::TempDir outer;
+    fs::create_directories(outer / "dest");
+    std::string error;
+    EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile(archive), outer / "dest", error)) << archive;
+    EXPECT_NE(error.find("refused entry"), std::string::npos) << archive << ": " << error;
+    // Not even the harmless entry: the whole archive is refused up front.
+    EXPECT_EQ(FilesBelow(outer.path()), std::vector<std::string>{}) << archive;
+  }
+}
+
+TEST(ExtractZipArchive, CorruptEntryNeverReplacesAGoodFile) {
+  testutil::TempDir dir;
+  testutil::WriteBytes(dir / "damaged.bin", "the good file");
+  std::string error;
+  EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile("corrupt_crc.zip"), dir.path(), error));
+  EXPECT_NE(error.find("CRC mismatch"), std::string::npos) << error;
+  EXPECT_EQ(testutil::ReadBytes(dir / "damaged.bin"), "the good file");
+  EXPECT_EQ(FilesBelow(dir.path()), (std::vector<std::string>{"damaged.bin", "first.txt"}));  // first.txt was fine
+
+  EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile("no-such.zip"), dir.path(), error));
+  EXPECT_EQ(error, "cannot open the archive");
+  EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile("stored.zip"), dir / "missing", error));
+  EXPECT_NE(error.find("destination folder does not exist"), std::string::npos) << error;
+  EXPECT_FALSE(fs::exists(dir / "missing"));
+}
+
+TEST(ExtractZipArchive, MethodsTheReaderLacksAreRefusedUpFront) {
+  // stored.zip with its second entry marked as bzip2 (method 12) in both headers.
+  std::string bytes = testutil::ReadBytes(ziptest::DataFile("stored.zip"));
+  bytes[bytes.find("PK\x03\x04", 1) + 8] = bytes[bytes.rfind("PK\x01\x02") + 10] = 12;
+  testutil::TempDir dir;
+  testutil::WriteBytes(dir / "bzip2.zip", bytes);
+  fs::create_directories(dir / "out");
+  EXPECT_EQ(Plan(dir / "bzip2.zip").size(), 2u);  // the names alone pass: the shell may know the method
+  std::string error;
+  EXPECT_FALSE(ExtractZipArchive(dir / "bzip2.zip", dir / "out", error));
+  EXPECT_NE(error.find("unsupported compression method 12"), std::string::npos) << error;
+  EXPECT_TRUE(fs::is_empty(dir / "out"));
+}
+
+// The shell's copy runs on its own: done only once every file is there, right
+// and unchanged between two looks, and every folder exists.
+TEST(ZipCopyWatch, DoneOnlyWhenEverythingIsThereUnchangedAndRight) {
+  testutil::TempDir dir;
+  const auto items = Plan(ziptest::DataFile("deflated.zip"));
+  ZipCopyWatch watch(dir.path(), items);
+  EXPECT_FALSE(watch.Poll());
+  EXPECT_NE(watch.pending().find("missing"), std::string::npos) << watch.pending();
+  std::string error;
+  ASSERT_TRUE(ExtractZipArchive(ziptest::DataFile("deflated.zip"), dir.path(), error)) << error;
+  EXPECT_FALSE(watch.Poll());  // just changed: wait for one more look
+  EXPECT_TRUE(watch.Poll());
+
+  // Same size, other content: an old file the copy has not replaced yet; then a folder missing.
+  ZipCopyWatch later(dir.path(), items);
+  std::string noise = testutil::ReadBytes(dir / "a/noise.bin");
+  noise[100] ^= 1;
+  testutil::WriteBytes(dir / "a/noise.bin", noise);
+  EXPECT_FALSE(later.Poll());
+  EXPECT_FALSE(later.Poll());
+  EXPECT_NE(later.pending().find("content differs"), std::string::npos) << later.pending();
+  fs::remove_all(dir / "emptydir");
+  noise[100] ^= 1;
+  testutil::WriteBytes(dir / "a/noise.bin", noise);
+  EXPECT_FALSE(later.Poll());
+  EXPECT_NE(later.pending().find("emptydir"), std::string::npos) << later.pending();
+}
+
+TEST(ZipCopyWatch, TimeLimitGrowsWithTheArchive) {
+  EXPECT_GE(ShellCopyTimeLimit(0, 1), std::chrono::seconds(10));
+  EXPECT_GT(ShellCopyTimeLimit(0, 20000), ShellCopyTimeLimit(0, 1));
+  EXPECT_GT(ShellCopyTimeLimit(std::uint64_t{4} << 30, 1), std::chrono::minutes(30));  // 4 GiB at 2 MiB/s
+}
+
+TEST(TarCommandLine, QuotesBothPathsAndKeepsTrailingBackslashesHarmless) {
+  EXPECT_EQ(TarCommandLine(L"C:\\Windows\\system32\\tar.exe", L"C:\\My Games\\client pkg.zip", L"C:\\My Games\\WoW"),
+            L"\"C:\\Windows\\system32\\tar.exe\" -xf \"C:\\My Games\\client pkg.zip\" -C \"C:\\My Games\\WoW\"");
+  EXPECT_EQ(TarCommandLine(L"t.exe", L"a.zip", L"D:\\"), L"\"t.exe\" -xf \"a.zip\" -C \"D:\\.\"");
+}
+
+}  // namespace
