@@ -17,6 +17,7 @@ The same options can be set for a path without a query in <root>/_options.json
 ({"/files/client.zip": {"cut": "1000"}}), read on every request. Each request is
 appended to <root>/_requests.log as "METHOD PATH RANGE-HEADER USER-AGENT".
 """
+import contextlib
 import json
 import os
 import shutil
@@ -62,11 +63,8 @@ class Handler(BaseHTTPRequestHandler):
                                          self.headers.get("User-Agent", "-")))
         url = urllib.parse.urlsplit(self.path)
         query = dict(urllib.parse.parse_qsl(url.query))
-        try:
-            with open(os.path.join(root, "_options.json")) as f:
-                query = dict(json.load(f).get(url.path, {}), **query)
-        except (OSError, ValueError):
-            pass
+        with contextlib.suppress(OSError, ValueError), open(os.path.join(root, "_options.json")) as f:
+            query = dict(json.load(f).get(url.path, {}), **query)
         time.sleep(float(query.get("delay", 0)))
         if query.get("status", "200") != "200":
             return self.reply(int(query["status"]), b"status %s\n" % query["status"].encode())
@@ -119,10 +117,8 @@ class Handler(BaseHTTPRequestHandler):
         elif "cut" in query:
             self.wfile.flush()
             self.close_connection = True
-            try:
+            with contextlib.suppress(OSError):
                 self.connection.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
         elif chunked:
             self.wfile.write(b"0\r\n\r\n")
 
@@ -147,11 +143,9 @@ class TestServer:
         return self
 
     def _accept_logins(self):
-        try:
+        with contextlib.suppress(OSError):  # closed on exit
             while True:
                 self.login.accept()[0].close()
-        except OSError:
-            pass  # closed on exit
 
     def url(self, path):
         return "http://127.0.0.1:%d%s" % (self.port, path)
@@ -168,11 +162,7 @@ class TestServer:
 
 
 if __name__ == "__main__":  # for the benches: test_server.py --root DIR [--port N]; prints "PORT n"
-    import argparse
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--root", required=True)
-    parser.add_argument("--port", type=int, default=0)
-    args = parser.parse_args()
-    with TestServer(args.root, args.port) as served:
+    args = dict(zip(sys.argv[1::2], sys.argv[2::2]))
+    with TestServer(args["--root"], int(args.get("--port", 0))) as served:
         print("PORT %d" % served.port, flush=True)
         threading.Event().wait()

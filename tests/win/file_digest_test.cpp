@@ -27,13 +27,7 @@ TEST(FileDigest, KnownDigestsAndChecks) {
   EXPECT_EQ(CheckFile(path, 4, abc), FileSizeMismatch);
   EXPECT_EQ(CheckFile(path, 3, "900150983CD24FB0D6963F7D28E17F72"), FileOk);  // upper-case hex names the same
   EXPECT_EQ(CheckFile(path, 3, "", std::string(64, '0')), FileSha256Mismatch);
-  EXPECT_THROW(FileMd5(absent), std::runtime_error);
-  try {
-    CheckFile(dir.wide(), 0, "d41d8cd98f00b204e9800998ecf8427e");  // a folder cannot be read
-    ADD_FAILURE() << "no error";
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "Cannot open file for MD5");
-  }
+  EXPECT_THROW(FileMd5(absent), std::runtime_error);  // a file that cannot be opened: UpdaterOnDisk
 }
 
 // A stop asked between pieces abandons the digest; the caller's buffer is the one read through.

@@ -111,8 +111,7 @@ TEST_F(HttpClientTest, DownloadWritesFileAndReportsProgress) {
   }
   Progress progress;
   ASSERT_TRUE(Download(Url(Serve("")), 0, &progress)) << error_;
-  EXPECT_EQ(ReadBytes(dest_), "");
-  EXPECT_TRUE(progress.empty());
+  EXPECT_TRUE(ReadBytes(dest_).empty() && progress.empty());
 }
 
 // Resuming at 1000: a 206 is appended, a whole-file 200 (range ignored) must replace
@@ -124,15 +123,12 @@ TEST_F(HttpClientTest, ResumeTakesOnlyRepliesThatFitTheFile) {
                                      std::make_pair("?wrong_range=1", "Server sent bytes from 0 instead of 1000")}) {
     const bool ok = *error == '\0';
     WriteBytes(dest_, content.substr(0, 1000));
-    Progress progress;
+    Progress progress{{0, 0}};
     EXPECT_EQ(Download(Url(path + query), 1000, &progress), ok) << query;
     EXPECT_EQ(error_, error) << query;
     EXPECT_EQ(ReadBytes(dest_), ok ? content : content.substr(0, 1000)) << query;
     EXPECT_EQ(RangesAsked(path + query), std::vector<std::string>{"bytes=1000-"}) << query;
-    ASSERT_EQ(progress.empty(), !ok) << query;
-    if (ok) {
-      EXPECT_EQ(progress.back(), std::make_pair(int64_t{1500}, int64_t{1500})) << query;
-    }
+    EXPECT_EQ(progress.back(), ok ? std::make_pair(int64_t{1500}, int64_t{1500}) : progress.front()) << query;
   }
 }
 
@@ -156,22 +152,19 @@ TEST_F(HttpClientTest, BrokenBodiesFailAndKeepBytesForResume) {
   const std::string content = PatternBytes(200000, 11);
   const std::string path = Serve(content);
   struct Case {
-    const char* query;
+    const char *query, *error;
     int64_t offset;
-    const char* error;
   };
   // Dripped, so every byte sent before a reset has been taken in when it comes.
-  for (const Case& c : {Case{"?cut=70000", 0, "Download incomplete: 70000 of 200000 bytes arrived"},
-                        Case{"?reset=100000&drip=0.02", 0, "Download interrupted after 100000 of 200000 bytes"},
+  for (const Case& c : {Case{"?cut=70000", "Download incomplete: 70000 of 200000 bytes arrived", 0},
+                        Case{"?reset=100000&drip=0.02", "Download interrupted after 100000 of 200000 bytes", 0},
                         // Without a length only the failed read tells it from a finished transfer.
-                        Case{"?chunked=1&reset=50000&drip=0.02", 100000, "Download interrupted after * bytes"}}) {
+                        Case{"?chunked=1&reset=50000&drip=0.02", "Download interrupted after * bytes", 100000}}) {
     EXPECT_FALSE(Download(Url(path + c.query), c.offset)) << c.query;
     EXPECT_TRUE(Matches(error_.c_str(), c.error)) << c.query << ": " << error_;
-    const std::string kept = ReadBytes(dest_);
-    EXPECT_EQ(kept, content.substr(0, kept.size())) << c.query;
-    // The text counts the bytes kept on disk.
+    const std::string kept = ReadBytes(dest_);  // more than before, and counted in the text
+    EXPECT_TRUE(kept.size() > static_cast<size_t>(c.offset) && kept == content.substr(0, kept.size())) << c.query;
     EXPECT_NE(error_.find(" " + std::to_string(kept.size()) + " "), std::string::npos) << c.query;
-    EXPECT_GT(kept.size(), static_cast<size_t>(c.offset)) << c.query;
   }
   ASSERT_TRUE(Download(Url(path), static_cast<int64_t>(ReadBytes(dest_).size()))) << error_;
   EXPECT_EQ(ReadBytes(dest_), content);
