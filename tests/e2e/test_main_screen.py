@@ -4,18 +4,23 @@ launcher folder against the demo site: the first fetches the files (a partial on
 resumed) while the screen is probed on screenshots (status dot, PLAY, video, wheel,
 mute, drag strip) and ends with a clean log; the second only verifies while the news
 document is broken; the third finds the server gone: Offline with the failing WinHTTP
-call in the log, a red dot, and a minimised window that runs on."""
+call in the log, a red dot, and a minimised window that runs on. And what a player's
+Windows needs of OstrelLauncher.exe: only DLLs that Windows ships, and its icons, version
+and application manifest built in."""
 import hashlib
 import json
 import os
+import re
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from launcher_session import GREEN, PORT, RED, ROOT, STATUS_DOT, LauncherSession, near, read, wait_until, write  # noqa
+from launcher_session import (BUILD, GREEN, PORT, RED, ROOT, STATUS_DOT, LauncherSession, near, read,  # noqa: E402
+                              wait_until, write)
 from test_server import TestServer  # noqa: E402
 
 sys.path.insert(0, os.path.join(ROOT, "tools"))
@@ -24,6 +29,14 @@ from demo_server import build_site  # noqa: E402
 PLAY_FILL = (1130, 700)  # inside PLAY, clear of its outline and label
 VIDEO_AREA = (40, 120, 780, 480)
 NEWS_CARDS = (890, 68, 360, 250)
+EXE = os.path.join(BUILD, "OstrelLauncher.exe")
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "ole32.dll", "oleaut32.dll",
+               "shell32.dll", "shlwapi.dll", "comctl32.dll", "winhttp.dll", "ws2_32.dll", "bcrypt.dll",
+               "winmm.dll", "msvcrt.dll", "advapi32.dll", "comdlg32.dll", "mfplat.dll", "mfreadwrite.dll"}
+
+
+def wrestool(*args):
+    return subprocess.run(["wrestool", "-x", "--raw", *args, EXE], capture_output=True, check=True).stdout
 
 
 class MainScreenTest(unittest.TestCase):
@@ -37,9 +50,14 @@ class MainScreenTest(unittest.TestCase):
             entries = json.loads(read(os.path.join(server.root, "launcher", "manifest.php")))["game_files"]
             first = entries[0]["path"]
             write(os.path.join(client, first), read(os.path.join(server.root, "files", first))[:1000].encode("latin-1"))
+            write(os.path.join(server.root, "_options.json"), b'{"/launcher/manifest.php": {"delay": "2"}}')
             s.launch(client, muted=False)
             self.assertEqual(s.geometry(), (320, 180, 1280, 720))  # centred on the 1920 x 1080 screen
+            s.expect("OnCreate complete")
+            s.press("play")  # while connecting: nothing (Wow.exe is no program: a start would fail)
             log = s.expect("Updater complete", "State: Ready", "News loaded: 6 items")
+            self.assertNotIn("WoW cache cleared", log)
+            self.assertNotIn("CreateProcess", log)
             for line in ("VideoBackground: playing", "Video background loaded", "Sprite fonts: 39 letters, 29 subletters",
                          "State: Verifying", "State: Updating"):
                 self.assertIn(line, log)
@@ -121,6 +139,29 @@ class MainScreenTest(unittest.TestCase):
         s.press("minimise")
         self.assertTrue(wait_until(lambda: s.geometry()[2:] != (1280, 720), 10), "window not minimised")
         self.assertIsNone(s.proc.poll())
+
+
+class ExecutableTest(unittest.TestCase):
+    def test_imports_only_system_dlls(self):
+        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", EXE], capture_output=True, text=True,
+                              check=True).stdout
+        dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
+        self.assertTrue(dlls, "no imports found")
+        self.assertEqual(dlls - SYSTEM_DLLS, set())
+        self.assertRegex(dump, r"Magic\s+020b")  # PE32+: a 64-bit program
+        self.assertRegex(dump, r"Subsystem\s+00000002")  # GUI
+
+    def test_resources(self):
+        icons = wrestool("--type=14", "--name=1")  # the icon group: 16, 32, 48, 256 at 32 bits
+        entries = [icons[6 + 14 * i:20 + 14 * i] for i in range(int.from_bytes(icons[4:6], "little"))]
+        self.assertEqual(sorted((e[0] or 256, int.from_bytes(e[6:8], "little")) for e in entries),
+                         [(16, 32), (32, 32), (48, 32), (256, 32)])
+        self.assertIn("FileVersion", wrestool("--type=16").decode("utf-16-le", errors="replace"))
+        manifest = wrestool("--type=24").decode()
+        for text in ('level="asInvoker"', 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"',
+                     ">PerMonitorV2<"):
+            self.assertIn(text, manifest)
+
 
 
 if __name__ == "__main__":

@@ -1,10 +1,7 @@
 #!/usr/bin/env python3
-"""Runs Windows programs under Wine for the tests: a private prefix inside the
-build folder, a private Xvfb display, and nothing left running afterwards.
-
-As a command:  wine_env.py run --build BUILD_DIR [--with-server] -- PROGRAM.exe ARGS...
-As a module:   with WineSession(build_dir) as wine: proc = wine.start([...])
-"""
+"""Runs Windows programs under Wine for the tests: a private prefix inside the build folder, a
+private Xvfb display, and nothing left running afterwards. As a command: see main(); as a
+module: with WineSession(build_dir) as wine: proc = wine.start([...])"""
 import contextlib
 import fcntl
 import os
@@ -13,8 +10,6 @@ import subprocess
 import sys
 
 from test_server import TestServer
-
-FONT_REPLACEMENTS = ("Arial", "Microsoft Sans Serif", "Segoe UI", "Tahoma")
 
 
 def wine_environment(build_dir, display=None):
@@ -50,7 +45,8 @@ def ensure_prefix(build_dir):
         shutil.rmtree(prefix, ignore_errors=True)
         subprocess.run(["wineboot", "-i"], env=env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-        settings = [(r"HKCU\Software\Wine\Fonts\Replacements", face, "Liberation Sans") for face in FONT_REPLACEMENTS]
+        settings = [(r"HKCU\Software\Wine\Fonts\Replacements", face, "Liberation Sans") for face in
+                    ("Arial", "Microsoft Sans Serif", "Segoe UI", "Tahoma")]
         # Without a window manager, managed windows make every window close
         # (a dialog, the launcher itself) block for about 2 s.
         settings.append((r"HKCU\Software\Wine\X11 Driver", "Managed", "N"))

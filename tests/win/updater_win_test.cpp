@@ -1,17 +1,46 @@
-// An update run with the real file system, WinHTTP and BCrypt against the test update
-// server. (Resume, replacement and unpacking on disk: the e2e runs against the demo site
-// and nginx.)
+// File digests (BCrypt) and an update run with the real file system and WinHTTP against
+// the test update server. (Resume, replacement and unpacking on disk: the e2e runs against
+// the demo site and nginx.)
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
+#include <string>
 
+#include "digest_vectors.h"
 #include "net/file_digest.h"
 #include "test_util.h"
 #include "update/updater.h"
 
 namespace {
+
+// BCrypt's MD5 and SHA-256 on real files. (What a check makes of them: tests/host.)
+TEST(FileDigest, KnownDigests) {
+  testutil::TempDir dir;
+  const std::wstring path = (dir / "file").wstring();
+  for (const auto& v : testutil::DigestVectors()) {
+    testutil::WriteBytes(path, v.input);
+    const FileDigests both = DigestFile(path, true, true);
+    EXPECT_EQ(both.md5 + " " + both.sha256, v.md5 + " " + v.sha256) << v.input.size();
+    EXPECT_EQ(DigestFile(path, false, true).md5, "");
+  }
+  EXPECT_THROW(FileMd5((dir / "absent").wstring()), std::runtime_error);
+}
+
+// A stop asked between pieces abandons the digest; the caller's buffer is the one read through.
+TEST(FileDigest, StopBetweenPieces) {
+  testutil::TempDir dir;
+  const std::wstring path = (dir / "file").wstring();
+  testutil::WriteBytes(path, testutil::BoundaryBytes(testutil::kMiB + 1));
+  DigestBuffer buffer;
+  int asked = 0;
+  EXPECT_FALSE(DigestFile(path, true, true, buffer, [&] { return ++asked > 1; }));  // yes after the first piece
+  EXPECT_EQ(buffer.size(), testutil::kMiB);
+  EXPECT_EQ(CheckFile(path, testutil::kMiB + 1, "9e45cee2c0e79c4df09344dcaa9b659f", "", buffer, [] { return true; }),
+            std::nullopt);
+}
 
 // A file the running game holds open without sharing ends the run before later entries.
 TEST(UpdaterOnDisk, LockedFileEndsTheRunWithCannotOpen) {
@@ -21,8 +50,8 @@ TEST(UpdaterOnDisk, LockedFileEndsTheRunWithCannotOpen) {
   const std::string data = testutil::PatternBytes(4000, 5);
   for (const std::string name : {"locked.MPQ", "later.bin"}) {
     testutil::WriteBytes(testutil::TestServerRoot() / name, data);
-    m.game_files.push_back({name, 4000, FileMd5((testutil::TestServerRoot() / name).wstring()),
-                            testutil::TestServerUrl("/" + name)});
+    m.game_files.push_back(
+        {name, 4000, FileMd5((testutil::TestServerRoot() / name).wstring()), testutil::TestServerUrl("/" + name)});
   }
   testutil::WriteBytes(client / "locked.MPQ", data);
   HANDLE lock = CreateFileW((client / "locked.MPQ").wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,

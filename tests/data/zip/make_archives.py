@@ -18,11 +18,10 @@ def info(name, method=D):
 
 def write(name, entries):
     """entries: (entry name, bytes or None for a folder, method)."""
-    path = os.path.join(HERE, name)
-    with zipfile.ZipFile(path, "w") as zf:
+    with zipfile.ZipFile(os.path.join(HERE, name), "w") as zf:
         for entry_name, data, method in entries:
             zf.writestr(info(entry_name, method), b"" if data is None else data)
-    return path
+    return os.path.join(HERE, name)
 
 
 def pattern(size, seed):
@@ -53,11 +52,8 @@ def data_offset(raw, entry):
 
 def rewrite(path, change):
     """Replaces the archive at path with change(its bytes, the entry list)."""
-    with zipfile.ZipFile(path) as zf:
-        entries = zf.infolist()
-    with open(path, "rb") as f:
-        raw = bytearray(f.read())
-    raw = change(raw, entries)
+    with zipfile.ZipFile(path) as zf, open(path, "rb") as f:
+        raw = change(bytearray(f.read()), zf.infolist())
     with open(path, "wb") as f:
         f.write(raw)
 
@@ -82,8 +78,7 @@ def main():
         write("escape_%s.zip" % name, [("good.txt", b"good\n", D), (evil, b"evil\n", D)])
 
     def flip_byte(raw, entries):  # a stored entry's data changed: the CRC no longer matches
-        offset = data_offset(raw, entries[1])[0] + 1000
-        raw[offset] ^= 0x55
+        raw[data_offset(raw, entries[1])[0] + 1000] ^= 0x55
         return raw
     rewrite(write("corrupt_crc.zip", [("first.txt", b"fine\n", S), ("damaged.bin", pattern(4000, 3), S)]), flip_byte)
 
