@@ -50,11 +50,16 @@ class MainScreenTest(unittest.TestCase):
             entries = json.loads(read(os.path.join(server.root, "launcher", "manifest.php")))["game_files"]
             first = entries[0]["path"]
             write(os.path.join(client, first), read(os.path.join(server.root, "files", first))[:1000].encode("latin-1"))
-            write(os.path.join(server.root, "_options.json"), b'{"/launcher/manifest.php": {"delay": "2"}}')
+            write(os.path.join(server.root, "_options.json"), b'{"/launcher/manifest.php": {"hold": "1"}}')
+            write(os.path.join(server.root, "_hold"))
             s.launch(client, muted=False)
             self.assertEqual(s.geometry(), (320, 180, 1280, 720))  # centred on the 1920 x 1080 screen
-            s.expect("OnCreate complete")
-            s.press("play")  # while connecting: nothing (Wow.exe is no program: a start would fail)
+            # While connecting PLAY does nothing (Wow.exe is no program: a start would fail). Mute,
+            # clicked after it, is saved at once: both clicks have been taken in.
+            s.press("play")
+            s.press("mute")
+            self.assertTrue(wait_until(lambda: s.settings()["muted"], 10), s.settings())
+            os.remove(os.path.join(server.root, "_hold"))
             log = s.expect("Updater complete", "State: Ready", "News loaded: 6 items")
             self.assertNotIn("WoW cache cleared", log)
             self.assertNotIn("CreateProcess", log)
@@ -85,7 +90,7 @@ class MainScreenTest(unittest.TestCase):
                 self.assertTrue(wait_until(lambda: test(s.shot().changed(before, NEWS_CARDS)), 10), button)
 
             # Mute toggles and is saved at once.
-            for muted in (True, False):
+            for muted in (False, True):
                 s.press("mute")
                 self.assertTrue(wait_until(lambda: s.settings()["muted"] is muted, 10), s.settings())
 

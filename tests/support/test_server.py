@@ -5,7 +5,8 @@ programs how a reply goes wrong: status=404 (that status, a short body); ignore_
 request gets 200 and the whole file); wrong_range=1 (206 with the bytes from 0); no_length=1 (the
 body ends with the connection); chunked=1 (chunked coding; with cut or reset the last chunk never
 comes); cut=N, reset=N (the full length announced, the connection closed, or reset, after N body
-bytes); delay=S (a wait first); drip=S (8 KiB pieces S seconds apart). Each request is appended
+bytes); delay=S (a wait first); hold=1 (a wait while <root>/_hold exists); drip=S (8 KiB pieces
+S seconds apart). Each request is appended
 to <root>/_requests.log as "METHOD PATH RANGE-HEADER USER-AGENT"."""
 import contextlib
 import json
@@ -53,6 +54,8 @@ class Handler(BaseHTTPRequestHandler):
         with contextlib.suppress(OSError, ValueError), open(os.path.join(root, "_options.json")) as f:
             query = dict(json.load(f).get(url.path, {}), **query)
         time.sleep(float(query.get("delay", 0)))
+        while query.get("hold") and os.path.exists(os.path.join(root, "_hold")):
+            time.sleep(0.05)
         if query.get("status", "200") != "200":
             return self.reply(int(query["status"]), b"status %s\n" % query["status"].encode())
         path = os.path.realpath(os.path.join(root, urllib.parse.unquote(url.path).lstrip("/")))
