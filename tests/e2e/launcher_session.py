@@ -70,25 +70,22 @@ class LauncherSession(WineSession):
             self.write_settings(client, close_on_launch=True, muted=muted)
         self.mark = len(self.log_bytes())  # expect() looks after it
         self.proc = self.start([os.path.join(self.folder, self.program)], cwd=self.folder)
-        self.window = wait_until(lambda: self.proc.poll() is not None or self.xdotool(
+        found = wait_until(lambda: self.proc.poll() is not None or self.xdotool(
             "search", "--name", "^Ostrelhold$", check=False).split(), timeout)
-        if not isinstance(self.window, list):
-            raise RuntimeError("no launcher window (exit code %s)" % self.proc.poll())
-        self.window = self.window[0]
+        assert isinstance(found, list), "no launcher window (exit code %s)" % self.proc.poll()
+        self.window = found[0]
 
-    def run_to(self, client, text, timeout=60):
+    def run_to(self, client, text):
         """Starts with `client`, waits for `text` in the log, closes; gives this start's log."""
         self.launch(client)
-        self.expect(text, timeout=timeout)
+        self.expect(text)
         self.close()
         return self.new_log()
 
     def close(self):
         """Closes the window with its close button; the launcher must end cleanly."""
         self.press("close")
-        code = self.wait_exit()
-        if code != 0:
-            raise AssertionError("launcher exited with %s" % code)
+        assert self.wait_exit() == 0, "launcher exited with %s" % self.proc.returncode
 
     def geometry(self):
         out = self.xdotool("getwindowgeometry", "--shell", self.window)
@@ -103,7 +100,6 @@ class LauncherSession(WineSession):
 
     def press(self, button):
         self.click(*BUTTONS[button])
-
     def move_to(self, x, y):
         wx, wy, _, _ = self.geometry()
         # --sync waits for the pointer to move, forever when it already rests there.
@@ -139,8 +135,7 @@ class LauncherSession(WineSession):
     def wait_pixel(self, point, argb, timeout=10):
         """The first screenshot whose pixel at `point` has colour argb; fails after `timeout` seconds."""
         shot = wait_until(lambda: (lambda s: s if near(s.pixel(*point), argb) else None)(self.shot()), timeout)
-        if not shot:
-            raise AssertionError("pixel %s never became %08X" % (point, argb))
+        assert shot, "pixel %s never became %08X" % (point, argb)
         return shot
 
     def wait_exit(self, timeout=30):
@@ -156,8 +151,8 @@ class LauncherSession(WineSession):
     def expect(self, *texts, timeout=60, count=1):
         """Waits for each text in the log since the last launch (`count` times); gives that log."""
         for text in texts:
-            if not wait_until(lambda: self.log_bytes()[self.mark:].count(text.encode()) >= count, timeout):
-                raise AssertionError("%r not in log:\n%s" % (text, self.new_log()[-2000:]))
+            assert wait_until(lambda: self.log_bytes()[self.mark:].count(text.encode()) >= count, timeout), \
+                "%r not in log:\n%s" % (text, self.new_log()[-2000:])
         return self.new_log()
 
     def __exit__(self, *exc):

@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""PLAY, the tray, the settings and addons dialogs, DOWNLOAD CLIENT and I HAVE
-WOW as a player meets them: the real window, real clicks and keys. The folder
-pickers are answered by launcher_host.exe (the same window with scripted
-pickers), except in one run that drives the shell's own picker by keyboard.
-The stand-in program plays Wow.exe and UnRAR.exe."""
+"""PLAY, the tray, the settings and addons dialogs, DOWNLOAD CLIENT and I HAVE WOW as a player
+meets them. launcher_host.exe (the same window) answers the folder pickers, except in one run
+that drives the shell's own picker by keyboard; the stand-in program plays Wow.exe and UnRAR.exe."""
 import json
 import os
 import shutil
@@ -125,15 +123,13 @@ class GameTest(unittest.TestCase):
         tray = ["search", "--onlyvisible", "--name", "^Wine System Tray$"]
         for restore in ("game ends", "double click"):
             s.press("play")
-            self.assertTrue(wait_until(lambda: not s.visible()), restore)
-            self.assertTrue(wait_until(lambda: s.xdotool(*tray, check=False).strip()))
+            self.assertTrue(wait_until(lambda: not s.visible() and s.xdotool(*tray, check=False).strip()), restore)
             if restore == "double click":
                 s.xdotool("mousemove", 13, 32, "click", "--repeat", 2, "--delay", 80, 1)
                 self.assertTrue(wait_until(s.visible))
             write(os.path.join(game, "Wow_quit.txt"))
             s.expect("Game exited", count=len(runs(game)))
-            self.assertTrue(wait_until(s.visible))
-            self.assertTrue(wait_until(lambda: not s.xdotool(*tray, check=False).strip()))
+            self.assertTrue(wait_until(lambda: s.visible() and not s.xdotool(*tray, check=False).strip()), restore)
         self.assertNotIn(b"State:", s.log_bytes().split(b"Game exited")[1])
 
         # Cancel and Escape change nothing.

@@ -1,12 +1,8 @@
 #!/usr/bin/env python3
-"""The launcher against a realm's update server as an operator runs it: nginx with
-the repository's configuration (tools/nginx) on the build's update address,
-serving a site whose manifest ostrel-manifest (the Windows build) wrote.
-
-Unsigned, with the keyless build: a fresh client is brought up to date (a partial
-file resumed with a 206), and a newer launcher build is refused when its digest differs, handed over when it matches.
-Signed, with the build that holds the realm's key (test-key/, made at configure
-time): a signature by another key, none, or a manifest changed after signing
+"""The launcher against nginx with the repository's configuration (tools/nginx), serving a site
+whose manifest ostrel-manifest wrote. Keyless build: a partial file resumed with a 206; a newer
+launcher build refused when its digest differs, handed over when it matches. The build with the
+realm's key (test-key/): a signature by another key, none, or a manifest changed after signing
 leaves the client as it was, offline with the reason."""
 import os
 import shutil

@@ -29,10 +29,8 @@ def wine_environment(build_dir, display=None):
 
 
 def ensure_prefix(build_dir):
-    """Creates the build's Wine prefix once (about 10 s), with the fonts GDI+
-    asks for mapped to Liberation Sans and Wine's window management off (with
-    no window manager on the display, keys then reach dialogs and message boxes,
-    and they close at once). Safe against concurrent callers."""
+    """Creates the build's Wine prefix once (about 10 s, safe against concurrent callers), with the
+    fonts GDI+ asks for mapped to Liberation Sans and Wine's window management off."""
     env = wine_environment(build_dir)
     env.pop("DISPLAY", None)
     prefix = env["WINEPREFIX"]
@@ -47,8 +45,7 @@ def ensure_prefix(build_dir):
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
         settings = [(r"HKCU\Software\Wine\Fonts\Replacements", face, "Liberation Sans") for face in
                     ("Arial", "Microsoft Sans Serif", "Segoe UI", "Tahoma")]
-        # Without a window manager, managed windows make every window close
-        # (a dialog, the launcher itself) block for about 2 s.
+        # With no window manager, keys then reach dialogs, and a window closes at once, not after 2 s.
         settings.append((r"HKCU\Software\Wine\X11 Driver", "Managed", "N"))
         for key, name, value in settings:
             subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"], env=env,

@@ -24,7 +24,6 @@ TEST(FileDigest, KnownDigests) {
     testutil::WriteBytes(path, v.input);
     const FileDigests both = DigestFile(path, true, true);
     EXPECT_EQ(both.md5 + " " + both.sha256, v.md5 + " " + v.sha256) << v.input.size();
-    EXPECT_EQ(DigestFile(path, false, true).md5, "");
   }
   EXPECT_THROW(FileMd5((dir / "absent").wstring()), std::runtime_error);
 }

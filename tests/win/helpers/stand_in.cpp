@@ -1,9 +1,7 @@
-// Stands in for an outside program the launcher starts: the game client
-// (copied as Wow.exe, also in the demo server's client package) or the RAR
-// tool (copied as UnRAR.exe). It appends "<command line>|<current folder>" to
-// <name>_ran.txt beside itself. With <name>_exit.txt beside it, it exits at
-// once with the code that file holds; otherwise it shows a small window until
-// that window is closed or <name>_quit.txt appears (which it then deletes).
+// Stands in for a program the launcher starts (Wow.exe, also in the demo's client; UnRAR.exe; a
+// newer OstrelLauncher.exe): appends "<command line>|<current folder>" to <name>_ran.txt beside
+// itself. With <name>_exit.txt there it exits with the code that file holds; otherwise it shows
+// a small window until that is closed or <name>_quit.txt appears (which it then deletes).
 #include <windows.h>
 
 #include <cstdio>
