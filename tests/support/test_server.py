@@ -23,8 +23,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 
 class QuietServer(ThreadingHTTPServer):
-    """A dropped connection (a closed keep-alive, a cancelled download) is ordinary here."""
-    daemon_threads = True
+    daemon_threads = True  # and a dropped connection (a closed keep-alive, a cancel) is ordinary here
 
     def handle_error(self, request, client_address):
         if not isinstance(sys.exc_info()[1], (ConnectionError, TimeoutError)):

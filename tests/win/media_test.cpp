@@ -26,8 +26,7 @@ std::wstring MusicStatus(const std::wstring& item) {
   return answer;
 }
 
-// Wine's MCI video driver cannot report the volume ("status bgm volume" is
-// unknown to it), so the test checks that the driver takes both volume commands.
+// Wine's MCI driver cannot report the volume: the driver takes both volume commands.
 TEST(Music, PlaysInALoopAndMutesByVolume) {
   StartMusic(AssetPath("audio/theme.mp3"), false);
   EXPECT_EQ(MusicStatus(L"mode"), L"playing");

@@ -202,22 +202,14 @@ class ServerStatusProbe : public ::testing::Test {
 // The glue only: the document over WinHTTP, the port over Winsock, a name that does not
 // resolve. (How the two combine: tests/host.)
 TEST_F(ServerStatusProbe, DocumentPortAndUnknownHost) {
-  const struct {
-    const char *path, *host;
-    std::uint16_t port;
-    bool online;
-    int population;
-    bool reached;
-  } cases[] = {
-      {"/status_57.json", "127.0.0.1", 1, true, 57, false},
-      {"/status_57.json?status=404", "127.0.0.1", open_, true, 0, true},
-      {"/no_status_here.json", "no-such-host.invalid", open_, false, 0, false},
-  };
-  for (const auto& c : cases) {
-    const StatusSnapshot s = Probe(c.path, c.port, c.host);
-    EXPECT_EQ(std::make_tuple(s.online, s.population, s.latency_ms >= 0),
-              std::make_tuple(c.online, c.population, c.reached))
-        << c.path << " " << c.host;
+  // path, host, login port; then online, population, port reached
+  for (const auto& [path, host, port, online, population, reached] :
+       {std::make_tuple("/status_57.json", "127.0.0.1", std::uint16_t{1}, true, 57, false),
+        std::make_tuple("/status_57.json?status=404", "127.0.0.1", open_, true, 0, true),
+        std::make_tuple("/no_status_here.json", "no-such-host.invalid", open_, false, 0, false)}) {
+    const StatusSnapshot s = Probe(path, port, host);
+    EXPECT_EQ(std::make_tuple(s.online, s.population, s.latency_ms >= 0), std::make_tuple(online, population, reached))
+        << path << " " << host;
   }
 }
 
