@@ -100,6 +100,7 @@ class LauncherSession(WineSession):
 
     def press(self, button):
         self.click(*BUTTONS[button])
+
     def move_to(self, x, y):
         wx, wy, _, _ = self.geometry()
         # --sync waits for the pointer to move, forever when it already rests there.
