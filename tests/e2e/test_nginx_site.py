@@ -35,14 +35,6 @@ http {{
 """
 
 
-def listening():
-    try:
-        socket.create_connection(("127.0.0.1", PORT), timeout=1).close()
-        return True
-    except OSError:
-        return False
-
-
 def snapshot(folder):
     files = {}
     for base, _, names in os.walk(folder):
@@ -68,6 +60,7 @@ class NginxSiteTest(unittest.TestCase):
         nginx = subprocess.Popen(["nginx", "-p", self.dir, "-c", os.path.join(self.dir, "nginx.conf")])
         self.addCleanup(nginx.wait, 10)
         self.addCleanup(nginx.terminate)
+        listening = lambda: nginx.poll() is None and socket.socket().connect_ex(("127.0.0.1", PORT)) == 0  # noqa: E731
         self.assertTrue(wait_until(lambda: nginx.poll() is not None or listening(), 10) and listening(), "no nginx")
 
     def publish(self, session, *options):
