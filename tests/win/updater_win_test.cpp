@@ -49,8 +49,8 @@ TEST(UpdaterOnDisk, LockedFileEndsTheRunWithCannotOpen) {
   const std::string data = testutil::PatternBytes(4000, 5);
   for (const std::string name : {"locked.MPQ", "later.bin"}) {
     testutil::WriteBytes(testutil::TestServerRoot() / name, data);
-    m.game_files.push_back(
-        {name, 4000, FileMd5((testutil::TestServerRoot() / name).wstring()), testutil::TestServerUrl("/" + name)});
+    m.game_files.push_back({name, 4000, FileMd5((testutil::TestServerRoot() / name).wstring()),
+                            testutil::TestServerUrl("/" + name), true, "", ""});
   }
   testutil::WriteBytes(client / "locked.MPQ", data);
   HANDLE lock = CreateFileW((client / "locked.MPQ").wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
