@@ -54,12 +54,6 @@ if(OSTREL_TARGET STREQUAL "windows")
   target_compile_definitions(win_tests PRIVATE OSTREL_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data")
   target_link_libraries(win_tests PRIVATE ostrel gtest_main)
 
-  # The newer launcher build the self-update tests offer: it records where it ran.
-  add_executable(fake_launcher_new WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/fake_launcher.cpp)
-  target_compile_definitions(fake_launcher_new PRIVATE FAKE_LAUNCHER_BUILD="new")
-  target_compile_options(fake_launcher_new PRIVATE ${OSTREL_WARNINGS})
-  add_dependencies(win_tests fake_launcher_new)
-
   # A launcher build with a realm key, for the signed-update tests. The key pair
   # is made here by openssl and lives in the build folder only, never in the
   # sources. Only the update server's settings (src/net/update_server.cpp) are
@@ -87,8 +81,8 @@ if(OSTREL_TARGET STREQUAL "windows")
   set_target_properties(OstrelLauncherTestKey PROPERTIES OUTPUT_NAME OstrelLauncher
                         RUNTIME_OUTPUT_DIRECTORY ${OSTREL_TEST_KEY_DIR})
 
-  # Stand-ins for the programs the launcher starts (Wow.exe, UnRAR.exe; also
-  # the demo client's Wow.exe), and the launcher's window with scripted folder
+  # Stand-ins for the programs the launcher starts (Wow.exe, UnRAR.exe, the
+  # newer launcher build of the self-update test; also the demo client's Wow.exe), and the launcher's window with scripted folder
   # pickers for the end-to-end tests.
   add_executable(stand_in WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/stand_in.cpp)
   add_executable(launcher_host WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/launcher_host.cpp

@@ -1,6 +1,6 @@
 """Drives OstrelLauncher.exe as a player would: a fresh launcher folder (its
 name holds a blank, as many players' do), a real window on a private display,
-real mouse clicks; and reads the log each start adds."""
+real mouse clicks by button name; and reads the log each start adds."""
 import json
 import os
 import shutil
@@ -13,6 +13,11 @@ from wine_env import WineSession, windows_path
 BUILD = os.path.abspath(os.environ.get("OSTREL_BUILD_DIR", "build/windows"))  # ctest passes it
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PORT = 8405  # the test build's update server port
+# Client points of the buttons; "addons" sits left of PLAY where "locate" (I HAVE WOW) is.
+BUTTONS = {"play": (1190, 686), "locate": (1030, 686), "addons": (1010, 687), "gear": (1194, 17),
+           "mute": (1160, 16), "minimise": (1225, 16), "close": (1250, 10)}
+STATUS_DOT = (890, 35)
+GREEN, RED = 0xFF50C850, 0xFFC83C3C
 
 
 class Shot:
@@ -21,89 +26,66 @@ class Shot:
     def __init__(self, ppm):
         magic, width, height, depth, self.data = ppm.split(maxsplit=4)
         assert magic == b"P6" and depth == b"255", magic
-        self.width, self.height = int(width), int(height)
+        self.width = int(width)
 
     def pixel(self, x, y):
         i = 3 * (y * self.width + x)
         return tuple(self.data[i:i + 3])
 
-    def changed(self, other, box, threshold=48):
-        """How many pixels of box (x, y, w, h) differ from `other` by more than threshold in a channel."""
+    def count(self, box, test, other=None):
+        """How many pixels of box (x, y, w, h) pass test(rgb), or test(rgb, other's rgb)."""
         x0, y0, w, h = box
-        count = 0
-        for y in range(y0, y0 + h):
-            a = self.data[3 * (y * self.width + x0):3 * (y * self.width + x0 + w)]
-            b = other.data[3 * (y * self.width + x0):3 * (y * self.width + x0 + w)]
-            count += sum(1 for i in range(0, len(a), 3)
-                         if max(abs(a[i] - b[i]), abs(a[i + 1] - b[i + 1]), abs(a[i + 2] - b[i + 2])) > threshold)
-        return count
+        return sum(1 for y in range(y0, y0 + h) for x in range(x0, x0 + w)
+                   if test(self.pixel(x, y), *([other.pixel(x, y)] if other else [])))
 
-    def count(self, box, test):
-        """How many pixels of box (x, y, w, h) pass test(r, g, b)."""
-        x0, y0, w, h = box
-        return sum(1 for y in range(y0, y0 + h) for x in range(x0, x0 + w) if test(*self.pixel(x, y)))
+    def changed(self, other, box, threshold=48):
+        """How many pixels of box differ from `other` by more than threshold in a channel."""
+        return self.count(box, lambda a, b: max(abs(p - q) for p, q in zip(a, b)) > threshold, other)
 
 
 def near(rgb, argb, tolerance=4):
     """True when a screen pixel matches the colour 0xAARRGGBB (opaque) within tolerance."""
-    want = ((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF)
-    return all(abs(a - b) <= tolerance for a, b in zip(rgb, want))
+    return all(abs(a - ((argb >> s) & 0xFF)) <= tolerance for a, s in zip(rgb, (16, 8, 0)))
 
 
 class LauncherSession(WineSession):
     """`program` may be launcher_host.exe: the same window with scripted folder pickers."""
 
-    def __init__(self, build_dir=BUILD, screen="1920x1080", folder=None, program="OstrelLauncher.exe"):
-        super().__init__(build_dir, screen)
+    def __init__(self, build_dir=BUILD, folder=None, program="OstrelLauncher.exe"):  # the benches pass build_dir
+        super().__init__(build_dir)
         self.folder = folder or tempfile.mkdtemp(prefix="ostrel launcher-")
         self.program = program
-        self.proc = None
-        self.window = None
+        self.proc = self.window = None
         self.mark = 0
 
     def install(self, exe=None):
-        """Lays the program (the build's, or `exe` under the program's name) and its
-        assets into the launcher folder."""
+        """Lays the program (the build's, or `exe` under the program's name) and its assets into the folder."""
         shutil.copy2(exe or os.path.join(self.build_dir, self.program), os.path.join(self.folder, self.program))
-        assets = os.path.join(self.build_dir, "assets")
-        if os.path.isdir(assets):
-            shutil.copytree(assets, os.path.join(self.folder, "assets"), dirs_exist_ok=True)
+        shutil.copytree(os.path.join(self.build_dir, "assets"), os.path.join(self.folder, "assets"), dirs_exist_ok=True)
+        return self
 
-    def launch(self, timeout=60):
-        log = os.path.join(self.folder, "launcher.log")
-        self.mark = os.path.getsize(log) if os.path.exists(log) else 0  # wait_for_log looks after it
+    def launch(self, client=None, muted=True, timeout=60):
+        """Starts the launcher (with `client`, a Unix folder, as its client folder when given)."""
+        if client:
+            self.write_settings(client, close_on_launch=True, muted=muted)
+        self.mark = len(self.log_bytes())  # expect() looks after it
         self.proc = self.start([os.path.join(self.folder, self.program)], cwd=self.folder)
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            found = self.xdotool("search", "--name", "^Ostrelhold$", check=False).split()
-            if found:
-                self.window = found[0]
-                return self.window
-            if self.proc.poll() is not None:
-                raise RuntimeError("launcher exited with %s before showing its window" % self.proc.returncode)
-            time.sleep(0.25)
-        raise RuntimeError("no window titled Ostrelhold within %s s" % timeout)
+        found = wait_until(lambda: self.proc.poll() is not None or self.xdotool(
+            "search", "--name", "^Ostrelhold$", check=False).split(), timeout)
+        assert isinstance(found, list), "no launcher window (exit code %s)" % self.proc.poll()
+        self.window = found[0]
 
-    def start_with_client(self, client, muted=True):
-        """Starts the launcher with `client` (a Unix folder) as its client folder."""
-        self.write_settings(client, close_on_launch=True, muted=muted)
-        self.launch()
-
-    def run_to(self, client, text, timeout=60):
+    def run_to(self, client, text):
         """Starts with `client`, waits for `text` in the log, closes; gives this start's log."""
-        self.start_with_client(client)
-        if not self.wait_for_log(text, timeout=timeout):
-            raise AssertionError("%r not in log:\n%s" % (text, self.new_log()[-2000:]))
+        self.launch(client)
+        self.expect(text)
         self.close()
         return self.new_log()
 
     def close(self):
         """Closes the window with its close button; the launcher must end cleanly."""
-        self.click(1250, 10)
-        code = self.wait_exit()
-        if code != 0:
-            raise RuntimeError("launcher exited with %s" % code)
-        return code
+        self.press("close")
+        assert self.wait_exit() == 0, "launcher exited with %s" % self.proc.returncode
 
     def geometry(self):
         out = self.xdotool("getwindowgeometry", "--shell", self.window)
@@ -116,6 +98,24 @@ class LauncherSession(WineSession):
         # One call, no --sync: that waits forever when the pointer is already there.
         self.xdotool("mousemove", wx + x, wy + y, "click", "1")
 
+    def press(self, button):
+        self.click(*BUTTONS[button])
+
+    def move_to(self, x, y):
+        wx, wy, _, _ = self.geometry()
+        # --sync waits for the pointer to move, forever when it already rests there.
+        self.xdotool("mousemove", 0, 0)
+        self.xdotool("mousemove", "--sync", wx + x, wy + y)
+
+    def dialog(self, title, *keys, via=None):
+        """Presses button `via` if given, waits for the window titled `title` (a dialog, a message box),
+        then presses `keys`."""
+        if via:
+            self.press(via)
+        self.xdotool("search", "--sync", "--onlyvisible", "--name", "^%s$" % title)
+        if keys:
+            self.xdotool("key", "--delay", "60", *keys)
+
     def write_settings(self, wow_dir, close_on_launch=False, muted=True):
         with open(os.path.join(self.folder, "launcher_settings.json"), "w") as f:
             json.dump({"wow_dir": windows_path(wow_dir), "close_on_launch": close_on_launch, "muted": muted}, f)
@@ -127,33 +127,17 @@ class LauncherSession(WineSession):
     def visible(self):
         return bool(self.xdotool("search", "--onlyvisible", "--name", "^Ostrelhold$", check=False).split())
 
-    def keys(self, title, *keys, text=None, click=None):
-        """Clicks at `click` if given, waits for the window titled `title` (a dialog, a message box), then
-        types `text` and presses `keys`."""
-        if click:
-            self.click(*click)
-        self.xdotool("search", "--sync", "--onlyvisible", "--name", "^%s$" % title)
-        if text:
-            self.xdotool("type", "--delay", "2", text)
-        if keys:
-            self.xdotool("key", "--delay", "60", *keys)
-
-    def move_to(self, x, y):
-        wx, wy, _, _ = self.geometry()
-        # --sync waits for the pointer to move, forever when it already rests there.
-        self.xdotool("mousemove", 0, 0)
-        self.xdotool("mousemove", "--sync", wx + x, wy + y)
-
-    def wheel(self, toward_player, notches=1):
-        """Turns the mouse wheel over the window (button 5 turns it toward the player)."""
-        self.xdotool("click", "--repeat", notches, "--delay", 100, "5" if toward_player else "4")
-
     def shot(self):
         """The window's client area as it is on screen now."""
         x, y, w, h = self.geometry()
-        ppm = subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "-depth", "8", "ppm:-"],
-                             env=self.env, check=True, capture_output=True, timeout=60).stdout
-        return Shot(ppm)
+        return Shot(subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "-depth",
+                                    "8", "ppm:-"], env=self.env, check=True, capture_output=True, timeout=60).stdout)
+
+    def wait_pixel(self, point, argb, timeout=10):
+        """The first screenshot whose pixel at `point` has colour argb; fails after `timeout` seconds."""
+        shot = wait_until(lambda: (lambda s: s if near(s.pixel(*point), argb) else None)(self.shot()), timeout)
+        assert shot, "pixel %s never became %08X" % (point, argb)
+        return shot
 
     def wait_exit(self, timeout=30):
         return self.proc.wait(timeout=timeout)
@@ -165,11 +149,12 @@ class LauncherSession(WineSession):
         """The log's text since the last launch."""
         return self.log_bytes()[self.mark:].decode("latin-1")
 
-    def wait_for_log(self, text, timeout=30, count=1, since=None):
-        """Waits until `text` is in the log `count` times after its first `since` bytes
-        (by default: since the last launch)."""
-        start = self.mark if since is None else since
-        return wait_until(lambda: self.log_bytes()[start:].count(text.encode()) >= count, timeout)
+    def expect(self, *texts, timeout=60, count=1):
+        """Waits for each text in the log since the last launch (`count` times); gives that log."""
+        for text in texts:
+            assert wait_until(lambda: self.log_bytes()[self.mark:].count(text.encode()) >= count, timeout), \
+                "%r not in log:\n%s" % (text, self.new_log()[-2000:])
+        return self.new_log()
 
     def __exit__(self, *exc):
         try:

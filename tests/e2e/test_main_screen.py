@@ -1,53 +1,64 @@
 #!/usr/bin/env python3
-"""The update run and the main screen as a player meets them, three starts in one
-launcher folder against the demo site: the first fetches the files (a partial one
-resumed) while the screen is probed on screenshots (status dot, PLAY, video, wheel,
-mute, drag strip); the second only verifies while the news document is broken;
-the third finds the server gone: Offline with the failing WinHTTP call in the log,
-a red dot, and a minimised window that runs on."""
+"""The update run and the main screen as a player meets them, three starts in one launcher
+folder against the demo site: the first fetches the files (a partial one resumed) while the
+screen is probed (status dot, PLAY, video, wheel, mute, drag strip); the second only verifies;
+the third finds the server gone. And OstrelLauncher.exe needs only DLLs that Windows ships."""
 import hashlib
 import json
 import os
+import re
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from launcher_session import BUILD, PORT, ROOT, LauncherSession, near, read, wait_until, write  # noqa: E402
+from launcher_session import (BUILD, GREEN, PORT, RED, ROOT, STATUS_DOT, LauncherSession, near, read,  # noqa: E402
+                              wait_until, write)
 from test_server import TestServer  # noqa: E402
 
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 from demo_server import build_site  # noqa: E402
 
-STATUS_DOT = (890, 35)
 PLAY_FILL = (1130, 700)  # inside PLAY, clear of its outline and label
 VIDEO_AREA = (40, 120, 780, 480)
 NEWS_CARDS = (890, 68, 360, 250)
+EXE = os.path.join(BUILD, "OstrelLauncher.exe")
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "ole32.dll", "oleaut32.dll",
+               "shell32.dll", "shlwapi.dll", "comctl32.dll", "winhttp.dll", "ws2_32.dll", "bcrypt.dll",
+               "winmm.dll", "msvcrt.dll", "advapi32.dll", "comdlg32.dll", "mfplat.dll", "mfreadwrite.dll"}
+
+
+def wrestool(*args):
+    return subprocess.run(["wrestool", "-x", "--raw", *args, EXE], capture_output=True, check=True).stdout
 
 
 class MainScreenTest(unittest.TestCase):
-    def expect_log(self, session, *texts, timeout=60):
-        for text in texts:
-            self.assertTrue(session.wait_for_log(text, timeout=timeout), "%r not in log:\n%s" % (
-                text, session.new_log()[-2000:]))
-
     def test_update_screen_and_offline(self):
         client = tempfile.mkdtemp(prefix="ostrel-client-")
         self.addCleanup(shutil.rmtree, client, True)
         write(os.path.join(client, "Wow.exe"), b"stand-in client")
-        s = self.enterContext(LauncherSession())
-        s.install()
-        cache = os.path.join(s.folder, "launcher_cache", "news.json")
+        s = self.enterContext(LauncherSession()).install()
         with TestServer(port=PORT, login_port=3724) as server:
             build_site(server.root, "127.0.0.1", PORT)
             entries = json.loads(read(os.path.join(server.root, "launcher", "manifest.php")))["game_files"]
             first = entries[0]["path"]
             write(os.path.join(client, first), read(os.path.join(server.root, "files", first))[:1000].encode("latin-1"))
-            s.start_with_client(client, muted=False)
-            self.expect_log(s, "Updater complete", "State: Ready", "News loaded: 6 items")
-            log = s.new_log()
+            write(os.path.join(server.root, "_options.json"), b'{"/launcher/manifest.php": {"hold": "1"}}')
+            write(os.path.join(server.root, "_hold"))
+            s.launch(client, muted=False)
+            self.assertEqual(s.geometry(), (320, 180, 1280, 720))  # centred on the 1920 x 1080 screen
+            # While connecting PLAY does nothing (Wow.exe is no program: a start would fail). Mute,
+            # clicked after it, is saved at once: both clicks have been taken in.
+            s.press("play")
+            s.press("mute")
+            self.assertTrue(wait_until(lambda: s.settings()["muted"], 10), s.settings())
+            os.remove(os.path.join(server.root, "_hold"))
+            log = s.expect("Updater complete", "State: Ready", "News loaded: 6 items")
+            self.assertNotIn("WoW cache cleared", log)
+            self.assertNotIn("CreateProcess", log)
             for line in ("VideoBackground: playing", "Video background loaded", "Sprite fonts: 39 letters, 29 subletters",
                          "State: Verifying", "State: Updating"):
                 self.assertIn(line, log)
@@ -59,27 +70,23 @@ class MainScreenTest(unittest.TestCase):
             self.assertTrue(os.path.isfile(os.path.join(client, "Interface", "AddOns", "OstrelUI", "OstrelUI.toc")))
             s.move_to(400, 300)  # away from every control
 
-            # The realm is up (the login port answers): green dot; PLAY is lit; the video moves.
-            shot = wait_until(lambda: (lambda x: x if near(x.pixel(*STATUS_DOT), 0xFF50C850) else None)(s.shot()), 10)
-            self.assertTrue(shot, "status dot is not green")
+            # The realm is up (the login port answers): green dot; PLAY is lit, brighter under the pointer.
+            shot = s.wait_pixel(STATUS_DOT, GREEN)
             self.assertTrue(near(shot.pixel(*PLAY_FILL), 0xFFB47814), shot.pixel(*PLAY_FILL))
             time.sleep(0.5)
-            self.assertGreater(s.shot().changed(shot, VIDEO_AREA, threshold=2), 1000)
+            self.assertGreater(s.shot().changed(shot, VIDEO_AREA, threshold=2), 1000, "video stands still")
             s.move_to(1192, 690)
-            self.assertTrue(wait_until(lambda: near(s.shot().pixel(*PLAY_FILL), 0xFFDC9B1E), 10), "PLAY not hovered")
+            s.wait_pixel(PLAY_FILL, 0xFFDC9B1E)
             s.move_to(400, 300)
 
             # The wheel scrolls the news one card at a time wherever the pointer is.
             before = s.shot()
-            s.wheel(toward_player=True)
-            self.assertTrue(wait_until(lambda: s.shot().changed(before, NEWS_CARDS) > 500, 10), "news did not scroll")
-            s.wheel(toward_player=False)
-            self.assertTrue(wait_until(lambda: s.shot().changed(before, NEWS_CARDS) < 50, 10), "no scroll back")
+            for button, test in (("5", lambda n: n > 500), ("4", lambda n: n < 50)):  # toward the player, back
+                s.xdotool("click", button)
+                self.assertTrue(wait_until(lambda: test(s.shot().changed(before, NEWS_CARDS)), 10), button)
 
-            # Mute toggles and is saved at once.
-            for muted in (True, False):
-                s.click(1160, 16)
-                self.assertTrue(wait_until(lambda: s.settings()["muted"] is muted, 10), s.settings())
+            s.press("mute")  # and back, saved at once
+            self.assertTrue(wait_until(lambda: s.settings()["muted"] is False, 10), s.settings())
 
             # Held on the drag strip the window stands still, video included; released, it has moved.
             x, y, _, _ = s.geometry()
@@ -91,43 +98,61 @@ class MainScreenTest(unittest.TestCase):
             time.sleep(0.5)
             self.assertEqual(s.shot().changed(held, VIDEO_AREA, threshold=2), 0, "video ran during the drag")
             s.xdotool("mouseup", "1")
-            self.assertEqual(wait_until(lambda: s.geometry()[:2] == (x + 100, y + 50) and s.geometry(), 10),
-                             (x + 100, y + 50, 1280, 720))
+            self.assertTrue(wait_until(lambda: s.geometry() == (x + 100, y + 50, 1280, 720), 10), s.geometry())
             after = s.shot()
             time.sleep(0.5)
             self.assertGreater(s.shot().changed(after, VIDEO_AREA, threshold=2), 1000, "video stayed still")
             s.close()
+            log = s.log_bytes()
+            self.assertNotIn(b"\n", log.replace(b"\r\n", b""), "every line ends in CR LF")
+            order = [log.find(text) for text in (b"=== Launcher starting ===", b"GDI+ init", b"COM init",
+                                                 b"Entering MainWindow::Run", b"OnCreate complete")]
+            self.assertTrue(-1 not in order and order == sorted(order), order)
+            self.assertTrue(log.endswith(b"[INFO] MainWindow::Run returned 0\r\n"), log[-200:])
 
             # Second start: everything verified, nothing fetched or unpacked; a news body that is no JSON
             # is cached as it came and its parser error logged.
             write(os.path.join(server.root, "launcher", "api", "news.php"), b"<html>maintenance</html>")
-            s.start_with_client(client)
-            self.expect_log(s, "Updater complete", "[ERROR] Exception in news thread: ")
+            s.launch(client)
+            s.expect("Updater complete", "[ERROR] Exception in news thread: ")
             s.close()
             for entry in entries:
                 self.assertIn("OK: " + entry["path"], s.new_log())
             self.assertNotIn("Downloading: ", s.new_log())
             self.assertNotIn("ExtractZip", s.new_log())  # an archive in place and whole is not unpacked again
-            self.assertEqual(read(cache), "<html>maintenance</html>")
+            self.assertEqual(read(os.path.join(s.folder, "launcher_cache", "news.json")), "<html>maintenance</html>")
 
         # Third start, the server gone, with a font file that holds another family.
         shutil.copy("/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf",
                     os.path.join(s.folder, "assets", "fonts", "FRIZQT__.TTF"))
-        s.start_with_client(client)
-        self.expect_log(s, "State: Offline", "News fetch failed or empty")
-        log = s.new_log()
-        self.assertIn("Manifest fetch failed: HTTP 0: Request failed", log)
-        # Beside it, the failing call and its system error code (refused: cannot connect).
-        self.assertIn("WinHttpSendRequest failed: 12029 (http://127.0.0.1:%d/launcher/manifest.php)" % PORT, log)
-        self.assertIn("[WARN] Font family not found in file: Friz Quadrata TT", log)
-        self.assertIn("[WARN] Font not found: MORPHEUS.TTF", log)
-        self.assertTrue(wait_until(lambda: near(s.shot().pixel(*STATUS_DOT), 0xFFC83C3C), 10), "dot not red")
+        s.launch(client)
+        log = s.expect("State: Offline", "News fetch failed or empty")
+        # Beside the failure, the failing call and its system error code (refused: cannot connect).
+        for line in ("Manifest fetch failed: HTTP 0: Request failed", "[WARN] Font not found: MORPHEUS.TTF",
+                     "WinHttpSendRequest failed: 12029 (http://127.0.0.1:%d/launcher/manifest.php)" % PORT,
+                     "[WARN] Font family not found in file: Friz Quadrata TT"):
+            self.assertIn(line, log)
+        s.wait_pixel(STATUS_DOT, RED)
 
         # Minimise: the window shrinks to Wine's icon (no window manager here); the launcher runs on.
-        s.click(1225, 16)
+        s.press("minimise")
         self.assertTrue(wait_until(lambda: s.geometry()[2:] != (1280, 720), 10), "window not minimised")
         self.assertIsNone(s.proc.poll())
 
+
+class ExecutableTest(unittest.TestCase):
+    def test_system_dlls_only_and_resources(self):
+        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", EXE], capture_output=True, text=True,
+                              check=True).stdout
+        dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
+        self.assertTrue(dlls, "no imports found")
+        self.assertEqual(dlls - SYSTEM_DLLS, set())
+        self.assertRegex(dump, r"Magic\s+020b")  # PE32+: a 64-bit program
+        self.assertRegex(dump, r"Subsystem\s+00000002")  # GUI
+        icons = wrestool("--type=14", "--name=1")  # the icon group: 16, 32, 48, 256 at 32 bits
+        self.assertEqual(sorted(icons[6 + 14 * i] or 256 for i in range(icons[4])), [16, 32, 48, 256])
+        self.assertIn("FileVersion", wrestool("--type=16").decode("utf-16-le", errors="replace"))
+        self.assertRegex(wrestool("--type=24").decode(), '(?s)level="asInvoker".*>PerMonitorV2<')
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

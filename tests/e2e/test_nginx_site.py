@@ -1,30 +1,22 @@
 #!/usr/bin/env python3
-"""The launcher against a realm's update server as an operator runs it: nginx with
-the repository's configuration (tools/nginx) on the build's update address,
-serving a site whose manifest ostrel-manifest (the Windows build) wrote.
-
-Unsigned, with the keyless build: a fresh client is brought up to date (a partial
-file resumed with a 206), a changed file replaces the player's copy, and a newer
-launcher build is refused when its digest differs, handed over when it matches.
-Signed, with the build that holds the realm's key (test-key/, made at configure
-time): a signature by another key, of another manifest, none, or a manifest
-changed after signing leaves the client as it was, offline with the reason."""
-import hashlib
+"""The launcher against nginx with the repository's configuration (tools/nginx), serving a site
+whose manifest ostrel-manifest wrote. Keyless build: a partial file resumed with a 206; a newer
+launcher build refused when its digest differs, handed over when it matches. The build with the
+realm's key (test-key/): a signature by another key, none, or a manifest changed after signing
+leaves the client as it was, offline with the reason."""
 import os
-import re
 import shutil
 import socket
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from launcher_session import BUILD, PORT, ROOT, LauncherSession, read, wait_until, windows_path, write  # noqa: E402
 
 BASE = "http://127.0.0.1:%d" % PORT
-NEW_BUILD = os.path.join(BUILD, "fake_launcher_new.exe")
+NEW_BUILD = os.path.join(BUILD, "stand_in.exe")  # records where it ran in OstrelLauncher_ran.txt
 OFFER = ("--launcher", NEW_BUILD, "--launcher-version", "1.0.1", "--launcher-url",
          BASE + "/files/OstrelLauncher-1.0.1.exe")
 REALM_KEY = os.path.join(BUILD, "test-key", "realm-test-key.pem")
@@ -68,14 +60,8 @@ class NginxSiteTest(unittest.TestCase):
         nginx = subprocess.Popen(["nginx", "-p", self.dir, "-c", os.path.join(self.dir, "nginx.conf")])
         self.addCleanup(nginx.wait, 10)
         self.addCleanup(nginx.terminate)
-        deadline = time.time() + 10
-        while True:
-            try:
-                socket.create_connection(("127.0.0.1", PORT), timeout=1).close()
-                break
-            except OSError:
-                self.assertTrue(nginx.poll() is None and time.time() < deadline, "nginx did not start")
-                time.sleep(0.05)
+        listening = lambda: nginx.poll() is None and socket.socket().connect_ex(("127.0.0.1", PORT)) == 0  # noqa: E731
+        self.assertTrue(wait_until(lambda: nginx.poll() is not None or listening(), 10) and listening(), "no nginx")
 
     def publish(self, session, *options):
         """Runs ostrel-manifest.exe over the realm folder into launcher/manifest.php."""
@@ -89,8 +75,7 @@ class NginxSiteTest(unittest.TestCase):
     def test_unsigned_site_updates_and_hands_over(self):
         files = {"Data/patch-4.MPQ": os.urandom(300000), "Data/enUS/realmlist.wtf": b"set realmlist 127.0.0.1\r\n",
                  "Data/Ostrel Patch #2.MPQ": os.urandom(5000)}
-        session = self.enterContext(LauncherSession())
-        session.install()
+        session = self.enterContext(LauncherSession()).install()
         for rel, data in files.items():
             write(os.path.join(self.realm, rel), data)
         self.publish(session, *OFFER)
@@ -104,46 +89,32 @@ class NginxSiteTest(unittest.TestCase):
         self.assertIn("Self-update download rejected: MD5", log)
         self.assertEqual(log.count("Manifest signatures are not checked"), 1)
         self.assertFalse(os.path.exists(os.path.join(session.folder, "OstrelLauncher_update.exe")))
-        for rel, data in files.items():
-            self.assertEqual(snapshot(self.client)[rel], data, rel)
+        self.assertEqual({rel: snapshot(self.client)[rel] for rel in files}, files)
         with open(os.path.join(self.dir, "access.log")) as f:
             self.assertRegex(f.read(), r'GET /files/client/Data/patch-4\.MPQ\?v=\w+ 206 "bytes=100000-" 200000')
-
-        # A changed file on the server replaces the player's copy; nothing else moves.
-        write(os.path.join(self.realm, "Data", "enUS", "realmlist.wtf"), b"set realmlist logon.example\r\n")
-        self.publish(session)
-        log = session.run_to(self.client, "Updater complete")
-        self.assertEqual(re.findall(r"Downloading: (.*)\r\n", log), ["Data/enUS/realmlist.wtf"])
-        self.assertEqual(snapshot(self.client)["Data/enUS/realmlist.wtf"], b"set realmlist logon.example\r\n")
 
         # The build the manifest names: the launcher hands over to it and closes; the new
         # build runs from the launcher's own path (a folder with a blank in its name).
         shutil.copy(NEW_BUILD, os.path.join(self.site, "files", "OstrelLauncher-1.0.1.exe"))
+        write(os.path.join(session.folder, "OstrelLauncher_exit.txt"), b"0")  # the new build ends at once
         self.publish(session, *OFFER)
-        session.start_with_client(self.client)
+        session.launch(self.client)
         self.assertEqual(session.proc.wait(timeout=60), 0)
         self.assertIn("Self-update triggered", session.new_log())
         exe = os.path.join(session.folder, "OstrelLauncher.exe")
-        marker = os.path.join(session.folder, "fake_launcher_ran.txt")
-        self.assertEqual(wait_until(lambda: read(marker)), "new\r\n" + windows_path(exe), "the new build did not run")
+        ran = wait_until(lambda: read(os.path.join(session.folder, "OstrelLauncher_ran.txt")))  # one write: whole
+        self.assertIn(windows_path(exe), ran.split("|")[0], "the new build did not run from the launcher's path")
         self.assertEqual(read(exe), read(NEW_BUILD))
         self.assertFalse(os.path.exists(os.path.join(session.folder, "OstrelLauncher_update.exe")))
 
     def test_only_the_realms_signature_opens_the_manifest(self):
-        session = self.enterContext(LauncherSession())
-        session.install(os.path.join(BUILD, "test-key", "OstrelLauncher.exe"))
+        session = self.enterContext(LauncherSession()).install(os.path.join(BUILD, "test-key", "OstrelLauncher.exe"))
         manifest, other_key = os.path.join(self.site, "launcher", "manifest.php"), os.path.join(self.dir, "other.pem")
         subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other_key], check=True)
         patch = os.urandom(40000)
         write(os.path.join(self.realm, "Data", "patch-4.MPQ"), patch)
         shutil.copy(NEW_BUILD, os.path.join(self.site, "files", "OstrelLauncher-1.0.1.exe"))
         write(os.path.join(self.client, "Data", "patch-4.MPQ"), b"an old patch")
-
-        def signature_of_another_manifest():
-            self.publish(session, "--key", REALM_KEY, "--realm-name", "Elsewhere", *OFFER)
-            shutil.copy(manifest + ".sig", os.path.join(self.dir, "elsewhere.sig"))
-            self.publish(session, "--key", REALM_KEY, *OFFER)
-            shutil.copy(os.path.join(self.dir, "elsewhere.sig"), manifest + ".sig")
 
         def changed_after_signing():
             self.publish(session, "--key", REALM_KEY, *OFFER)
@@ -154,7 +125,6 @@ class NginxSiteTest(unittest.TestCase):
         before = snapshot(self.client)
         for name, prepare, reason in [
                 ("another key", lambda: self.publish(session, "--key", other_key, *OFFER), "signature invalid"),
-                ("another manifest's signature", signature_of_another_manifest, "signature invalid"),
                 ("no signature", lambda: self.publish(session, *OFFER), "signature missing: HTTP 404"),
                 ("changed after signing", changed_after_signing, "signature invalid")]:
             with self.subTest(name):

@@ -1,22 +1,14 @@
-"""The update server of the tests and of the demo (tools/demo_server.py), on
-127.0.0.1: it serves the files below its root by path, with Range support
-("bytes=N-" gets 206 and Content-Range, past the end 416). The query string
-programs how a reply goes wrong, so tests need no control channel:
-
-  ?status=404       that status and a short body
-  ?ignore_range=1   a Range request gets 200 and the whole file
-  ?wrong_range=1    a Range request gets 206 with the bytes (and Content-Range) from 0
-  ?no_length=1      no Content-Length: the body ends with the connection
-  ?chunked=1        chunked transfer coding; with cut or reset the last chunk never comes
-  ?cut=N            the full length announced, the connection closed after N body bytes
-  ?reset=N          likewise, but reset (TCP RST) after N body bytes
-  ?delay=S          a wait of S seconds before the reply
-  ?drip=S           the body in 8 KiB pieces, S seconds apart
-
-The same options can be set for a path without a query in <root>/_options.json
-({"/files/client.zip": {"cut": "1000"}}), read on every request. Each request is
-appended to <root>/_requests.log as "METHOD PATH RANGE-HEADER USER-AGENT".
-"""
+"""The update server of the tests and the demo (tools/demo_server.py) on 127.0.0.1: the files below
+its root by path, with Range ("bytes=N-": 206 and Content-Range; past the end 416). The query string,
+or for a path <root>/_options.json ({"/files/c.zip": {"cut": "1000"}}, read on every request),
+programs how a reply goes wrong: status=404 (that status, a short body); ignore_range=1 (a Range
+request gets 200 and the whole file); wrong_range=1 (206 with the bytes from 0); no_length=1 (the
+body ends with the connection); chunked=1 (chunked coding; with cut or reset the last chunk never
+comes); cut=N, reset=N (the full length announced, the connection closed, or reset, after N body
+bytes); delay=S (a wait first); hold=1 (a wait while <root>/_hold exists); drip=S (8 KiB pieces
+S seconds apart). Each request is appended
+to <root>/_requests.log as "METHOD PATH RANGE-HEADER USER-AGENT"."""
+import contextlib
 import json
 import os
 import shutil
@@ -31,10 +23,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 
 class QuietServer(ThreadingHTTPServer):
-    """A client that drops its connection (a closed keep-alive, a cancelled
-    download) is ordinary here, not an error worth a traceback."""
-
-    daemon_threads = True
+    daemon_threads = True  # and a dropped connection (a closed keep-alive, a cancel) is ordinary here
 
     def handle_error(self, request, client_address):
         if not isinstance(sys.exc_info()[1], (ConnectionError, TimeoutError)):
@@ -49,9 +38,8 @@ class Handler(BaseHTTPRequestHandler):
 
     def reply(self, status, body=b"", headers=()):
         self.send_response(status)
-        for header in headers:
+        for header in list(headers) + [("Content-Length", str(len(body)))]:
             self.send_header(*header)
-        self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)
 
@@ -62,12 +50,11 @@ class Handler(BaseHTTPRequestHandler):
                                          self.headers.get("User-Agent", "-")))
         url = urllib.parse.urlsplit(self.path)
         query = dict(urllib.parse.parse_qsl(url.query))
-        try:
-            with open(os.path.join(root, "_options.json")) as f:
-                query = dict(json.load(f).get(url.path, {}), **query)
-        except (OSError, ValueError):
-            pass
+        with contextlib.suppress(OSError, ValueError), open(os.path.join(root, "_options.json")) as f:
+            query = dict(json.load(f).get(url.path, {}), **query)
         time.sleep(float(query.get("delay", 0)))
+        while query.get("hold") and os.path.exists(os.path.join(root, "_hold")):
+            time.sleep(0.05)
         if query.get("status", "200") != "200":
             return self.reply(int(query["status"]), b"status %s\n" % query["status"].encode())
         path = os.path.realpath(os.path.join(root, urllib.parse.unquote(url.path).lstrip("/")))
@@ -85,20 +72,15 @@ class Handler(BaseHTTPRequestHandler):
         if status == 206:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
         chunked = bool(query.get("chunked"))
-        if chunked:
-            self.send_header("Transfer-Encoding", "chunked")
-        elif query.get("no_length"):
-            self.send_header("Connection", "close")
-            self.close_connection = True
-        else:
-            self.send_header("Content-Length", str(length))
+        self.close_connection = bool(query.get("no_length")) and not chunked
+        self.send_header(*(("Transfer-Encoding", "chunked") if chunked else ("Connection", "close")
+                           if self.close_connection else ("Content-Length", str(length))))
         self.end_headers()
         limit = min(length, int(query.get("cut", query.get("reset", length))))
         drip = float(query.get("drip", 0))
         with open(path, "rb") as f:
             f.seek(start)
-            sent = 0
-            while sent < limit:
+            for sent in range(0, limit, 8192 if drip else 65536):
                 chunk = f.read(min(8192 if drip else 65536, limit - sent))
                 try:
                     self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk) if chunked else chunk)
@@ -107,7 +89,6 @@ class Handler(BaseHTTPRequestHandler):
                         time.sleep(drip)
                 except (BrokenPipeError, ConnectionResetError):
                     return
-                sent += len(chunk)
         if "reset" in query:
             # A zero linger time turns the close into a reset; the pause first lets the
             # client take in what was sent, which the reset would discard.
@@ -119,10 +100,8 @@ class Handler(BaseHTTPRequestHandler):
         elif "cut" in query:
             self.wfile.flush()
             self.close_connection = True
-            try:
+            with contextlib.suppress(OSError):
                 self.connection.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
         elif chunked:
             self.wfile.write(b"0\r\n\r\n")
 
@@ -136,8 +115,7 @@ class TestServer:
         self.own_root = root is None
         self.root = os.path.abspath(root or tempfile.mkdtemp(prefix="ostrel-server-"))
         self.server = QuietServer(("127.0.0.1", port), Handler)
-        self.server.root = self.root
-        self.port = self.server.server_address[1]
+        self.server.root, self.port = self.root, self.server.server_address[1]
         self.login = socket.create_server(("127.0.0.1", login_port)) if login_port else None
 
     def __enter__(self):
@@ -147,11 +125,9 @@ class TestServer:
         return self
 
     def _accept_logins(self):
-        try:
+        with contextlib.suppress(OSError):  # closed on exit
             while True:
                 self.login.accept()[0].close()
-        except OSError:
-            pass  # closed on exit
 
     def url(self, path):
         return "http://127.0.0.1:%d%s" % (self.port, path)
@@ -168,11 +144,7 @@ class TestServer:
 
 
 if __name__ == "__main__":  # for the benches: test_server.py --root DIR [--port N]; prints "PORT n"
-    import argparse
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--root", required=True)
-    parser.add_argument("--port", type=int, default=0)
-    args = parser.parse_args()
-    with TestServer(args.root, args.port) as served:
+    args = dict(zip(sys.argv[1::2], sys.argv[2::2]))
+    with TestServer(args["--root"], int(args.get("--port", 0))) as served:
         print("PORT %d" % served.port, flush=True)
         threading.Event().wait()

@@ -1,11 +1,7 @@
 #!/usr/bin/env python3
-"""Runs Windows programs under Wine for the tests: a private prefix inside the
-build folder, a private Xvfb display, and nothing left running afterwards.
-
-As a command:  wine_env.py run --build BUILD_DIR [--with-server] -- PROGRAM.exe ARGS...
-As a module:   with WineSession(build_dir) as wine: proc = wine.start([...])
-"""
-import argparse
+"""Runs Windows programs under Wine for the tests: a private prefix inside the build folder, a
+private Xvfb display, and nothing left running afterwards. As a command: see main(); as a
+module: with WineSession(build_dir) as wine: proc = wine.start([...])"""
 import contextlib
 import fcntl
 import os
@@ -14,8 +10,6 @@ import subprocess
 import sys
 
 from test_server import TestServer
-
-FONT_REPLACEMENTS = ("Arial", "Microsoft Sans Serif", "Segoe UI", "Tahoma")
 
 
 def wine_environment(build_dir, display=None):
@@ -27,21 +21,16 @@ def wine_environment(build_dir, display=None):
     os.makedirs(home, exist_ok=True)
     with open(os.path.join(home, ".asoundrc"), "w") as f:
         f.write("pcm.!default { type null }\n")
-    env["HOME"] = home
-    env["WINEDEBUG"] = "-all"
     # No Mono or Gecko installer dialogs when the prefix is made.
-    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-    env["WINEARCH"] = "win64"
+    env.update(HOME=home, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win64")
     if display is not None:
         env["DISPLAY"] = display
     return env
 
 
 def ensure_prefix(build_dir):
-    """Creates the build's Wine prefix once (about 10 s), with the fonts GDI+
-    asks for mapped to Liberation Sans and Wine's window management off (with
-    no window manager on the display, keys then reach dialogs and message boxes,
-    and they close at once). Safe against concurrent callers."""
+    """Creates the build's Wine prefix once (about 10 s, safe against concurrent callers), with the
+    fonts GDI+ asks for mapped to Liberation Sans and Wine's window management off."""
     env = wine_environment(build_dir)
     env.pop("DISPLAY", None)
     prefix = env["WINEPREFIX"]
@@ -54,25 +43,21 @@ def ensure_prefix(build_dir):
         shutil.rmtree(prefix, ignore_errors=True)
         subprocess.run(["wineboot", "-i"], env=env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-        settings = [(r"HKCU\Software\Wine\Fonts\Replacements", face, "Liberation Sans") for face in FONT_REPLACEMENTS]
-        # Without a window manager, managed windows make every window close
-        # (a dialog, the launcher itself) block for about 2 s.
+        settings = [(r"HKCU\Software\Wine\Fonts\Replacements", face, "Liberation Sans") for face in
+                    ("Arial", "Microsoft Sans Serif", "Segoe UI", "Tahoma")]
+        # With no window manager, keys then reach dialogs, and a window closes at once, not after 2 s.
         settings.append((r"HKCU\Software\Wine\X11 Driver", "Managed", "N"))
         for key, name, value in settings:
-            subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
-                           env=env, check=True, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=120)
+            subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"], env=env,
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
         subprocess.run(["wineserver", "-w"], env=env, timeout=120)
         open(marker, "w").close()
 
 
 def kill_wineserver(build_dir):
-    env = wine_environment(build_dir)
-    subprocess.run(["wineserver", "-k"], env=env,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-    # -k asks; wait until the server has really gone.
-    subprocess.run(["wineserver", "-w"], env=env,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    for flag in ("-k", "-w"):  # -k asks; -w waits until the server has really gone
+        subprocess.run(["wineserver", flag], env=wine_environment(build_dir),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 
 def windows_path(unix_path):
@@ -83,15 +68,14 @@ def windows_path(unix_path):
 class WineSession(contextlib.AbstractContextManager):
     """A prefix, a private X display (Xvfb) and a promise: every Wine process is gone at exit."""
 
-    def __init__(self, build_dir, screen="1920x1080"):
+    def __init__(self, build_dir):
         self.build_dir = os.path.abspath(build_dir)
-        self.screen = screen
         self.procs = []
 
     def __enter__(self):
         ensure_prefix(self.build_dir)
         read_fd, write_fd = os.pipe()
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen + "x24",
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1920x1080x24",
                                       "-nolisten", "tcp", "-noreset"], pass_fds=(write_fd,),
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
@@ -128,19 +112,16 @@ class WineSession(contextlib.AbstractContextManager):
 
 
 def main():
-    parser = argparse.ArgumentParser(prog="wine_env.py run", description="runs one Windows program, passes on its exit code")
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--with-server", action="store_true", help="start the test update server and pass its "
-                        "port and folder as OSTREL_TEST_SERVER_PORT and OSTREL_TEST_SERVER_ROOT")
-    parser.add_argument("argv", nargs=argparse.REMAINDER)
-    if sys.argv[1:2] != ["run"]:
-        parser.error("the only command is run")
-    args = parser.parse_args(sys.argv[2:])
-    with WineSession(args.build) as wine, contextlib.ExitStack() as stack:
-        if args.with_server:
+    """run --build DIR [--with-server] -- PROGRAM ARGS: the server's port and folder go to the program
+    as OSTREL_TEST_SERVER_PORT and OSTREL_TEST_SERVER_ROOT."""
+    args = sys.argv[1:]
+    if args[:2] != ["run", "--build"] or "--" not in args:
+        sys.exit("usage: wine_env.py run --build BUILD_DIR [--with-server] -- PROGRAM.exe ARGS...")
+    with WineSession(args[2]) as wine, contextlib.ExitStack() as stack:
+        if "--with-server" in args[:args.index("--")]:
             server = stack.enter_context(TestServer())
             wine.env.update(OSTREL_TEST_SERVER_PORT=str(server.port), OSTREL_TEST_SERVER_ROOT=windows_path(server.root))
-        return wine.start(args.argv[1:] if args.argv[:1] == ["--"] else args.argv).wait()
+        return wine.start(args[args.index("--") + 1:]).wait()
 
 
 if __name__ == "__main__":

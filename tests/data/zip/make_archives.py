@@ -16,17 +16,14 @@ def info(name, method=D):
     return zi
 
 
-def write(name, entries):
-    """entries: (entry name, bytes or None for a folder, method)."""
-    path = os.path.join(HERE, name)
-    with zipfile.ZipFile(path, "w") as zf:
+def write(name, entries):  # entries: (entry name, bytes or None for a folder, method)
+    with zipfile.ZipFile(os.path.join(HERE, name), "w") as zf:
         for entry_name, data, method in entries:
             zf.writestr(info(entry_name, method), b"" if data is None else data)
-    return path
+    return os.path.join(HERE, name)
 
 
-def pattern(size, seed):
-    """testutil::PatternBytes(size, seed): std::minstd_rand's low bytes."""
+def pattern(size, seed):  # testutil::PatternBytes(size, seed): std::minstd_rand's low bytes
     x, out = seed % 2147483647 or 1, bytearray(size)
     for i in range(size):
         x = x * 48271 % 2147483647
@@ -45,19 +42,14 @@ def compressible(size):
     return bytes(out[:size])
 
 
-def data_offset(raw, entry):
-    """Where an entry's data start in the archive bytes, and their stored size."""
+def data_offset(raw, entry):  # where an entry's data start in the archive bytes, and their stored size
     name_len, extra_len = struct.unpack("<HH", raw[entry.header_offset + 26:entry.header_offset + 30])
     return entry.header_offset + 30 + name_len + extra_len, entry.compress_size
 
 
-def rewrite(path, change):
-    """Replaces the archive at path with change(its bytes, the entry list)."""
-    with zipfile.ZipFile(path) as zf:
-        entries = zf.infolist()
-    with open(path, "rb") as f:
-        raw = bytearray(f.read())
-    raw = change(raw, entries)
+def rewrite(path, change):  # replaces the archive at path with change(its bytes, the entry list)
+    with zipfile.ZipFile(path) as zf, open(path, "rb") as f:
+        raw = change(bytearray(f.read()), zf.infolist())
     with open(path, "wb") as f:
         f.write(raw)
 
@@ -82,8 +74,7 @@ def main():
         write("escape_%s.zip" % name, [("good.txt", b"good\n", D), (evil, b"evil\n", D)])
 
     def flip_byte(raw, entries):  # a stored entry's data changed: the CRC no longer matches
-        offset = data_offset(raw, entries[1])[0] + 1000
-        raw[offset] ^= 0x55
+        raw[data_offset(raw, entries[1])[0] + 1000] ^= 0x55
         return raw
     rewrite(write("corrupt_crc.zip", [("first.txt", b"fine\n", S), ("damaged.bin", pattern(4000, 3), S)]), flip_byte)
 

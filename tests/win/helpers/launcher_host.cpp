@@ -1,7 +1,6 @@
-// The launcher's window as OstrelLauncher.exe runs it, with the folder pickers
-// answered from picker_answers.txt beside the program (one folder per pick, in
-// order; CANCEL or no line cancels). Each message box is appended to
-// messages.txt beside it as "<caption>|<text>" and then shown for real.
+// The launcher's window as OstrelLauncher.exe runs it, with the folder pickers answered from
+// picker_answers.txt beside it (a folder per pick, in order; CANCEL or no line cancels). Each
+// message box is appended to messages.txt beside it as "<caption>|<text>", then shown for real.
 #include <objbase.h>
 #include <windows.h>
 

@@ -1,19 +1,11 @@
-// Stands in for an outside program the launcher starts: the game client
-// (copied as Wow.exe, also in the demo server's client package) or the RAR
-// tool (copied as UnRAR.exe). It appends "<command line>|<current folder>" to
-// <name>_ran.txt beside itself. With <name>_exit.txt beside it, it exits at
-// once with the code that file holds; otherwise it shows a small window until
-// that window is closed or <name>_quit.txt appears (which it then deletes).
+// Stands in for a program the launcher starts (Wow.exe, also in the demo's client; UnRAR.exe; a
+// newer OstrelLauncher.exe): appends "<command line>|<current folder>" to <name>_ran.txt beside
+// itself. With <name>_exit.txt there it exits with the code that file holds; otherwise it shows
+// a small window until that is closed or <name>_quit.txt appears (which it then deletes).
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
-
-namespace {
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   wchar_t exe[MAX_PATH] = {}, cwd[MAX_PATH] = {};
@@ -23,10 +15,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   base = base.substr(0, base.find_last_of(L'.'));  // C:\...\Wow
 
   std::string line;
-  for (const wchar_t* p = GetCommandLineW(); *p; ++p) line += static_cast<char>(*p & 0xFF);
-  line += '|';
-  for (const wchar_t* p = cwd; *p; ++p) line += static_cast<char>(*p & 0xFF);
-  line += "\r\n";
+  for (const wchar_t* p :
+       {static_cast<const wchar_t*>(GetCommandLineW()), L"|", static_cast<const wchar_t*>(cwd), L"\r\n"}) {
+    for (; *p; ++p) line += static_cast<char>(*p & 0xFF);
+  }
   if (std::FILE* out = _wfopen((base + L"_ran.txt").c_str(), L"ab")) {
     std::fwrite(line.data(), 1, line.size(), out);  // one write: a reader never sees half a line
     std::fclose(out);
@@ -45,7 +37,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const std::wstring quit = base + L"_quit.txt";
   MSG msg;
   while (IsWindow(window) && GetMessageW(&msg, nullptr, 0, 0)) {
-    if (msg.message == WM_TIMER && msg.hwnd == nullptr && Exists(quit)) {
+    if (msg.message == WM_TIMER && msg.hwnd == nullptr && GetFileAttributesW(quit.c_str()) != INVALID_FILE_ATTRIBUTES) {
       DeleteFileW(quit.c_str());
       break;
     }
