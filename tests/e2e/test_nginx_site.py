@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The launcher against nginx with the repository's configuration (tools/nginx), serving a site
-whose manifest ostrel-manifest wrote. Keyless build: a partial file resumed with a 206; a newer
+whose manifest ostrel-manifest wrote. Keyless build: a partial file resumed with a 206, a changed
+file replaced; a newer
 launcher build refused when its digest differs, handed over when it matches. The build with the
 realm's key (test-key/): a signature by another key, none, or a manifest changed after signing
 leaves the client as it was, offline with the reason."""
@@ -84,6 +85,7 @@ class NginxSiteTest(unittest.TestCase):
         # The server holds another build than the one the manifest names.
         write(os.path.join(self.site, "files", "OstrelLauncher-1.0.1.exe"), b"MZ not the build the manifest names")
         write(os.path.join(self.client, "Data", "patch-4.MPQ"), files["Data/patch-4.MPQ"][:100000])
+        write(os.path.join(self.client, "Data", "enUS", "realmlist.wtf"), b"set realmlist elsewhere\r\n")  # changed
 
         log = session.run_to(self.client, "Updater complete")
         self.assertIn("Self-update download rejected: MD5", log)
