@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <tuple>
 #include <vector>
 
 #include "app/news_thread.h"
@@ -25,55 +24,53 @@ std::vector<DrawOp> OpsOf(const Screen& s, Element e, Shape shape) {
   return out;
 }
 
-bool Has(const Screen& s, Element e) {
-  return std::any_of(s.ops.begin(), s.ops.end(), [e](const DrawOp& op) { return op.element == e; });
-}
-
-// Which buttons each state shows, and PLAY lit only where it can start the game.
+// Which buttons each state shows ("L"ocate, "A"ddons, "R"etry), and PLAY lit only where it can start the game.
 TEST(Screen, ButtonsPerStateAndHover) {
   const struct {
     S state;
     H hover;
     const wchar_t* play_label;
     Argb play_fill;
-    bool locate, addons, retry;
+    std::string buttons;
   } cases[] = {
-      {S::Connecting, H::Play, L"PLAY", 0xA0503C0A, false, false, false},  // never hovered
-      {S::Verifying, H::None, L"PLAY", 0xA0503C0A, false, false, false},
-      {S::Error, H::Retry, L"PLAY", 0xA0503C0A, false, false, true},
-      {S::Ready, H::None, L"PLAY", 0xFFB47814, false, true, false},
-      {S::Ready, H::Play, L"PLAY", 0xFFDC9B1E, false, true, false},
-      {S::Offline, H::Addons, L"PLAY", 0xFFB47814, false, true, false},
-      {S::NoInstall, H::Download, L"DOWNLOAD CLIENT", 0xFF1450A0, true, false, false},
+      {S::Connecting, H::Play, L"PLAY", 0xA0503C0A, ""},  // never hovered
+      {S::Verifying, H::None, L"PLAY", 0xA0503C0A, ""},
+      {S::Error, H::Retry, L"PLAY", 0xA0503C0A, "R"},
+      {S::Ready, H::None, L"PLAY", 0xFFB47814, "A"},
+      {S::Ready, H::Play, L"PLAY", 0xFFDC9B1E, "A"},
+      {S::Offline, H::Addons, L"PLAY", 0xFFB47814, "A"},
+      {S::NoInstall, H::Download, L"DOWNLOAD CLIENT", 0xFF1450A0, "L"},
   };
   for (const auto& c : cases) {
     ScreenInput in;
     in.state = c.state;
     in.hover = c.hover;
     const Screen s = ComposeScreen(in);
+    std::string buttons;
+    for (const auto& [e, letter] :
+         {std::make_pair(Element::LocateButton, "L"), std::make_pair(Element::AddonsButton, "A"),
+          std::make_pair(Element::RetryButton, "R")})
+      if (!OpsOf(s, e, Shape::Fill).empty()) buttons += letter;
     SCOPED_TRACE(static_cast<int>(c.state));
     EXPECT_EQ(OpsOf(s, Element::PlayButton, Shape::Text).at(0).text, c.play_label);
     EXPECT_EQ(OpsOf(s, Element::PlayButton, Shape::Fill).at(0).color, c.play_fill);
-    EXPECT_EQ(Has(s, Element::LocateButton), c.locate);
-    EXPECT_EQ(Has(s, Element::AddonsButton), c.addons);
-    EXPECT_EQ(Has(s, Element::RetryButton), c.retry);
+    EXPECT_EQ(buttons, c.buttons);
   }
 }
 
 // The bar never overruns, and every state says what is going on.
 TEST(Screen, ProgressBarPerState) {
-  UpdaterProgress verifying;
+  UpdaterProgress verifying, download, overrun, unknown_size, extracting;
   verifying.file = "Data/a.MPQ";
   verifying.index = 3;
   verifying.count = 12;
-  UpdaterProgress download;
   download.phase = UpdaterPhase::Downloading;
   download.file = "b";
   download.bytes_done = 512;
   download.bytes_total = 2048;
   download.speed = 1572864.0;
   download.seconds_left = 42;
-  UpdaterProgress overrun = download, unknown_size = download, extracting = download;
+  overrun = unknown_size = extracting = download;
   overrun.bytes_done = 9000;
   unknown_size.bytes_total = 0;
   extracting.phase = UpdaterPhase::Extracting;
@@ -81,17 +78,17 @@ TEST(Screen, ProgressBarPerState) {
     S state;
     UpdaterProgress p;
     std::wstring status_text;
-    float fill_width;  // 0: no fill drawn
-    std::wstring text, detail;
+    float fill_width;
+    std::wstring shown;  // the bar's texts, " | " between
   } cases[] = {
-      {S::Verifying, verifying, L"", 212.5f, L"Verifying: Data/a.MPQ", L""},
-      {S::Updating, download, L"", 212.5f, L"Downloading: b", L"1.5 MB/s  42s"},
-      {S::Updating, overrun, L"", 850, L"Downloading: b", L"1.5 MB/s  42s"},
-      {S::Updating, unknown_size, L"", 0, L"Downloading: b", L"1.5 MB/s  42s"},
-      {S::Updating, extracting, L"", 0.99f * 850, L"Extracting: b", L""},
-      {S::Error, {}, L"", 0, L"Error", L""},
-      {S::Error, {}, L"Cannot reach update server.", 0, L"Cannot reach update server.", L""},
-      {S::Offline, {}, L"Update server unreachable.", 850, L"Offline mode", L"Update server unreachable."},
+      {S::Verifying, verifying, L"", 212.5f, L"Verifying: Data/a.MPQ"},
+      {S::Updating, download, L"", 212.5f, L"Downloading: b | 1.5 MB/s  42s"},
+      {S::Updating, overrun, L"", 850, L"Downloading: b | 1.5 MB/s  42s"},
+      {S::Updating, unknown_size, L"", 0, L"Downloading: b | 1.5 MB/s  42s"},
+      {S::Updating, extracting, L"", 0.99f * 850, L"Extracting: b"},
+      {S::Error, {}, L"", 0, L"Error"},
+      {S::Error, {}, L"Cannot reach update server.", 0, L"Cannot reach update server."},
+      {S::Offline, {}, L"Update server unreachable.", 850, L"Offline mode | Update server unreachable."},
   };
   for (const auto& c : cases) {
     ScreenInput in;
@@ -99,49 +96,31 @@ TEST(Screen, ProgressBarPerState) {
     in.progress = c.p;
     in.status_text = c.status_text;
     const Screen s = ComposeScreen(in);
-    SCOPED_TRACE(c.text + L" " + std::to_wstring(c.fill_width));
-    const auto fills = OpsOf(s, Element::ProgressBar, Shape::Gradient);
-    ASSERT_EQ(fills.size(), c.fill_width > 0 ? 1u : 0u);
-    EXPECT_FLOAT_EQ(fills.empty() ? 0.0f : fills[0].rect.w, c.fill_width);
-    const auto texts = OpsOf(s, Element::ProgressBar, Shape::Text);
-    ASSERT_EQ(texts.size(), c.detail.empty() ? 1u : 2u);
-    EXPECT_EQ(texts[0].text, c.text);
-    EXPECT_EQ(texts.size() > 1 ? texts[1].text : L"", c.detail);
+    float width = 0;
+    for (const auto& fill : OpsOf(s, Element::ProgressBar, Shape::Gradient)) width += fill.rect.w;
+    std::wstring shown;
+    for (const auto& t : OpsOf(s, Element::ProgressBar, Shape::Text)) shown += (shown.empty() ? L"" : L" | ") + t.text;
+    EXPECT_FLOAT_EQ(width, c.fill_width) << shown;
+    EXPECT_EQ(shown, c.shown);
   }
 }
 
-TEST(Screen, RealmStatusAndTitle) {
+TEST(Screen, RealmStatusLine) {
   ScreenInput in;
   in.online = true;
-  Screen s = ComposeScreen(in);
-  EXPECT_EQ(OpsOf(s, Element::StatusText, Shape::Text)[0].text, L"Online  |  0 players");
-  EXPECT_EQ(OpsOf(s, Element::Title, Shape::Text).size(), 1u);  // no sprite letters: the title as text
+  EXPECT_EQ(OpsOf(ComposeScreen(in), Element::StatusText, Shape::Text)[0].text, L"Online  |  0 players");
   in.online = false;
-  const GlyphSizes letters{{L'o', {28, 56}}, {L'w', {56, 56}}};
-  in.letters = &letters;
-  s = ComposeScreen(in);
-  EXPECT_EQ(OpsOf(s, Element::StatusText, Shape::Text)[0].text, L"Offline");
-  EXPECT_EQ(OpsOf(s, Element::Title, Shape::Sprite).size(), 4u);  // O, W, O, W: the letters with images
+  EXPECT_EQ(OpsOf(ComposeScreen(in), Element::StatusText, Shape::Text)[0].text, L"Offline");
 }
 
-TEST(NewsPanel, ScrollStopsAtBothEndsAndCardsFollow) {
+// Five entries: toward the player to 2 and no further, back to 0; a list that fits never scrolls.
+TEST(NewsPanel, ScrollStopsAtBothEnds) {
   std::int32_t s = 0;
-  std::vector<std::int32_t> seen;  // five entries: toward the player to 2 and no further, back to 0
+  std::vector<std::int32_t> seen;
   for (int delta : {-120, -120, -120, 120, 120, 120}) seen.push_back(s = ScrollNews(s, delta, 5));
   EXPECT_EQ(seen, (std::vector<std::int32_t>{1, 2, 2, 1, 0, 0}));
   EXPECT_EQ(ScrollNews(7, -120, 10), 7);
   EXPECT_EQ(ScrollNews(0, -120, 3), 0);
-
-  std::vector<NewsItem> news(10);
-  for (size_t i = 0; i < news.size(); ++i) news[i].title = L"T" + std::to_wstring(i);
-  Screen screen;
-  ComposeNewsPanel(screen, kNewsPanelRect, news, 7);
-  std::vector<float> tops;
-  for (const auto& op : OpsOf(screen, Element::NewsCard, Shape::Fill)) tops.push_back(op.rect.y);
-  // Card 6's bottom edge lies on the panel's top edge: still drawn; 7 sits at top + 8.
-  EXPECT_EQ(tops, (std::vector<float>{-20, 68, 156, 244}));
-  EXPECT_EQ(OpsOf(screen, Element::NewsCard, Shape::Text)[4].text, L"T7");
-  EXPECT_EQ(screen.ops.back().text, L"NEWS & UPDATES");  // after the clip ends
 }
 
 TEST(News, ParsesEntriesAndDecodesText) {
@@ -191,33 +170,15 @@ TEST(Screen, ChangedAreaCoversOnlyWhatDiffers) {
   in.state = S::Ready;
   const Screen idle = ComposeScreen(in);
   in.hover = H::Play;
-  const PixelRect area = ChangedArea(idle.ops, ComposeScreen(in).ops);
-  // PLAY (1120, 665, 145, 42) with its 2.5-pixel pen and anti-aliasing, nothing else.
-  EXPECT_LE(area.left, 1120 - 2);
-  EXPECT_GE(area.right, 1265 + 2);
-  EXPECT_GE(area.top, 655);
-  EXPECT_LE(area.right, 1280);
+  const Screen hovered = ComposeScreen(in);
+  const PixelRect area = ChangedArea(idle.ops, hovered.ops),
+                  play = OpBounds(OpsOf(hovered, Element::PlayButton, Shape::Fill)[0]);
+  EXPECT_TRUE(area.left <= play.left && area.top <= play.top && area.right >= play.right && area.bottom >= play.bottom);
+  EXPECT_LT(area.right - area.left, 400);
   EXPECT_TRUE(ChangedArea(idle.ops, idle.ops).Empty());
   in.state = S::Error;  // Retry appears: the lists differ in length
   const PixelRect all = ChangedArea(idle.ops, ComposeScreen(in).ops);
   EXPECT_EQ(all.right - all.left, 1280);
-}
-
-// The painter draws the panel's fill and outline with the backdrop, before the
-// title strip and realm status: sound only while none of those overlaps it.
-TEST(Screen, NothingDrawnBeforeTheNewsPanelOverlapsIt) {
-  const std::vector<NewsItem> news(3);
-  ScreenInput in;
-  in.news = &news;
-  const Screen s = ComposeScreen(in);
-  const PixelRect panel = OpBounds(OpsOf(s, Element::NewsPanel, Shape::Fill)[0]);
-  for (const DrawOp& op : s.ops) {
-    if (op.element == Element::NewsPanel) break;
-    if (op.element <= Element::Divider) continue;  // the backdrop's own layers
-    const PixelRect b = OpBounds(op);
-    EXPECT_TRUE(b.right <= panel.left || b.left >= panel.right || b.bottom <= panel.top || b.top >= panel.bottom)
-        << static_cast<int>(op.element);
-  }
 }
 
 }  // namespace
