@@ -51,43 +51,31 @@ TEST(Addons, RuleAndPresence) {
   EXPECT_EQ(probed, std::vector<std::wstring>{L"C:\\WoW\\Interface\\AddOns\\Req"});
 }
 
+// Unticked installed addons are removed with their archive, unless the name is unsafe; a
+// folder that cannot be removed keeps going; the ticked unsafe path goes to the update run, which refuses it.
 TEST(Addons, UnsafeNamesAreNeverRemovedNorUnsafeArchivesDeleted) {
-  const std::vector<std::pair<std::string, bool>> cases = {// path, installed (all unticked when installed)
-                                                           {"Interface/AddOns/Old.zip", true},
-                                                           {"Interface/AddOns/...zip", true},
-                                                           {"../../New.zip", false},
-                                                           {"Interface/AddOns/Stuck.zip", true}};
   std::vector<AddonEntry> entries;
-  std::vector<bool> selected;
-  for (const auto& [path, installed] : cases) {
-    entries.push_back({AddonName(path), installed, Addon(path)});
-    selected.push_back(!installed);
-  }
+  for (const char* path : {"Interface/AddOns/Old.zip", "Interface/AddOns/...zip", "Interface/AddOns/Stuck.zip"})
+    entries.push_back({AddonName(path), true, Addon(path)});
+  entries.push_back({"New", false, Addon("../../New.zip")});
   std::vector<std::wstring> removed, deleted;
   AddonFileOps ops{[&](const std::wstring& f) {
                      removed.push_back(f);
                      return f.find(L"Stuck") == std::wstring::npos;
                    },
                    [&](const std::wstring& f) { deleted.push_back(f); }};
-  const auto installs = ApplyAddonChoices(L"C:\\W", entries, selected, ops);
-  ASSERT_EQ(installs.size(), 1u);  // the update run refuses its unsafe path
+  EXPECT_EQ(ApplyAddonChoices(L"C:\\W", entries, {false, false, false, true}, ops).size(), 1u);
   EXPECT_EQ(removed, (std::vector<std::wstring>{L"C:\\W\\Interface\\AddOns\\Old", L"C:\\W\\Interface\\AddOns\\Stuck"}));
   EXPECT_EQ(deleted,
             (std::vector<std::wstring>{L"C:\\W\\Interface\\AddOns\\Old.zip", L"C:\\W\\Interface\\AddOns\\...zip",
                                        L"C:\\W\\Interface\\AddOns\\Stuck.zip"}));
 }
 
-// An addon's name reaches its check box as UTF-16 (a Latin-1 byte widened);
-// each entry adds a row of two controls to the dialog and makes it taller.
-TEST(DialogTemplates, AddonsCarryTheirNamesAndGrowWithEntries) {
-  std::vector<AddonEntry> entries{{"Ostrel\xE9UI", false, {}}};
-  const auto one = BuildAddonsTemplate(entries).words();
+// An addon's name reaches its check box as UTF-16, a Latin-1 byte widened.
+TEST(DialogTemplates, AddonsCarryTheirNames) {
+  const auto words = BuildAddonsTemplate({{"Ostrel\xE9UI", false, {}}}).words();
   const std::u16string name = u"Ostrel\u00e9UI";
-  EXPECT_NE(std::search(one.begin(), one.end(), name.begin(), name.end()), one.end());
-  entries.push_back({"Second", true, {}});
-  const auto two = BuildAddonsTemplate(entries).words();
-  EXPECT_EQ(two[4], one[4] + 2);  // the control count, after style and extended style
-  EXPECT_GT(two[8], one[8]);      // the height
+  EXPECT_NE(std::search(words.begin(), words.end(), name.begin(), name.end()), words.end());
 }
 
 // The launcher folder is "L"; the disk is a set of paths. Downloads wait while `hold` is set.
@@ -126,27 +114,33 @@ class FakeInstall : public InstallBackend {
 // Download failures, the missing RAR tool and its exit codes are covered under Wine.
 // A damaged archive is deleted and never unpacked; other failures keep it.
 TEST(ClientInstall, FailuresEndInError) {
-  const std::vector<std::tuple<const wchar_t*, std::function<void(FakeInstall&)>, const wchar_t*, size_t>> cases = {
-      {L"http://h/c.rar", [](FakeInstall&) {}, L"Extraction failed. Check launcher.log for details.", 2},
-      {L"http://h/c.zip", [](FakeInstall& b) { b.zip_ok = false; },
-       L"Extraction failed. Check launcher.log for details.", 2},
-      {L"http://h/c.zip", [](FakeInstall& b) { b.folders_fail = true; }, L"Install failed unexpectedly.", 2},
-      {L"http://h/c.zip", [](FakeInstall& b) { b.check = FileMd5Mismatch; },
+  const struct {
+    const wchar_t* url;
+    bool zip_ok, folders_fail;
+    FileCheckResult check;
+    const wchar_t* status;
+    size_t files;  // the tool, and the archive unless it was damaged
+  } cases[] = {
+      {L"http://h/c.rar", true, false, FileOk, L"Extraction failed. Check launcher.log for details.", 2},
+      {L"http://h/c.zip", false, false, FileOk, L"Extraction failed. Check launcher.log for details.", 2},
+      {L"http://h/c.zip", true, true, FileOk, L"Install failed unexpectedly.", 2},
+      {L"http://h/c.zip", true, false, FileMd5Mismatch,
        L"Download failed: the client archive does not match the manifest.", 1},
   };
-  for (const auto& [url, setup, status, files] : cases) {
+  for (const auto& c : cases) {
     FakeWindow w;
     w.SetWowDir(L"C:\\Old");
     FakeInstall backend;
-    setup(backend);
-    InstallWow(w, {L"D:\\WoW", url, 10, "0123456789abcdef0123456789abcdef"}, backend);
-    EXPECT_EQ(w.State(), LauncherState::Error) << url;
-    EXPECT_EQ(w.StatusText(), status);
-    EXPECT_EQ(backend.files.size(), files);  // the tool, and the archive unless it was damaged
+    backend.zip_ok = c.zip_ok;
+    backend.folders_fail = c.folders_fail;
+    backend.check = c.check;
+    InstallWow(w, {L"D:\\WoW", c.url, 10, "0123456789abcdef0123456789abcdef"}, backend);
+    EXPECT_EQ(w.State(), LauncherState::Error) << c.status;
+    EXPECT_EQ(w.StatusText(), c.status);
+    EXPECT_EQ(backend.files.size(), c.files) << c.status;
     EXPECT_EQ(w.WowDir(), L"C:\\Old");
     EXPECT_TRUE(backend.saved.empty());
-    EXPECT_EQ(w.Progress().bytes_done, 5);
-    EXPECT_EQ(w.Progress().bytes_total, 10);
+    EXPECT_EQ(w.Progress().bytes_total, 10);  // no length from the server: the declared size counts
   }
 }
 
@@ -214,20 +208,17 @@ TEST(RealmConfig, RewriteKeepsThePlayersLinesAndReplacesTheSix) {
   }
 }
 
+// Replaced: the six keys in any ASCII case and as prefixes. Kept: blanks before SET, a
+// different key, a line shorter than every prefix, a key that only resembles one of the six.
 TEST(RealmConfig, KeysMatchInAnyAsciiCaseAndAsPrefixes) {
   for (const std::string line :
        {"set REALMLIST \"x\"", "Set RealmName \"x\"", "SET LOCALE \"x\"", "sEt AcCoUnTtYpE \"x\"", "set readtos \"0\"",
-        "SET READEULA \"0\"", "SET realmListbn \"x\"", "SET readEULA"}) {
-    EXPECT_EQ(RewriteRealmConfig(line + "\r\n"), SixLines()) << line;
-  }
-  // Kept: blanks before SET, a different key, a line shorter than every prefix,
-  // and a key whose name only resembles one of the six.
+        "SET READEULA \"0\"", "SET realmListbn \"x\"", "SET readEULA"})
+    EXPECT_TRUE(IsRealmKeyLine(line)) << line;
   for (const std::string line : {" SET realmList \"x\"", "\tSET locale \"x\"", "SET realm", "SET", "",
-                                 "SET realm List \"x\"", "SET accountName \"x\"", "SETlocale \"x\""}) {
+                                 "SET realm List \"x\"", "SET accountName \"x\"", "SETlocale \"x\""})
     EXPECT_FALSE(IsRealmKeyLine(line)) << line;
-  }
-  // Bytes above 0x7F are not folded like letters.
-  EXPECT_FALSE(StartsWithIgnoringCase("\xC1", "\xE1"));
+  EXPECT_FALSE(StartsWithIgnoringCase("\xC1", "\xE1"));  // bytes above 0x7F are not folded like letters
   EXPECT_TRUE(StartsWithIgnoringCase("\xC1xyz", "\xC1X"));
 }
 

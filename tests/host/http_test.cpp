@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <tuple>
 
 #include "net/http_download_plan.h"
 #include "net/http_url.h"
@@ -43,64 +44,50 @@ TEST(SplitUrl, RejectsMalformedAddressesAndLeavesPartsAlone) {
   for (const wchar_t* url :
        {L"", L"updates.example.org/manifest.php", L"ftp://host/x", L"http:/host/x", L"http:///path", L"http://:80/x",
         L"http://user:pw@host/x", L"http://host:0/", L"http://host:65536/", L"http://host:8a/", L"http://ho st/",
-        L"http://host/a\nb", L"http://[::1/x", L"http://[::1]x/"}) {
+        L"http://host/a\nb", L"http://[::1/x", L"http://[::1]x/"})
     EXPECT_TRUE(rejected(url)) << Narrow(url);
-  }
   EXPECT_TRUE(rejected(L"http://" + kLongestHost + L"h/"));
   EXPECT_TRUE(rejected(L"http://host" + kLongestPath + L"p"));
 }
 
 TEST(HttpDownloadPlan, ParsesHeaderValues) {
-  EXPECT_EQ(RangeHeader(5368709120), L"Range: bytes=5368709120-");
-
-  // Good values are read in the plans below.
+  EXPECT_EQ(RangeHeader(5368709120), L"Range: bytes=5368709120-");  // good values are read in the plans below
   int64_t length = -7;
-  for (const wchar_t* bad : {L"", L"-1", L"+5", L"12a", L"1 2", L"9223372036854775808"}) {
+  for (const wchar_t* bad : {L"", L"-1", L"+5", L"12a", L"1 2", L"9223372036854775808"})
     EXPECT_FALSE(ParseContentLength(bad, length)) << Narrow(bad);
-  }
 
   ContentRange range;
-  for (const wchar_t* bad : {L"", L"bytes */1500", L"items 0-9/10", L"bytes 9-0/10", L"bytes 0-10/10", L"bytes 0-9"}) {
+  for (const wchar_t* bad : {L"", L"bytes */1500", L"items 0-9/10", L"bytes 9-0/10", L"bytes 0-10/10", L"bytes 0-9"})
     EXPECT_FALSE(ParseContentRange(bad, range)) << Narrow(bad);
-  }
 }
 
+// Shown as "append|write <bytes so far> <total> <body length>", or the refusal.
+std::string Show(const DownloadStart& s) {
+  if (!s.accepted) return "!" + s.error;
+  return (s.append ? "append " : "write ") + std::to_string(s.bytes_so_far) + " " + std::to_string(s.total) + " " +
+         std::to_string(s.body_length);
+}
+
+// A whole-file 200 to a range request rewrites the file from its start; a 206 for
+// another range is refused; an absurd length must not overflow the total.
 TEST(HttpDownloadPlan, HowAReplyIsTaken) {
   const std::optional<std::wstring> none;
-  struct Case {
-    uint32_t status;
-    int64_t offset;
-    std::optional<std::wstring> length, range;
-    DownloadStart expected;  // accepted, error, append, bytes_so_far, total, body_length
+  const std::tuple<uint32_t, int64_t, std::optional<std::wstring>, std::optional<std::wstring>, std::string> cases[] = {
+      {404, 0, L"10", none, "!HTTP 404"},
+      {416, 1000, L"10", none, "!HTTP 416"},
+      {200, 0, L" 4096 ", none, "write 0 4096 4096"},
+      {200, 0, L"lots", none, "write 0 -1 -1"},
+      {200, 1000, L"1500", none, "write 0 1500 1500"},
+      {206, 1000, L"500", L"bytes 1000-1499/1500", "append 1000 1500 500"},
+      {206, 1000, none, L"bytes 1000-1499/1500", "append 1000 1500 -1"},
+      {206, 1000, none, L"bytes 1000-1499/*", "append 1000 -1 -1"},
+      {206, 1000, L"9223372036854775807", none, "append 1000 9223372036854775807 9223372036854775807"},
+      {206, 1000, L"1500", L"bytes 0-1499/1500", "!Server sent bytes from 0 instead of 1000"},
+      {206, 0, L"10", L"bytes 5-14/15", "!Server sent bytes from 5 instead of 0"},
+      {206, -3, L"10", L"bytes 0-9/10", "write 0 10 10"},
   };
-  const Case cases[] = {
-      {404, 0, L"10", none, {false, "HTTP 404", false, 0, -1, -1}},
-      {416, 1000, L"10", none, {false, "HTTP 416", false, 0, -1, -1}},
-      {200, 0, L" 4096 ", none, {true, "", false, 0, 4096, 4096}},
-      {200, 0, L"lots", none, {true, "", false, 0, -1, -1}},
-      // A whole-file reply to a range request rewrites the file from its start.
-      {200, 1000, L"1500", none, {true, "", false, 0, 1500, 1500}},
-      {206, 1000, L"500", L"bytes 1000-1499/1500", {true, "", true, 1000, 1500, 500}},
-      {206, 1000, none, L"bytes 1000-1499/1500", {true, "", true, 1000, 1500, -1}},
-      {206, 1000, none, L"bytes 1000-1499/*", {true, "", true, 1000, -1, -1}},
-      // An absurd length must not overflow the total.
-      {206, 1000, L"9223372036854775807", none, {true, "", true, 1000, INT64_MAX, INT64_MAX}},
-      {206, 1000, L"1500", L"bytes 0-1499/1500", {false, "Server sent bytes from 0 instead of 1000", false, 0, -1, -1}},
-      {206, 0, L"10", L"bytes 5-14/15", {false, "Server sent bytes from 5 instead of 0", false, 0, -1, -1}},
-      {206, -3, L"10", L"bytes 0-9/10", {true, "", false, 0, 10, 10}},
-  };
-  for (const Case& c : cases) {
-    const DownloadStart start = PlanDownload(c.status, c.offset, c.length, c.range);
-    const std::string context = std::to_string(c.status) + " at " + std::to_string(c.offset) + " " +
-                                (c.range ? Narrow(*c.range) : std::string("no range"));
-    EXPECT_EQ(start.accepted, c.expected.accepted) << context;
-    EXPECT_EQ(start.error, c.expected.error) << context;
-    if (!start.accepted) continue;
-    EXPECT_EQ(start.append, c.expected.append) << context;
-    EXPECT_EQ(start.bytes_so_far, c.expected.bytes_so_far) << context;
-    EXPECT_EQ(start.total, c.expected.total) << context;
-    EXPECT_EQ(start.body_length, c.expected.body_length) << context;
-  }
+  for (const auto& [status, offset, length, range, shown] : cases)
+    EXPECT_EQ(Show(PlanDownload(status, offset, length, range)), shown) << status << " at " << offset;
 }
 
 TEST(HttpDownloadPlan, BodyEndErrors) {
