@@ -84,10 +84,10 @@ TEST(Updater, CorrectFilesAreOnlyVerifiedMissingOnesFetched) {
   EXPECT_EQ(run.Phases(), (std::vector<P>{P::Verifying, P::Downloading, P::Verifying, P::Downloading, P::Verifying,
                                           P::Extracting, P::Done}));
   ASSERT_EQ(run.backend->downloads.size(), 2u);
-  EXPECT_EQ(run.backend->downloads[0].path, L"C:\\Games\\WoW\\Data\\patch-4.MPQ");
+  EXPECT_EQ(run.backend->downloads[0].first, L"C:\\Games\\WoW\\Data\\patch-4.MPQ");
   EXPECT_EQ(run.backend->folders.front(), L"C:\\Games\\WoW\\Data");
   ASSERT_EQ(run.backend->extracted.size(), 1u);
-  EXPECT_EQ(run.backend->extracted[0].second, L"C:\\Games\\WoW\\Interface\\AddOns");
+  EXPECT_EQ(run.backend->extracted[0], L"C:\\Games\\WoW\\Interface\\AddOns");
   EXPECT_EQ(run.Last().count, 4);
 }
 
@@ -104,7 +104,7 @@ TEST(Updater, ResumeOnlyFromAShorterFileAndRestartAStaleOne) {
     run.File("f.bin") = present;
     run.Go(m);
     std::vector<std::int64_t> asked;
-    for (const auto& d : run.backend->downloads) asked.push_back(d.offset);
+    for (const auto& d : run.backend->downloads) asked.push_back(d.second);
     EXPECT_EQ(asked, offsets) << present;
     EXPECT_EQ(run.File("f.bin"), "0123456789") << present;
     EXPECT_EQ(run.Last().phase, P::Done) << present;
