@@ -164,21 +164,4 @@ TEST(NewsThread, CacheAndHandOver) {
   }
 }
 
-// A repaint covers what changed: a hover only its button, a new button everything.
-TEST(Screen, ChangedAreaCoversOnlyWhatDiffers) {
-  ScreenInput in;
-  in.state = S::Ready;
-  const Screen idle = ComposeScreen(in);
-  in.hover = H::Play;
-  const Screen hovered = ComposeScreen(in);
-  const PixelRect area = ChangedArea(idle.ops, hovered.ops),
-                  play = OpBounds(OpsOf(hovered, Element::PlayButton, Shape::Fill)[0]);
-  EXPECT_TRUE(area.left <= play.left && area.top <= play.top && area.right >= play.right && area.bottom >= play.bottom);
-  EXPECT_LT(area.right - area.left, 400);
-  EXPECT_TRUE(ChangedArea(idle.ops, idle.ops).Empty());
-  in.state = S::Error;  // Retry appears: the lists differ in length
-  const PixelRect all = ChangedArea(idle.ops, ComposeScreen(in).ops);
-  EXPECT_EQ(all.right - all.left, 1280);
-}
-
 }  // namespace

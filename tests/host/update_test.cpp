@@ -6,6 +6,7 @@
 #include <functional>
 #include <future>
 #include <thread>
+#include <tuple>
 
 #include "data/manifest_path.h"
 #include "fake_updater_backend.h"
@@ -113,32 +114,29 @@ TEST(Updater, ResumeOnlyFromAShorterFileAndRestartAStaleOne) {
 
 // A failing entry ends the run with one Error; later entries are never reported nor fetched.
 TEST(Updater, AFailingEntryEndsTheRunWithOneError) {
-  const struct {
-    const char* served;
-    bool sha256, extract_fails, folder_fails;
-    std::string error;
-  } cases[] = {
+  // served body, SHA-256 instead of MD5, extraction fails, its folder cannot be made, error
+  const std::tuple<const char*, bool, bool, bool, std::string> cases[] = {
       {nullptr, false, false, false, "HTTP 404"},
       {"evil", false, false, false, "MD5 mismatch after download: Data/b"},
       {"evil", true, false, false, "SHA-256 mismatch after download: Data/b"},
       {"good", false, true, false, "Zip extraction failed: Data/b"},
       {"good", false, false, true, "create_directories failed for the folder"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [served, sha256, extract_fails, folder_fails, error] : cases) {
     UpdateRun run;
     Manifest m;
     m.game_files = {Entry("a", "aaaa"), Entry("Data/b", "good"), Entry("c", "cccc")};
     GameFile& b = m.game_files[1];
-    if (c.sha256) b.md5.clear(), b.sha256 = "sha256:good";
-    if (c.extract_fails) b.extract_to = "Interface";
-    run.backend->extract_fails = c.extract_fails;
-    if (c.folder_fails) run.backend->failing_folder = L"C:\\Games\\WoW\\Data";
-    if (c.served) run.Serve(b, c.served);
+    if (sha256) b.md5.clear(), b.sha256 = "sha256:good";
+    if (extract_fails) b.extract_to = "Interface";
+    run.backend->extract_fails = extract_fails;
+    if (folder_fails) run.backend->failing_folder = L"C:\\Games\\WoW\\Data";
+    if (served) run.Serve(b, served);
     run.File("a") = "aaaa";
     run.Go(m);
-    EXPECT_EQ(run.Last().phase, P::Error) << c.error;
-    EXPECT_EQ(run.Last().error, c.error);
-    for (const auto& r : run.reports) EXPECT_TRUE(r.file != "c" && r.phase != P::Done) << c.error;
+    EXPECT_EQ(run.Last().phase, P::Error) << error;
+    EXPECT_EQ(run.Last().error, error);
+    for (const auto& r : run.reports) EXPECT_TRUE(r.file != "c" && r.phase != P::Done) << error;
   }
 }
 
@@ -260,13 +258,8 @@ TEST(UpdaterCheckAhead, CancelStopsReadingWithinAPiece) {
 // for the digests that decide, and only when they decide.
 TEST(FileCheck, FirstFailingTestDecides) {
   const std::string md5 = "900150983cd24fb0d6963f7d28e17f72", sha = std::string(60, 'a') + "BCDE";
-  const struct {
-    bool present;
-    int64_t size, expected_size;
-    std::string md5, sha256;
-    FileCheckResult result;
-    const char* asked;  // which digests were asked for: "", "m", "s" or "ms"
-  } cases[] = {
+  // present, size, expected size, MD5, SHA-256, result, which digests were asked for ("m", "s")
+  const std::tuple<bool, int64_t, int64_t, std::string, std::string, FileCheckResult, const char*> cases[] = {
       {false, 0, 3, md5, sha, FileMissing, ""},
       {true, 99, 100, md5, sha, FileSizeMismatch, ""},
       {true, 3, 3, std::string(32, '0'), "", FileMd5Mismatch, "m"},
@@ -280,15 +273,14 @@ TEST(FileCheck, FirstFailingTestDecides) {
       {true, 3, 3, md5.substr(0, 31), "", FileMd5Mismatch, "m"},
       {true, 3, 3, " " + md5.substr(1), "", FileMd5Mismatch, "m"},
   };
-  for (const auto& c : cases) {
-    std::string asked;
+  for (const auto& [present, size, expected_size, want_md5, want_sha256, result, digests] : cases) {
+    std::string asked;  // a second call shows as a longer text
     const auto digest = [&](bool m, bool s) {
-      asked += std::string(m ? "m" : "") + (s ? "s" : "");  // a second call shows as a longer text
+      asked += std::string(m ? "m" : "") + (s ? "s" : "");
       return FileDigests{md5, std::string(60, 'a') + "bcde"};
     };
-    EXPECT_EQ(DecideFileCheck(c.present, c.size, c.expected_size, c.md5, c.sha256, digest), c.result)
-        << c.md5 << c.sha256;
-    EXPECT_EQ(asked, c.asked) << c.size << " " << c.md5 << " " << c.sha256;
+    EXPECT_EQ(DecideFileCheck(present, size, expected_size, want_md5, want_sha256, digest), result) << want_md5;
+    EXPECT_EQ(asked, digests) << size << " " << want_md5 << " " << want_sha256;
   }
 }
 
