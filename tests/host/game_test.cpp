@@ -26,13 +26,11 @@ GameFile Addon(const std::string& path, const std::string& extract_to = "Interfa
 }
 
 TEST(Addons, NamesAndSafety) {
-  for (auto [path, name] : std::vector<std::pair<std::string, std::string>>{
-           {"Interface/AddOns/Foo.zip", "Foo"}, {"Bar.ZIP", "Bar.ZIP"}, {".zip", ".zip"}, {"x/..", ".."}}) {
-    EXPECT_EQ(AddonName(path), name) << path;
-  }
-  for (const char* bad : {"", ".", "..", "a\\b", "a:b", "x?", "CON", "nul.txt", "dots.", "a\x01"}) {
+  EXPECT_EQ((std::vector<std::string>{AddonName("Interface/AddOns/Foo.zip"), AddonName("Bar.ZIP"), AddonName(".zip"),
+                                      AddonName("x/..")}),
+            (std::vector<std::string>{"Foo", "Bar.ZIP", ".zip", ".."}));
+  for (const char* bad : {"", ".", "..", "a\\b", "a:b", "x?", "CON", "nul.txt", "dots.", "a\x01"})
     EXPECT_FALSE(IsSafeAddonName(bad)) << bad;
-  }
   EXPECT_TRUE(IsSafeAddonName("Ostrel UI-2.1"));
 }
 
@@ -45,8 +43,7 @@ TEST(Addons, RuleAndPresence) {
     return true;
   });
   ASSERT_EQ(entries.size(), 2u);  // extract_to alone decides
-  EXPECT_EQ(entries[0].name, "Req");
-  EXPECT_TRUE(entries[0].installed);
+  EXPECT_TRUE(entries[0].name == "Req" && entries[0].installed);
   EXPECT_FALSE(entries[1].installed);  // an unsafe path is never probed
   EXPECT_EQ(probed, std::vector<std::wstring>{L"C:\\WoW\\Interface\\AddOns\\Req"});
 }
@@ -88,7 +85,7 @@ class FakeInstall : public InstallBackend {
     changed.notify_all();
     changed.wait(lock, [&] { return !hold; });
     files.insert(path);
-    progress(5, -1);  // no length from the server: the declared size counts
+    progress(5, -1);
     return true;
   }
   void CreateFolders(const std::wstring&) override {
@@ -114,32 +111,26 @@ class FakeInstall : public InstallBackend {
 // Download failures, the missing RAR tool and its exit codes are covered under Wine.
 // A damaged archive is deleted and never unpacked; other failures keep it.
 TEST(ClientInstall, FailuresEndInError) {
-  const struct {
-    const wchar_t* url;
-    bool zip_ok, folders_fail;
-    FileCheckResult check;
-    const wchar_t* status;
-    size_t files;  // the tool, and the archive unless it was damaged
-  } cases[] = {
+  // archive, unpacks, folders fail, archive check, status, files left (the tool, and the archive unless damaged)
+  const std::tuple<const wchar_t*, bool, bool, FileCheckResult, const wchar_t*, size_t> cases[] = {
       {L"http://h/c.rar", true, false, FileOk, L"Extraction failed. Check launcher.log for details.", 2},
       {L"http://h/c.zip", false, false, FileOk, L"Extraction failed. Check launcher.log for details.", 2},
       {L"http://h/c.zip", true, true, FileOk, L"Install failed unexpectedly.", 2},
       {L"http://h/c.zip", true, false, FileMd5Mismatch,
        L"Download failed: the client archive does not match the manifest.", 1},
   };
-  for (const auto& c : cases) {
+  for (const auto& [url, zip_ok, folders_fail, check, status, files] : cases) {
     FakeWindow w;
     w.SetWowDir(L"C:\\Old");
     FakeInstall backend;
-    backend.zip_ok = c.zip_ok;
-    backend.folders_fail = c.folders_fail;
-    backend.check = c.check;
-    InstallWow(w, {L"D:\\WoW", c.url, 10, "0123456789abcdef0123456789abcdef"}, backend);
-    EXPECT_EQ(w.State(), LauncherState::Error) << c.status;
-    EXPECT_EQ(w.StatusText(), c.status);
-    EXPECT_EQ(backend.files.size(), c.files) << c.status;
-    EXPECT_EQ(w.WowDir(), L"C:\\Old");
-    EXPECT_TRUE(backend.saved.empty());
+    backend.zip_ok = zip_ok;
+    backend.folders_fail = folders_fail;
+    backend.check = check;
+    InstallWow(w, {L"D:\\WoW", url, 10, "0123456789abcdef0123456789abcdef"}, backend);
+    EXPECT_EQ(w.State(), LauncherState::Error) << status;
+    EXPECT_EQ(w.StatusText(), status);
+    EXPECT_EQ(backend.files.size(), files) << status;
+    EXPECT_TRUE(w.WowDir() == L"C:\\Old" && backend.saved.empty()) << status;
     EXPECT_EQ(w.Progress().bytes_total, 10);  // no length from the server: the declared size counts
   }
 }

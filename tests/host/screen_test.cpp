@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <tuple>
 #include <vector>
 
 #include "app/news_thread.h"
@@ -26,13 +27,7 @@ std::vector<DrawOp> OpsOf(const Screen& s, Element e, Shape shape) {
 
 // Which buttons each state shows ("L"ocate, "A"ddons, "R"etry), and PLAY lit only where it can start the game.
 TEST(Screen, ButtonsPerStateAndHover) {
-  const struct {
-    S state;
-    H hover;
-    const wchar_t* play_label;
-    Argb play_fill;
-    std::string buttons;
-  } cases[] = {
+  const std::tuple<S, H, const wchar_t*, Argb, std::string> cases[] = {
       {S::Connecting, H::Play, L"PLAY", 0xA0503C0A, ""},  // never hovered
       {S::Verifying, H::None, L"PLAY", 0xA0503C0A, ""},
       {S::Error, H::Retry, L"PLAY", 0xA0503C0A, "R"},
@@ -41,20 +36,18 @@ TEST(Screen, ButtonsPerStateAndHover) {
       {S::Offline, H::Addons, L"PLAY", 0xFFB47814, "A"},
       {S::NoInstall, H::Download, L"DOWNLOAD CLIENT", 0xFF1450A0, "L"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [state, hover, play_label, play_fill, want] : cases) {
     ScreenInput in;
-    in.state = c.state;
-    in.hover = c.hover;
+    in.state = state;
+    in.hover = hover;
     const Screen s = ComposeScreen(in);
     std::string buttons;
-    for (const auto& [e, letter] :
-         {std::make_pair(Element::LocateButton, "L"), std::make_pair(Element::AddonsButton, "A"),
-          std::make_pair(Element::RetryButton, "R")})
-      if (!OpsOf(s, e, Shape::Fill).empty()) buttons += letter;
-    SCOPED_TRACE(static_cast<int>(c.state));
-    EXPECT_EQ(OpsOf(s, Element::PlayButton, Shape::Text).at(0).text, c.play_label);
-    EXPECT_EQ(OpsOf(s, Element::PlayButton, Shape::Fill).at(0).color, c.play_fill);
-    EXPECT_EQ(buttons, c.buttons);
+    if (!OpsOf(s, Element::LocateButton, Shape::Fill).empty()) buttons += "L";
+    if (!OpsOf(s, Element::AddonsButton, Shape::Fill).empty()) buttons += "A";
+    if (!OpsOf(s, Element::RetryButton, Shape::Fill).empty()) buttons += "R";
+    EXPECT_EQ(OpsOf(s, Element::PlayButton, Shape::Text).at(0).text, play_label) << static_cast<int>(state);
+    EXPECT_EQ(OpsOf(s, Element::PlayButton, Shape::Fill).at(0).color, play_fill) << static_cast<int>(state);
+    EXPECT_EQ(buttons, want) << static_cast<int>(state);
   }
 }
 
@@ -74,13 +67,8 @@ TEST(Screen, ProgressBarPerState) {
   overrun.bytes_done = 9000;
   unknown_size.bytes_total = 0;
   extracting.phase = UpdaterPhase::Extracting;
-  const struct {
-    S state;
-    UpdaterProgress p;
-    std::wstring status_text;
-    float fill_width;
-    std::wstring shown;  // the bar's texts, " | " between
-  } cases[] = {
+  // state, progress, status text, fill width, the bar's texts with " | " between
+  const std::tuple<S, UpdaterProgress, std::wstring, float, std::wstring> cases[] = {
       {S::Verifying, verifying, L"", 212.5f, L"Verifying: Data/a.MPQ"},
       {S::Updating, download, L"", 212.5f, L"Downloading: b | 1.5 MB/s  42s"},
       {S::Updating, overrun, L"", 850, L"Downloading: b | 1.5 MB/s  42s"},
@@ -90,18 +78,18 @@ TEST(Screen, ProgressBarPerState) {
       {S::Error, {}, L"Cannot reach update server.", 0, L"Cannot reach update server."},
       {S::Offline, {}, L"Update server unreachable.", 850, L"Offline mode | Update server unreachable."},
   };
-  for (const auto& c : cases) {
+  for (const auto& [state, progress, status_text, fill_width, want] : cases) {
     ScreenInput in;
-    in.state = c.state;
-    in.progress = c.p;
-    in.status_text = c.status_text;
+    in.state = state;
+    in.progress = progress;
+    in.status_text = status_text;
     const Screen s = ComposeScreen(in);
     float width = 0;
     for (const auto& fill : OpsOf(s, Element::ProgressBar, Shape::Gradient)) width += fill.rect.w;
     std::wstring shown;
     for (const auto& t : OpsOf(s, Element::ProgressBar, Shape::Text)) shown += (shown.empty() ? L"" : L" | ") + t.text;
-    EXPECT_FLOAT_EQ(width, c.fill_width) << shown;
-    EXPECT_EQ(shown, c.shown);
+    EXPECT_FLOAT_EQ(width, fill_width) << shown;
+    EXPECT_EQ(shown, want);
   }
 }
 
@@ -139,28 +127,23 @@ TEST(News, ParsesEntriesAndDecodesText) {
 
 // A failed or unreadable reply keeps the list shown; a good one is cached and swapped in whole.
 TEST(NewsThread, CacheAndHandOver) {
-  const struct {
-    bool ok;
-    std::string body;
-    bool cached;
-    size_t items;  // 1: the earlier one-entry list stays
-  } cases[] = {
+  // reply ok, body, cached, entries shown (1: the earlier one-entry list stays)
+  const std::tuple<bool, std::string, bool, size_t> cases[] = {
       {false, "[]", false, 1}, {true, "", false, 1},      {true, "[]", true, 0},
       {true, "{}", true, 0},   {true, "<html>", true, 1}, {true, R"([{"title":"a"},{}])", true, 2},
   };
-  for (const auto& c : cases) {
+  for (const auto& [ok, body, cached, items] : cases) {
     testutil::TempDir dir;
     FakeWindow window;
     window.SetNews({NewsItem{}});
     HttpResponse reply;
-    reply.ok = c.ok;
-    reply.body = c.body;
+    reply.ok = ok;
+    reply.body = body;
     RunNewsThread(
         window, [&] { return reply; }, (dir / "news.json").wstring());
-    SCOPED_TRACE(c.body);
-    EXPECT_EQ(testutil::ReadBytes(dir / "news.json"), c.cached ? c.body : "");
-    EXPECT_EQ(window.News()->size(), c.items);
-    EXPECT_EQ(window.repaints, c.cached && c.body != "<html>" ? 1 : 0);
+    EXPECT_EQ(testutil::ReadBytes(dir / "news.json"), cached ? body : "") << body;
+    EXPECT_EQ(window.News()->size(), items) << body;
+    EXPECT_EQ(window.repaints, cached && body != "<html>" ? 1 : 0) << body;
   }
 }
 
