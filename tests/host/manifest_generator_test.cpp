@@ -88,14 +88,9 @@ std::string Entry(const std::string& path, const std::string& extra = "") {
 }
 
 TEST(ManifestGenerator, RefusesWhatTheLauncherWouldRefuseOrStumbleOver) {
-  const struct {
-    std::string entries, message;
-  } cases[] = {
+  // The path rules are the launcher's own (held by the updater's table); one row shows they apply.
+  const std::pair<std::string, std::string> cases[] = {
       {Entry("CON"), "CON: reserved device name"},
-      {Entry("Data/nul.txt"), "Data/nul.txt: reserved device name"},
-      {Entry("Data/a?b"), "Data/a?b: character not allowed in Windows file names"},
-      {Entry("Data/patch."), "Data/patch.: name part ends with a dot or a blank"},
-      {Entry("../x"), "../x: \"..\" leads out of the client folder"},
       {Entry("Data/\xc3\xa9"), "only printable ASCII"},
       {Entry("Data/A.MPQ") + "," + Entry("data/a.mpq"), "data/a.mpq: names the same file as Data/A.MPQ"},
       {Entry("a") + "," + Entry("a"), "a: listed twice"},
@@ -105,11 +100,11 @@ TEST(ManifestGenerator, RefusesWhatTheLauncherWouldRefuseOrStumbleOver) {
       {Entry("a", R"(,"cdn_url":"ftp://h/a")"), "a cdn_url: not an http:// or https:// address"},
       {Entry("a.zip", R"(,"extract_to":"C:/Windows")"), "a.zip: extract_to \"C:/Windows\": drive letter"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [entries, message] : cases) {
     Generator g;
-    g.Write("m.php", R"({"launcher_version":"1.0","launcher_url":"http://h/l","game_files":[)" + c.entries + "]}");
-    EXPECT_EQ(g.Run({"--check", g.Path("m.php")}), 1) << c.entries;
-    EXPECT_NE(g.err.find(c.message), std::string::npos) << g.err;
+    g.Write("m.php", R"({"launcher_version":"1.0","launcher_url":"http://h/l","game_files":[)" + entries + "]}");
+    EXPECT_EQ(g.Run({"--check", g.Path("m.php")}), 1) << entries;
+    EXPECT_NE(g.err.find(message), std::string::npos) << g.err;
     EXPECT_NE(g.err.find("launcher_version: write it as major.minor.patch"), std::string::npos) << g.err;
   }
 }
@@ -126,11 +121,9 @@ TEST(ManifestGenerator, RefusedFilesAndWrongUsageWriteNothing) {
     EXPECT_EQ(g.Generate(args), code) << message;
     EXPECT_NE(g.err.find(message), std::string::npos) << g.err;
   }
-#ifndef _WIN32  // names no Windows file system can hold
-  g.Write("realm/CON", "");
+#ifndef _WIN32  // a name no Windows file system can hold
   std::filesystem::create_symlink(g.dir / "nowhere", g.dir / "realm" / "dangling");
   EXPECT_EQ(g.Generate(), 1);
-  EXPECT_NE(g.err.find("CON: reserved device name"), std::string::npos) << g.err;
   EXPECT_NE(g.err.find("dangling: not a regular file that can be read"), std::string::npos) << g.err;
 #endif
   EXPECT_FALSE(std::filesystem::exists(g.dir / "manifest.php"));

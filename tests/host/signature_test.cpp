@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <sstream>
+#include <tuple>
 
 #include "data/signature_text.h"
 #include "net/manifest_fetch.h"
@@ -48,12 +49,7 @@ TEST(SignedManifest, OnlyAValidSignatureOfAPinnedManifestLoads) {
   const std::string pinned = R"({"launcher_version":"9.0.0","game_files":[{"path":"a","md5":"x"}]})";
   const std::string unpinned = R"({"game_files":[{"path":"Data/x.MPQ","size":3}]})";
   const std::string good_sig = std::string(128, '1'), other_sig = std::string(128, '2');
-  const struct {
-    HttpResponse manifest, signature;
-    std::string key;
-    ManifestFetch result;
-    std::string error;
-  } cases[] = {
+  const std::tuple<HttpResponse, HttpResponse, std::string, ManifestFetch, std::string> cases[] = {
       {Reply(200, pinned), Reply(200, " " + good_sig + "\n"), kHex, ManifestFetch::Loaded, ""},
       {Reply(404, ""), Reply(200, good_sig), kHex, ManifestFetch::Failed, "HTTP 404: "},
       {Reply(200, pinned), Reply(0, ""), kHex, ManifestFetch::Failed, "signature: HTTP 0: Request failed"},
@@ -64,17 +60,17 @@ TEST(SignedManifest, OnlyAValidSignatureOfAPinnedManifestLoads) {
       {Reply(200, pinned), Reply(200, good_sig), "abc", ManifestFetch::Rejected, "built-in update key is malformed"},
       {Reply(200, unpinned), Reply(200, good_sig), kHex, ManifestFetch::Rejected, "no digest for Data/x.MPQ"},
   };
-  for (const auto& c : cases) {
-    // The stand-in verifier accepts signature "11..." of the exact bytes of `pinned` or `unpinned`.
-    const SignatureCheck check = [&](const std::string& message, const EcdsaPublicKey& key, const EcdsaSignature& s) {
-      return (message == pinned || message == unpinned) && Hex64(key).substr(0, 4) == "0011" && s[0] == 0x11;
-    };
+  // The stand-in verifier accepts signature "11..." of the exact bytes of `pinned` or `unpinned`.
+  const SignatureCheck check = [&](const std::string& message, const EcdsaPublicKey& key, const EcdsaSignature& s) {
+    return (message == pinned || message == unpinned) && Hex64(key).substr(0, 4) == "0011" && s[0] == 0x11;
+  };
+  for (const auto& [manifest, signature, key, result, want] : cases) {
     Manifest m;
     m.launcher_version = "1.0.0";
     std::string error;
-    EXPECT_EQ(ReadSignedManifest(c.manifest, c.signature, c.key, check, m, error), c.result) << c.error;
-    EXPECT_NE(error.find(c.error), std::string::npos) << error;
-    EXPECT_EQ(m.launcher_version, c.result == ManifestFetch::Loaded ? "9.0.0" : "1.0.0") << c.error;
+    EXPECT_EQ(ReadSignedManifest(manifest, signature, key, check, m, error), result) << want;
+    EXPECT_NE(error.find(want), std::string::npos) << error;
+    EXPECT_EQ(m.launcher_version, result == ManifestFetch::Loaded ? "9.0.0" : "1.0.0") << want;
   }
   // Without a key: an error page is never read as the manifest.
   Manifest m;
