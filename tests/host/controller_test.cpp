@@ -64,7 +64,7 @@ TEST(Controller, CorrectFilesGoVerifyingReadyUnlessTheLauncherHandsOver) {
       continue;
     }
     ASSERT_TRUE(w.WaitFor(S::Ready));
-    EXPECT_EQ(w.DistinctStates(), (std::vector<S>{S::Verifying, S::Ready}));
+    EXPECT_EQ(w.States(), (std::vector<S>{S::Verifying, S::Ready}));
     EXPECT_EQ(w.CurrentManifest().game_files.size(), 1u);
   }
 }
