@@ -4,11 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
-#include <limits>
 #include <sstream>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "base/text.h"
 #include "data/json.h"

@@ -4,9 +4,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "app/client_install.h"
 #include "fake_window.h"

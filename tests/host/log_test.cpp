@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "log/log.h"
 #include "test_util.h"

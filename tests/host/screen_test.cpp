@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <iterator>
 #include <tuple>
-#include <vector>
 
 #include "app/news_thread.h"
 #include "data/news.h"

@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
-#include <string>
 #include <tuple>
 
 #include "net/http_client.h"

@@ -6,9 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "test_util.h"
 #include "update/inflate.h"
