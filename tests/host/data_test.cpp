@@ -20,19 +20,13 @@ namespace {
 // A value in short form (true, 1.5, 'text', [a b], {k:v}), or "!" and the error.
 std::string Show(const JsonValue& v) {
   std::ostringstream out;
-  switch (v.kind) {
-    case JsonKind::Null: return "null";
-    case JsonKind::Bool: return v.boolean ? "true" : "false";
-    case JsonKind::Number: out << v.number; break;
-    case JsonKind::String: return "'" + v.text + "'";
-    case JsonKind::Array:
-      for (const auto& item : v.items) out << (out.tellp() > 0 ? " " : "[") << Show(item);
-      return out.tellp() > 0 ? out.str() + "]" : "[]";
-    case JsonKind::Object:
-      for (const auto& [key, value] : v.members) out << (out.tellp() > 0 ? " " : "{") << key << ":" << Show(value);
-      return out.tellp() > 0 ? out.str() + "}" : "{}";
-  }
-  return out.str();
+  if (v.kind == JsonKind::Null) return "null";
+  if (v.kind == JsonKind::Bool) return v.boolean ? "true" : "false";
+  if (v.kind == JsonKind::String) return "'" + v.text + "'";
+  if (v.kind == JsonKind::Number) return (out << v.number, out.str());
+  for (const auto& item : v.items) out << (out.tellp() > 0 ? " " : "") << Show(item);
+  for (const auto& [key, value] : v.members) out << (out.tellp() > 0 ? " " : "") << key << ":" << Show(value);
+  return v.kind == JsonKind::Array ? "[" + out.str() + "]" : "{" + out.str() + "}";
 }
 
 std::string Show(const std::string& text) {

@@ -42,30 +42,21 @@ TEST(StatusDecision, ReadableDocumentDecidesElseThePort) {
 }
 
 // A probe the test controls: counts its calls; throws from call `fail_from` on when that is set.
-class FakeProbe {
- public:
-  explicit FakeProbe(int fail_from = 0) : fail_from_(fail_from) {}
+struct FakeProbe {
+  int fail_from = 0, started = 0;
+  std::mutex mutex;
+  std::condition_variable changed;
   StatusSnapshot operator()() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++started_;
-    changed_.notify_all();
-    if (fail_from_ > 0 && started_ >= fail_from_) throw std::runtime_error("probe failed");
-    return StatusSnapshot{true, started_, 1};
+    std::lock_guard<std::mutex> lock(mutex);
+    changed.notify_all();
+    if (++started >= fail_from && fail_from > 0) throw std::runtime_error("probe failed");
+    return StatusSnapshot{true, started, 1};
   }
-  int started() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return started_;
+  int Started(int at_least = 0) {  // waits up to ten seconds for `at_least` calls
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait_for(lock, 10s, [&] { return started >= at_least; });
+    return started;
   }
-  bool WaitStarted(int count) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, 10s, [&] { return started_ >= count; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  const int fail_from_;
-  int started_ = 0;
 };
 
 // One probe per 60 ticks, published once stored; a refresh probes at once and
@@ -82,32 +73,32 @@ TEST(StatusCycle, ProbesPerCycleRefreshesAtOnceAndStopsPromptly) {
                 ++published;
               });
   cycle.Start([&] { return ignored(); }, nullptr);  // already running
-  ASSERT_TRUE(probe.WaitStarted(2));
+  ASSERT_GE(probe.Started(2), 2);
   EXPECT_GE(Clock::now() - start, 600ms);
   cycle.Stop();
-  EXPECT_EQ(std::make_tuple(probe.started(), published.load(), seen_population.load(), ignored.started()),
+  EXPECT_EQ(std::make_tuple(probe.Started(), published.load(), seen_population.load(), ignored.Started()),
             std::make_tuple(2, 2, 2, 0));
 
   FakeProbe again;
   StatusCycle slow(10000ms);  // the next regular probe is ten minutes away
   slow.Start([&] { return again(); }, nullptr);
-  ASSERT_TRUE(again.WaitStarted(1));
+  ASSERT_GE(again.Started(1), 1);
   const auto asked = Clock::now();
   slow.RequestRefresh();
-  ASSERT_TRUE(again.WaitStarted(3));
+  ASSERT_GE(again.Started(3), 3);
   slow.Stop();
   EXPECT_LT(Clock::now() - asked, 5s);  // neither the refresh nor the stop waited for a tick
-  EXPECT_EQ(again.started(), 3);
+  EXPECT_EQ(again.Started(), 3);
 }
 
 // A throwing probe must not take the process down; the last good result stays.
 TEST(StatusCycle, AnExceptionEndsTheThreadAndKeepsTheLastSnapshot) {
-  FakeProbe probe(2);
+  FakeProbe probe{2};
   StatusCycle cycle(1ms);
   cycle.Start([&] { return probe(); }, nullptr);
-  ASSERT_TRUE(probe.WaitStarted(2));
+  ASSERT_GE(probe.Started(2), 2);
   cycle.Stop();
-  EXPECT_EQ(probe.started(), 2);
+  EXPECT_EQ(probe.Started(), 2);
   EXPECT_EQ(cycle.Snapshot().population, 1);
 }
 

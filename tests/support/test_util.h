@@ -28,10 +28,8 @@ class TempDir {
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-
   const std::filesystem::path& path() const { return path_; }
-  // The folder as the launcher's wide paths name it (backslashes on Windows).
-  std::wstring wide() const { return path_.wstring(); }
+  std::wstring wide() const { return path_.wstring(); }  // as the launcher's wide paths name it
   std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
  private:
