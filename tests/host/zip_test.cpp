@@ -56,7 +56,6 @@ void PutLe32(std::string& b, std::size_t at, std::uint32_t v) {
 // which compares byte-at-a-time input with whole input; content by the extraction test.
 TEST(Inflate, MalformedStreamsFailWithTheirReason) {
   const std::pair<std::string, std::string> cases[] = {
-      {"\xFF\xFF", "invalid block type"},
       {"\x01\x05\x00\x00\x00\x61"s, "stored block length check failed"},  // NLEN is not ~LEN
       {"\x01\x05\x00\xFA\xFF\x61\x62"s, "ends early"},                    // 5 bytes promised, 2 sent
       {"\x03\x02\x00"s, "distance too far back"},                         // a match before any output
@@ -255,15 +254,12 @@ TEST(ZipCopyWatch, DoneOnlyWhenEverythingIsThereUnchangedAndRight) {
 
   // Same size, other content: an old file the copy has not replaced yet; then a folder missing.
   ZipCopyWatch later(dir.path(), items);
-  std::string noise = testutil::ReadBytes(dir / "a/noise.bin");
-  noise[100] ^= 1;
-  testutil::WriteBytes(dir / "a/noise.bin", noise);
-  EXPECT_FALSE(later.Poll());
-  EXPECT_FALSE(later.Poll());
+  const std::string good = testutil::ReadBytes(dir / "a/noise.bin");
+  testutil::WriteBytes(dir / "a/noise.bin", std::string(good).replace(100, 1, "?"));
+  EXPECT_FALSE(later.Poll() || later.Poll());
   EXPECT_NE(later.pending().find("content differs"), std::string::npos) << later.pending();
   fs::remove_all(dir / "emptydir");
-  noise[100] ^= 1;
-  testutil::WriteBytes(dir / "a/noise.bin", noise);
+  testutil::WriteBytes(dir / "a/noise.bin", good);
   EXPECT_FALSE(later.Poll());
   EXPECT_NE(later.pending().find("emptydir"), std::string::npos) << later.pending();
 }
