@@ -1,11 +1,13 @@
-// The data formats: the JSON reader, manifests, the settings file.
+// The data formats (the JSON reader, manifests, the settings file) and the log.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "base/text.h"
 #include "data/json.h"
@@ -13,6 +15,7 @@
 #include "data/manifest.h"
 #include "data/manifest_writer.h"
 #include "data/settings.h"
+#include "log/log.h"
 #include "test_util.h"
 
 namespace {
@@ -201,6 +204,34 @@ TEST(Settings, DetectionTakesTheFirstExistingCandidate) {
   EXPECT_EQ(asked, std::vector<std::wstring>(std::begin(kClientFolderCandidates), std::end(kClientFolderCandidates)));
   present = {kClientFolderCandidates[3], kClientFolderCandidates[1]};
   EXPECT_EQ(DetectClientFolder(exists), kClientFolderCandidates[1]);
+}
+
+// Appends across runs, keeps writing after a character the file cannot hold, and
+// many writers at once each get their lines whole, CR LF ended.
+TEST(Log, AppendsAcrossRunsAndKeepsWritingAfterWideCharacters) {
+  testutil::TempDir dir;
+  const auto path = dir / "launcher.log";
+  testutil::WriteBytes(path, "earlier run\r\n");
+  Log::Info(L"before init goes only to the debugger");
+  Log::Init(path.wstring());
+  Log::Info(L"one \u65e5 two");
+  Log::Warn(L"after the wide line");
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t) {
+    writers.emplace_back([t] {
+      for (int i = 0; i < 50; ++i) Log::Error(L"thread " + std::to_wstring(t) + L" line " + std::to_wstring(i));
+    });
+  }
+  for (auto& w : writers) w.join();
+
+  const std::string content = testutil::ReadBytes(path);
+  EXPECT_EQ(content.rfind("earlier run\r\n", 0), 0u);  // appended, not replaced
+  EXPECT_EQ(content.find("before init"), std::string::npos);
+  EXPECT_NE(content.find("] [INFO] one ? two\r\n["), std::string::npos);
+  EXPECT_NE(content.find("] [WARN] after the wide line\r\n"), std::string::npos);
+  const std::regex line(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] \[ERROR\] thread \d line \d+\r\n)");
+  EXPECT_EQ(std::distance(std::sregex_iterator(content.begin(), content.end(), line), std::sregex_iterator()), 200);
+  EXPECT_EQ(content.find('\n', 0) - 1, content.find('\r', 0));  // no bare line feeds
 }
 
 }  // namespace
