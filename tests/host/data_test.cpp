@@ -1,7 +1,6 @@
 // The data formats (the JSON reader, manifests, the settings file) and the log.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <iterator>
 #include <regex>

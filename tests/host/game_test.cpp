@@ -2,7 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
+#include <atomic>
+#include <future>
 #include <set>
 #include <thread>
 
@@ -73,15 +74,12 @@ TEST(DialogTemplates, AddonsCarryTheirNames) {
   EXPECT_NE(std::search(words.begin(), words.end(), name.begin(), name.end()), words.end());
 }
 
-// The launcher folder is "L"; the disk is a set of paths. Downloads wait while `hold` is set.
+// The launcher folder is "L"; the disk is a set of paths. With `hold`, a download waits for `release`.
 class FakeInstall : public InstallBackend {
  public:
   std::wstring LauncherFolder() override { return L"L"; }
   bool Download(const std::wstring&, const std::wstring& path, DownloadProgress progress, std::string&) override {
-    std::unique_lock<std::mutex> lock(mutex);
-    ++downloads;
-    changed.notify_all();
-    changed.wait(lock, [&] { return !hold; });
+    if (++downloads == 1 && hold) downloading.set_value(), released.wait();
     files.insert(path);
     progress(5, -1);
     return true;
@@ -97,11 +95,11 @@ class FakeInstall : public InstallBackend {
   void RemoveFile(const std::wstring& path) override { files.erase(path); }
   void SaveClientFolder(const std::wstring& wow_dir) override { saved = wow_dir; }
 
-  std::mutex mutex;
-  std::condition_variable changed;
   bool hold = false, folders_fail = false, zip_ok = true;
   FileCheckResult check = FileOk;
-  int downloads = 0;
+  std::atomic<int> downloads{0};
+  std::promise<void> downloading, release;
+  std::shared_future<void> released = release.get_future().share();
   std::set<std::wstring> files{L"L\\assets\\tools\\UnRAR.exe"};
   std::wstring saved;
 };
@@ -152,17 +150,10 @@ TEST(ClientInstall, OneInstallAtATimeFromPickToUpdater) {
   backend->hold = true;
   backend->files.insert(L"D:\\WoW\\Client\\Wow.exe");
   StartClientInstall(w, pick, backend);
-  {
-    std::unique_lock<std::mutex> lock(backend->mutex);
-    ASSERT_TRUE(backend->changed.wait_for(lock, std::chrono::seconds(10), [&] { return backend->downloads == 1; }));
-  }
+  ASSERT_EQ(backend->downloading.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
   StartClientInstall(w, pick, backend);  // a second click while the first downloads: ignored
   EXPECT_EQ(picks, 2);
-  {
-    std::lock_guard<std::mutex> lock(backend->mutex);
-    backend->hold = false;
-    backend->changed.notify_all();
-  }
+  backend->release.set_value();
   ASSERT_TRUE(w.WaitFor(LauncherState::Ready));  // the hand-over's update run, over an empty list
   EXPECT_EQ(backend->saved, L"D:\\WoW\\Client");
   EXPECT_EQ(backend->downloads, 1);

@@ -109,18 +109,14 @@ TEST(NewsPanel, ScrollStopsAtBothEnds) {
   EXPECT_EQ(ScrollNews(0, -120, 3), 0);
 }
 
+// Text as UTF-8 where it is valid, else a character per byte; whether a list was read at all, below.
 TEST(News, ParsesEntriesAndDecodesText) {
-  const auto news = ParseNews(R"([{"date":"d1","title":"Sk\u00e6l","body":"Caf)"
-                              "\xC3\xA9"
-                              R"("}, 7, {"title":5}, {"body":"caf)"
-                              "\xE9"
-                              R"("}])");
+  const auto news =
+      ParseNews("[{\"title\":\"Sk\\u00e6l\",\"body\":\"Caf\xC3\xA9\"}, 7, {\"title\":5}, {\"body\":\"caf\xE9\"}]");
   ASSERT_EQ(news.size(), 4u);
-  EXPECT_EQ(news[0].body, L"Caf\u00e9");  // valid UTF-8
-  EXPECT_EQ(news[2].title, L"");          // not a string
-  EXPECT_EQ(news[3].body, L"caf\u00e9");  // Latin-1 byte widened
-  EXPECT_TRUE(ParseNews(R"({"date":"x"})").empty());
-  EXPECT_THROW(ParseNews("<html>"), std::runtime_error);
+  EXPECT_EQ(news[0].body, L"Caf\u00e9");
+  EXPECT_EQ(news[2].title, L"");  // not a string
+  EXPECT_EQ(news[3].body, L"caf\u00e9");
 }
 
 // A failed or unreadable reply keeps the list shown; a good one is cached and swapped in whole.
