@@ -95,22 +95,6 @@ TEST(Controller, UpdaterErrorThenRetryWithTheServerGoneRejectedAndBack) {
   ASSERT_TRUE(w.WaitFor(S::Ready));
 }
 
-// An addon install ends in Ready (PLAY usable again); a quiet run's error is shown.
-TEST(Controller, HandlersMapPhasesToStates) {
-  FakeWindow w;
-  for (const auto& [handler, phase, state] :
-       {std::make_tuple(&OnAddonProgress, UpdaterPhase::Extracting, S::Updating),
-        std::make_tuple(&OnAddonProgress, UpdaterPhase::Done, S::Ready),
-        std::make_tuple(&OnUpdaterProgressQuiet, UpdaterPhase::Error, S::Error)}) {
-    UpdaterProgress p;
-    p.phase = phase;
-    p.error = "Zip extraction failed: x";
-    handler(w, p);
-    EXPECT_EQ(w.State(), state);
-  }
-  EXPECT_EQ(w.StatusText(), L"Zip extraction failed: x");
-}
-
 // Readers on this thread while update runs write from theirs: under the
 // thread sanitizer this proves the hand-over is race-free.
 TEST(Controller, UserInterfaceReadsWhileRunsWrite) {

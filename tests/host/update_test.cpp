@@ -290,13 +290,4 @@ TEST(SelfUpdateVersion, OnlyANewerServerVersionUpdates) {
   EXPECT_FALSE(IsNewerLauncherVersion("9.9.9", "1.0"));
 }
 
-TEST(SelfUpdatePaths, FilesLieBesideTheLauncherAndAreQuoted) {
-  const SelfUpdatePaths paths =
-      MakeSelfUpdatePaths(L"C:\\Program Files\\Ostrel Hold", L"C:\\Program Files\\Ostrel Hold\\OstrelLauncher.exe");
-  EXPECT_EQ(SelfUpdateCommandLine(paths),
-            L"\"C:\\Program Files\\Ostrel Hold\\launcher_update.bat\" "
-            L"\"C:\\Program Files\\Ostrel Hold\\OstrelLauncher_update.exe\" "
-            L"\"C:\\Program Files\\Ostrel Hold\\OstrelLauncher.exe\"");
-}
-
 }  // namespace

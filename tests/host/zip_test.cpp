@@ -89,14 +89,6 @@ TEST(ZipReader, TheOutputCanStopAnEntry) {
   EXPECT_LT(received, 1024u * 1024u);
 }
 
-// Other bytes first, as in a self-extracting archive.
-TEST(ZipReader, ArchiveAfterAPrefixIsFound) {
-  const Unpacked s = UnpackInMemory(std::string(1000, '\x90') + ziptest::ReadData("stored.zip"));
-  ASSERT_EQ(s.error, "");
-  EXPECT_EQ(s.files.at("readme.txt"), "Stored, not compressed.\r\n");
-  EXPECT_TRUE(s.files.at("Data/patch-4.MPQ") == testutil::PatternBytes(3000, 1));
-}
-
 TEST(ZipReader, CorruptOrDamagedArchivesFailWithAClearReason) {
   const std::string stored = ziptest::ReadData("stored.zip");
   const std::size_t end = stored.rfind("PK\x05\x06"), central = stored.rfind("PK\x01\x02");  // of the second entry
