@@ -1,5 +1,5 @@
-// libFuzzer target: any byte string is read as a manifest or refused; a
-// refusal leaves the manifest exactly as it was, and nothing crashes.
+// libFuzzer target: any byte string is read as a manifest or refused (the JSON reader takes it
+// first, so this fuzzes both); a refusal leaves the manifest exactly as it was, and nothing crashes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,6 @@
-// libFuzzer target: any byte string, read as a ZIP archive and as a raw
-// deflate stream, must give data or a clean failure; never a crash, a hang,
-// a sanitizer report or an allocation sized by the input's claims. Nothing
-// is written to disk.
+// libFuzzer target: any byte string, read as a ZIP archive and as a raw deflate stream, gives
+// data or a clean failure: never a crash, a hang, a sanitizer report or an allocation sized by
+// the input's claims. Nothing is written to disk.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

@@ -13,7 +13,6 @@
 #include "game/client_install.h"
 #include "game/realm_config.h"
 #include "net/update_server.h"
-#include "ui/dialog_template.h"
 
 namespace {
 
@@ -65,13 +64,6 @@ TEST(Addons, UnsafeNamesAreNeverRemovedNorUnsafeArchivesDeleted) {
   EXPECT_EQ(deleted,
             (std::vector<std::wstring>{L"C:\\W\\Interface\\AddOns\\Old.zip", L"C:\\W\\Interface\\AddOns\\...zip",
                                        L"C:\\W\\Interface\\AddOns\\Stuck.zip"}));
-}
-
-// An addon's name reaches its check box as UTF-16, a Latin-1 byte widened.
-TEST(DialogTemplates, AddonsCarryTheirNames) {
-  const auto words = BuildAddonsTemplate({{"Ostrel\xE9UI", false, {}}}).words();
-  const std::u16string name = u"Ostrel\u00e9UI";
-  EXPECT_NE(std::search(words.begin(), words.end(), name.begin(), name.end()), words.end());
 }
 
 // The launcher folder is "L"; the disk is a set of paths. With `hold`, a download waits for `release`.

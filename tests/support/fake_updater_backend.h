@@ -1,6 +1,5 @@
-// An in-memory client folder and download server for update-run tests. A
-// file's "digest" here is "md5:" (or "sha256:") followed by its content, which
-// keeps the expected values readable in tests.
+// An in-memory client folder and download server for update-run tests. A file's "digest" here
+// is "md5:" (or "sha256:") followed by its content, which keeps expected values readable.
 #pragma once
 
 #include <algorithm>
