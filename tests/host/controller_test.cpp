@@ -34,9 +34,10 @@ TEST(Controller, NoServerOrRejectedManifestWithAndWithoutClient) {
       if (!client) w.SetState(S::NoInstall);
       ManifestThread(w, client);
       EXPECT_EQ(w.State(), client ? S::Offline : S::NoInstall);
-      if (client)
+      if (client) {
         EXPECT_EQ(w.StatusText(), rejected ? L"Update server signature invalid. Playing in offline mode."
                                            : L"Update server unreachable. Playing in offline mode.");
+      }
       EXPECT_EQ(w.self_updates, 0);
       EXPECT_EQ(w.CurrentUpdater(), nullptr);
       EXPECT_TRUE(w.CurrentManifest().launcher_version.empty());

@@ -178,7 +178,6 @@ std::vector<ZipExtractionItem> Plan(const fs::path& archive) {
   return items;
 }
 
-// Every file below `root`, as sorted relative generic paths.
 std::vector<std::string> FilesBelow(const fs::path& root) {
   std::vector<std::string> names;
   for (const auto& e : fs::recursive_directory_iterator(root)) {
