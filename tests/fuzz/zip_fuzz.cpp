@@ -1,7 +1,6 @@
-// libFuzzer target: any byte string, read as a ZIP archive and as a raw
-// deflate stream, must give data or a clean failure; never a crash, a hang,
-// a sanitizer report or an allocation sized by the input's claims. Nothing
-// is written to disk.
+// libFuzzer target: any byte string, read as a ZIP archive and as a raw deflate stream, gives
+// data or a clean failure: never a crash, a hang, a sanitizer report or an allocation sized by
+// the input's claims. Nothing is written to disk.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -23,18 +22,15 @@ void ReadAsArchive(const std::uint8_t* data, std::size_t size) {
   MemoryZipSource source(data, size);
   ZipReader reader(source);
   std::string error;
-  if (!reader.ReadDirectory(error)) return;
   std::vector<ZipExtractionItem> items;
+  if (!reader.ReadDirectory(error)) return;
   (void)PlanZipExtraction(reader.entries(), items, error);
   std::size_t total = 0;
   for (const auto& entry : reader.entries()) {
     std::vector<std::wstring> parts;
     (void)ZipEntryPathParts(entry.name, entry.utf8_name, parts, error);
-    const ZipOutput discard = [&total](const std::uint8_t*, std::size_t n) {
-      total += n;
-      return total <= kOutputCap;
-    };
-    (void)reader.ReadEntry(entry, discard, error);
+    (void)reader.ReadEntry(
+        entry, [&total](const std::uint8_t*, std::size_t n) { return (total += n) <= kOutputCap; }, error);
     if (total > kOutputCap) return;
   }
 }
@@ -45,10 +41,9 @@ std::pair<std::uint64_t, std::string> Decode(const std::uint8_t* data, std::size
   std::size_t pos = 0, total = 0;
   std::uint64_t hash = 1469598103934665603u;
   const InflateInput input = [&](std::uint8_t* buffer, std::size_t capacity) {
-    std::size_t n = std::min({capacity, most ? most : 1 + pos % 97, size - pos});
+    const std::size_t n = std::min({capacity, most ? most : 1 + pos % 97, size - pos});
     std::copy(data + pos, data + pos + n, buffer);
-    pos += n;
-    return n;
+    return pos += n, n;
   };
   const InflateOutput output = [&](const std::uint8_t* p, std::size_t n) {  // refused at the cap, wherever it falls
     for (std::size_t i = 0; i < n && total < kOutputCap; ++i, ++total) hash = (hash ^ p[i]) * 1099511628211u;

@@ -1,14 +1,12 @@
-// The data formats: the JSON reader, manifests, the settings file.
+// The data formats (the JSON reader, manifests, the settings file) and the log.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <iterator>
-#include <limits>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
-#include <string>
-#include <vector>
+#include <thread>
 
 #include "base/text.h"
 #include "data/json.h"
@@ -16,6 +14,7 @@
 #include "data/manifest.h"
 #include "data/manifest_writer.h"
 #include "data/settings.h"
+#include "log/log.h"
 #include "test_util.h"
 
 namespace {
@@ -23,19 +22,13 @@ namespace {
 // A value in short form (true, 1.5, 'text', [a b], {k:v}), or "!" and the error.
 std::string Show(const JsonValue& v) {
   std::ostringstream out;
-  switch (v.kind) {
-    case JsonKind::Null: return "null";
-    case JsonKind::Bool: return v.boolean ? "true" : "false";
-    case JsonKind::Number: out << v.number; break;
-    case JsonKind::String: return "'" + v.text + "'";
-    case JsonKind::Array:
-      for (const auto& item : v.items) out << (out.tellp() > 0 ? " " : "[") << Show(item);
-      return out.tellp() > 0 ? out.str() + "]" : "[]";
-    case JsonKind::Object:
-      for (const auto& [key, value] : v.members) out << (out.tellp() > 0 ? " " : "{") << key << ":" << Show(value);
-      return out.tellp() > 0 ? out.str() + "}" : "{}";
-  }
-  return out.str();
+  if (v.kind == JsonKind::Null) return "null";
+  if (v.kind == JsonKind::Bool) return v.boolean ? "true" : "false";
+  if (v.kind == JsonKind::String) return "'" + v.text + "'";
+  if (v.kind == JsonKind::Number) return (out << v.number, out.str());
+  for (const auto& item : v.items) out << (out.tellp() > 0 ? " " : "") << Show(item);
+  for (const auto& [key, value] : v.members) out << (out.tellp() > 0 ? " " : "") << key << ":" << Show(value);
+  return v.kind == JsonKind::Array ? "[" + out.str() + "]" : "{" + out.str() + "}";
 }
 
 std::string Show(const std::string& text) {
@@ -50,25 +43,16 @@ std::string Show(const std::string& text) {
 TEST(Json, ParsesLenientlyAndFailsWithItsMessages) {
   const std::pair<std::string, std::string> cases[] = {
       {"  true garbage", "true"},  // whatever follows the first value is ignored
-      {"txyz", "true"},
-      {"-0.5e1", "-5"},
       {"1.2.3", "1.2"},
-      {"[1 2]", "[1 2]"},  // commas are optional
-      {"[[],[[]]]", "[[] [[]]]"},
-      {R"({"b":1,"a":2})", "{a:2 b:1}"},
+      {"[1 2]", "[1 2]"},             // commas are optional
       {R"({"a":1,"a":2})", "{a:2}"},  // the last value wins
-      {R"({"a"=7})", "{a:7}"},
-      {"{\"\xC3\xA9\":1,\"z\":2}", "{z:2 \xC3\xA9:1}"},  // keys sorted byte-wise, unsigned
       {R"("a\"b\/c\\d\ne\rf\tg")", "'a\"b/c\\d\ne\rf\tg'"},
       {R"("\u0041\q\b\f")", "'?0041?\?\?'"},  // no \u decoding; unknown escapes become '?'
       {"\"ends in backslash\\", "'ends in backslash?'"},
       {"", "!Unexpected char: "},
-      {"\xEF\xBB\xBF{}", "!Unexpected char: \xEF"},
       {"[1,]", "!Unexpected char: ]"},
-      {std::string("\0", 1), "!Unexpected char: "},
       {"-", "!invalid stod argument"},
       {"1e999", "!stod argument out of range"},
-      {R"({"a" 1})", "!Unexpected char: }"},
   };
   for (const auto& [text, shown] : cases) EXPECT_EQ(Show(text), shown) << text;
 }
@@ -101,36 +85,10 @@ Manifest Parsed(const std::string& text, Manifest m = Manifest{}) {
   return m;
 }
 
-TEST(Manifest, ReadsEveryFieldAndReplacesTheFileList) {
-  const Manifest m = Parsed(R"({
-    "launcher_version": "1.2.3", "launcher_url": "http://h/l.exe", "launcher_md5": "0123abcd", "launcher_sha256": "5ha",
-    "config": {"realmList": "logon.example", "realmName": "Ostrelhold"},
-    "wow_client": {"url": "http://h/c.rar", "size": 1234567890123, "md5": "abc", "dir_name": "WoW"},
-    "game_files": [
-      {"path": "Data/patch-4.MPQ", "size": 10, "md5": "d41d", "cdn_url": "http://cdn/p4", "required": false, "sha256": "e3b0"},
-      {"path": "Interface\\AddOns\\x.zip", "url": "http://ignored", "extract_to": "Interface/AddOns"}
-    ],
-    "unknown": [1, 2, 3]
-  })",
-                            Filled());
-  Manifest want;
-  want.launcher_version = "1.2.3";
-  want.launcher_url = "http://h/l.exe";
-  want.launcher_md5 = "0123abcd";
-  want.launcher_sha256 = "5ha";
-  want.realmList = "logon.example";
-  want.realmName = "Ostrelhold";
-  want.wow_client = {"http://h/c.rar", 1234567890123, "abc", "WoW"};
-  want.game_files = {{"Data/patch-4.MPQ", 10, "d41d", "http://cdn/p4", false, "", "e3b0"},
-                     {"Interface\\AddOns\\x.zip", 0, "", "", true, "Interface/AddOns", ""}};  // only cdn_url is read
-  EXPECT_EQ(ManifestJson(m), ManifestJson(want));
-}
-
 // A refused document changes nothing the launcher already knows.
 TEST(Manifest, FailuresLeaveTheManifestUntouched) {
   for (const auto& [text, error] :
        {std::make_pair("[]", "Manifest root is not object"), std::make_pair("<html>", "Unexpected char: <"),
-        std::make_pair("", "Unexpected char: "),
         std::make_pair("{\"game_files\":[{\"size\":1e999}]}", "stod argument out of range")}) {
     Manifest m = Filled();
     std::string message;
@@ -140,17 +98,17 @@ TEST(Manifest, FailuresLeaveTheManifestUntouched) {
   }
 }
 
+// Every member the generator writes is read back by its test; here what it never writes.
 TEST(Manifest, MistypedMembersAndOddListsReadAsEmptyOrDefault) {
-  const Manifest m = Parsed(R"({"launcher_version": 130, "launcher_url": ["x"], "launcher_md5": null,
+  const Manifest m = Parsed(R"({"launcher_version": 130, "launcher_url": ["x"], "launcher_md5": null, "unknown": [1],
     "wow_client": {"url": 5, "size": "99", "md5": {}, "dir_name": true},
     "game_files": [5, {"path": 1, "size": "1234", "md5": false, "cdn_url": null, "extract_to": 3, "required": 1},
-                   {"path": "p", "required": null}]})");
+                   {"path": "p", "required": null, "url": "http://ignored"}]})");
   Manifest want;  // "required" is true unless a present value says otherwise
   want.game_files.resize(3);
   want.game_files[1].required = false;
   want.game_files[2].path = "p";
   EXPECT_EQ(ManifestJson(m), ManifestJson(want));
-  EXPECT_TRUE(m.launcher_url.empty() && m.wow_client.md5.empty() && m.wow_client.size == 0);
   EXPECT_TRUE(Parsed(R"({"game_files": {"path": "a"}})").game_files.empty());
 }
 
@@ -165,16 +123,11 @@ TEST(Manifest, NumbersTruncateTowardZeroAndSaturate) {
   EXPECT_EQ(TruncateToInt64(9223372036854774784.0), 9223372036854774784);  // largest double below 2^63
 }
 
-TEST(Manifest, ConfigAndClientReplaceOnlyWhenPresent) {
-  Manifest m = Parsed(R"({"config": null, "wow_client": null})", Filled());
-  EXPECT_EQ(m.realmName, "Old");
-  EXPECT_EQ(m.wow_client.url, "http://old/client.rar");
-  EXPECT_TRUE(m.launcher_url.empty());  // the launcher fields and the file list are always replaced
-  EXPECT_TRUE(m.game_files.empty());
-  m = Parsed(R"({"config": {"realmName": "New"}, "wow_client": 0})", Filled());  // a non-object reads as {}
-  EXPECT_TRUE(m.realmList.empty());
-  EXPECT_EQ(m.realmName, "New");
-  EXPECT_TRUE(m.wow_client.url.empty());
+// A new fetch replaces the file list and the launcher fields; a null config or client keeps the known ones.
+TEST(Manifest, AFetchReplacesTheFileList) {
+  const Manifest m = Parsed(R"({"config": null, "wow_client": null})", Filled());
+  EXPECT_TRUE(m.game_files.empty() && m.launcher_url.empty());
+  EXPECT_TRUE(m.realmName == "Old" && m.wow_client.url == "http://old/client.rar");
 }
 
 // Reads a file's text the way loading does, on top of `s`.
@@ -191,62 +144,63 @@ TEST(Settings, TextHasTheExactFileFormatAndFoldersRoundTrip) {
             "{\"wow_dir\":\"C:\\\\Jos\xC3\xA9\",\"close_on_launch\":true,\"muted\":false}");
   // Unpaired surrogates: Windows allows them in names; they must not merge or vanish.
   const std::wstring unpaired = std::wstring(L"C:\\a") + wchar_t(0xD800) + L"b" + wchar_t(0xDFFF);
-  bool flag = false;
-  for (const std::wstring& folder :
-       {std::wstring(L"C:\\\u30B2\u30FC\u30E0"), std::wstring(L"C:\\Spiele \U0001F3AE"), unpaired}) {
-    flag = !flag;
-    const LauncherSettings loaded = FromText(SettingsText({folder, flag, !flag}));
-    EXPECT_EQ(loaded.wow_dir, folder) << NarrowLowBytes(folder);
-    EXPECT_EQ(loaded.close_on_launch, flag);
-    EXPECT_EQ(loaded.muted, !flag);
-  }
+  for (const std::wstring& folder : {std::wstring(L"C:\\Spiele \U0001F3AE"), unpaired})
+    EXPECT_EQ(FromText(SettingsText({folder, true, false})).wow_dir, folder) << NarrowLowBytes(folder);
 }
 
+// Older launchers kept one byte per character (é as 0xE9); bytes that are not UTF-8 widen one by one.
 TEST(Settings, TextThatIsNotUtf8WidensByteByByte) {
-  // Older launchers kept one byte per character: é was stored as 0xE9.
   EXPECT_EQ(FromText("{\"wow_dir\":\"C:\\\\Jos\xE9\\\\WoW\"}").wow_dir, L"C:\\Jos\u00E9\\WoW");
-  // Cut short, a bad byte after a good sequence, overlong '/', above U+10FFFF.
-  for (const std::string bytes : {"\xE2\x82", "\xC3\xA9\xFF", "\xC0\xAF", "\xF4\x90\x80\x80"}) {
-    std::wstring want;
-    for (const char c : bytes) want += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    EXPECT_EQ(DecodeSettingsFolder(bytes), want) << bytes.size();
-  }
+  EXPECT_EQ(DecodeSettingsFolder("\xC3\xA9\xFF"), L"\u00C3\u00A9\u00FF");  // good UTF-8 then a bad byte
 }
 
-// Odd or missing keys keep what is known; a malformed file changes nothing.
+// Odd or missing keys keep what is known; a missing or malformed file changes nothing.
 TEST(Settings, OddKeysAndMalformedFilesKeepWhatIsKnown) {
+  const LauncherSettings known{L"C:\\Known", true, false};
   EXPECT_TRUE(FromText("{\"close_on_launch\":null}").close_on_launch);
   EXPECT_FALSE(FromText("{\"close_on_launch\":\"true\"}").close_on_launch);
-  EXPECT_EQ(FromText("{\"wow_dir\":5}", {L"C:\\Known", true, false}).wow_dir, L"C:\\Known");
-  const LauncherSettings s = FromText("{\"wow_dir\":\"\",\"muted\":true}", {L"C:\\Known", true, false});
-  EXPECT_EQ(s.wow_dir, L"C:\\Known");
-  EXPECT_TRUE(s.muted);
+  EXPECT_EQ(FromText("{\"wow_dir\":5}", known).wow_dir, L"C:\\Known");
+  const LauncherSettings s = FromText("{\"wow_dir\":\"\",\"muted\":true}", known);
+  EXPECT_TRUE(s.wow_dir == L"C:\\Known" && s.muted);
 
   testutil::TempDir dir;
   const std::wstring path = (dir / "launcher_settings.json").wstring();
-  LauncherSettings read{L"", false, true};
+  LauncherSettings read = known;
   ReadSettingsFile(path, read);
-  testutil::WriteBytes(path, "{\"wow_dir\":");
+  testutil::WriteBytes(path, "{\"muted\":true,\"wow_dir\":");
   ReadSettingsFile(path, read);
-  EXPECT_FALSE(read.close_on_launch);
-  EXPECT_TRUE(read.muted);
-  testutil::WriteBytes(path, SettingsText({L"E:\\Jos\u00E9", false, false}));
+  EXPECT_EQ(SettingsText(read), SettingsText(known));
+  testutil::WriteBytes(path, SettingsText({L"E:\\Jos\u00E9", false, true}));
   ReadSettingsFile(path, read);
-  EXPECT_EQ(read.wow_dir, L"E:\\Jos\u00E9");
-  EXPECT_FALSE(read.muted);
+  EXPECT_EQ(SettingsText(read), SettingsText({L"E:\\Jos\u00E9", false, true}));
 }
 
-TEST(Settings, DetectionTakesTheFirstExistingCandidate) {
-  const std::vector<std::wstring> candidates(std::begin(kClientFolderCandidates), std::end(kClientFolderCandidates));
-  std::vector<std::wstring> present, asked;
-  const auto exists = [&](const std::wstring& folder) {
-    asked.push_back(folder);
-    return std::find(present.begin(), present.end(), folder) != present.end();
-  };
-  EXPECT_EQ(DetectClientFolder(exists), candidates[0]);  // none there: the first all the same
-  EXPECT_EQ(asked, candidates);
-  present = {candidates[3], candidates[1]};
-  EXPECT_EQ(DetectClientFolder(exists), candidates[1]);
+// The log appends across runs, keeps writing after a character the file cannot hold,
+// and many writers at once each get their lines whole, CR LF ended.
+TEST(Log, AppendsAcrossRunsAndKeepsWritingAfterWideCharacters) {
+  testutil::TempDir dir;
+  const auto path = dir / "launcher.log";
+  testutil::WriteBytes(path, "earlier run\r\n");
+  Log::Info(L"before init goes only to the debugger");
+  Log::Init(path.wstring());
+  Log::Info(L"one \u65e5 two");
+  Log::Warn(L"after the wide line");
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t) {
+    writers.emplace_back([t] {
+      for (int i = 0; i < 50; ++i) Log::Error(L"thread " + std::to_wstring(t) + L" line " + std::to_wstring(i));
+    });
+  }
+  for (auto& w : writers) w.join();
+
+  const std::string content = testutil::ReadBytes(path);
+  EXPECT_EQ(content.rfind("earlier run\r\n", 0), 0u);  // appended, not replaced
+  EXPECT_EQ(content.find("before init"), std::string::npos);
+  EXPECT_NE(content.find("] [INFO] one ? two\r\n["), std::string::npos);
+  EXPECT_NE(content.find("] [WARN] after the wide line\r\n"), std::string::npos);
+  const std::regex line(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] \[ERROR\] thread \d line \d+\r\n)");
+  EXPECT_EQ(std::distance(std::sregex_iterator(content.begin(), content.end(), line), std::sregex_iterator()), 200);
+  EXPECT_EQ(content.find('\n', 0) - 1, content.find('\r', 0));  // no bare line feeds
 }
 
 }  // namespace

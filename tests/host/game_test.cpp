@@ -2,11 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
+#include <atomic>
+#include <future>
 #include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "app/client_install.h"
 #include "fake_window.h"
@@ -14,7 +13,6 @@
 #include "game/client_install.h"
 #include "game/realm_config.h"
 #include "net/update_server.h"
-#include "ui/dialog_template.h"
 
 namespace {
 
@@ -26,13 +24,11 @@ GameFile Addon(const std::string& path, const std::string& extract_to = "Interfa
 }
 
 TEST(Addons, NamesAndSafety) {
-  for (auto [path, name] : std::vector<std::pair<std::string, std::string>>{
-           {"Interface/AddOns/Foo.zip", "Foo"}, {"Bar.ZIP", "Bar.ZIP"}, {".zip", ".zip"}, {"x/..", ".."}}) {
-    EXPECT_EQ(AddonName(path), name) << path;
-  }
-  for (const char* bad : {"", ".", "..", "a\\b", "a:b", "x?", "CON", "nul.txt", "dots.", "a\x01"}) {
+  EXPECT_EQ((std::vector<std::string>{AddonName("Interface/AddOns/Foo.zip"), AddonName("Bar.ZIP"), AddonName(".zip"),
+                                      AddonName("x/..")}),
+            (std::vector<std::string>{"Foo", "Bar.ZIP", ".zip", ".."}));
+  for (const char* bad : {"", ".", "..", "a\\b", "a:b", "x?", "CON", "nul.txt", "dots.", "a\x01"})
     EXPECT_FALSE(IsSafeAddonName(bad)) << bad;
-  }
   EXPECT_TRUE(IsSafeAddonName("Ostrel UI-2.1"));
 }
 
@@ -45,62 +41,39 @@ TEST(Addons, RuleAndPresence) {
     return true;
   });
   ASSERT_EQ(entries.size(), 2u);  // extract_to alone decides
-  EXPECT_EQ(entries[0].name, "Req");
-  EXPECT_TRUE(entries[0].installed);
+  EXPECT_TRUE(entries[0].name == "Req" && entries[0].installed);
   EXPECT_FALSE(entries[1].installed);  // an unsafe path is never probed
   EXPECT_EQ(probed, std::vector<std::wstring>{L"C:\\WoW\\Interface\\AddOns\\Req"});
 }
 
+// Unticked installed addons are removed with their archive, unless the name is unsafe; a
+// folder that cannot be removed keeps going; the ticked unsafe path goes to the update run, which refuses it.
 TEST(Addons, UnsafeNamesAreNeverRemovedNorUnsafeArchivesDeleted) {
-  const std::vector<std::pair<std::string, bool>> cases = {// path, installed (all unticked when installed)
-                                                           {"Interface/AddOns/Old.zip", true},
-                                                           {"Interface/AddOns/...zip", true},
-                                                           {"../../New.zip", false},
-                                                           {"Interface/AddOns/Stuck.zip", true}};
   std::vector<AddonEntry> entries;
-  std::vector<bool> selected;
-  for (const auto& [path, installed] : cases) {
-    entries.push_back({AddonName(path), installed, Addon(path)});
-    selected.push_back(!installed);
-  }
+  for (const char* path : {"Interface/AddOns/Old.zip", "Interface/AddOns/...zip", "Interface/AddOns/Stuck.zip"})
+    entries.push_back({AddonName(path), true, Addon(path)});
+  entries.push_back({"New", false, Addon("../../New.zip")});
   std::vector<std::wstring> removed, deleted;
   AddonFileOps ops{[&](const std::wstring& f) {
                      removed.push_back(f);
                      return f.find(L"Stuck") == std::wstring::npos;
                    },
                    [&](const std::wstring& f) { deleted.push_back(f); }};
-  const auto installs = ApplyAddonChoices(L"C:\\W", entries, selected, ops);
-  ASSERT_EQ(installs.size(), 1u);  // the update run refuses its unsafe path
+  EXPECT_EQ(ApplyAddonChoices(L"C:\\W", entries, {false, false, false, true}, ops).size(), 1u);
   EXPECT_EQ(removed, (std::vector<std::wstring>{L"C:\\W\\Interface\\AddOns\\Old", L"C:\\W\\Interface\\AddOns\\Stuck"}));
   EXPECT_EQ(deleted,
             (std::vector<std::wstring>{L"C:\\W\\Interface\\AddOns\\Old.zip", L"C:\\W\\Interface\\AddOns\\...zip",
                                        L"C:\\W\\Interface\\AddOns\\Stuck.zip"}));
 }
 
-// An addon's name reaches its check box as UTF-16 (a Latin-1 byte widened);
-// each entry adds a row of two controls to the dialog and makes it taller.
-TEST(DialogTemplates, AddonsCarryTheirNamesAndGrowWithEntries) {
-  std::vector<AddonEntry> entries{{"Ostrel\xE9UI", false, {}}};
-  const auto one = BuildAddonsTemplate(entries).words();
-  const std::u16string name = u"Ostrel\u00e9UI";
-  EXPECT_NE(std::search(one.begin(), one.end(), name.begin(), name.end()), one.end());
-  entries.push_back({"Second", true, {}});
-  const auto two = BuildAddonsTemplate(entries).words();
-  EXPECT_EQ(two[4], one[4] + 2);  // the control count, after style and extended style
-  EXPECT_GT(two[8], one[8]);      // the height
-}
-
-// The launcher folder is "L"; the disk is a set of paths. Downloads wait while `hold` is set.
+// The launcher folder is "L"; the disk is a set of paths. With `hold`, a download waits for `release`.
 class FakeInstall : public InstallBackend {
  public:
   std::wstring LauncherFolder() override { return L"L"; }
   bool Download(const std::wstring&, const std::wstring& path, DownloadProgress progress, std::string&) override {
-    std::unique_lock<std::mutex> lock(mutex);
-    ++downloads;
-    changed.notify_all();
-    changed.wait(lock, [&] { return !hold; });
+    if (++downloads == 1 && hold) downloading.set_value(), released.wait();
     files.insert(path);
-    progress(5, -1);  // no length from the server: the declared size counts
+    progress(5, -1);
     return true;
   }
   void CreateFolders(const std::wstring&) override {
@@ -114,11 +87,11 @@ class FakeInstall : public InstallBackend {
   void RemoveFile(const std::wstring& path) override { files.erase(path); }
   void SaveClientFolder(const std::wstring& wow_dir) override { saved = wow_dir; }
 
-  std::mutex mutex;
-  std::condition_variable changed;
   bool hold = false, folders_fail = false, zip_ok = true;
   FileCheckResult check = FileOk;
-  int downloads = 0;
+  std::atomic<int> downloads{0};
+  std::promise<void> downloading, release;
+  std::shared_future<void> released = release.get_future().share();
   std::set<std::wstring> files{L"L\\assets\\tools\\UnRAR.exe"};
   std::wstring saved;
 };
@@ -126,27 +99,27 @@ class FakeInstall : public InstallBackend {
 // Download failures, the missing RAR tool and its exit codes are covered under Wine.
 // A damaged archive is deleted and never unpacked; other failures keep it.
 TEST(ClientInstall, FailuresEndInError) {
-  const std::vector<std::tuple<const wchar_t*, std::function<void(FakeInstall&)>, const wchar_t*, size_t>> cases = {
-      {L"http://h/c.rar", [](FakeInstall&) {}, L"Extraction failed. Check launcher.log for details.", 2},
-      {L"http://h/c.zip", [](FakeInstall& b) { b.zip_ok = false; },
-       L"Extraction failed. Check launcher.log for details.", 2},
-      {L"http://h/c.zip", [](FakeInstall& b) { b.folders_fail = true; }, L"Install failed unexpectedly.", 2},
-      {L"http://h/c.zip", [](FakeInstall& b) { b.check = FileMd5Mismatch; },
+  // archive, unpacks, folders fail, archive check, status, files left (the tool, and the archive unless damaged)
+  const std::tuple<const wchar_t*, bool, bool, FileCheckResult, const wchar_t*, size_t> cases[] = {
+      {L"http://h/c.rar", true, false, FileOk, L"Extraction failed. Check launcher.log for details.", 2},
+      {L"http://h/c.zip", false, false, FileOk, L"Extraction failed. Check launcher.log for details.", 2},
+      {L"http://h/c.zip", true, true, FileOk, L"Install failed unexpectedly.", 2},
+      {L"http://h/c.zip", true, false, FileMd5Mismatch,
        L"Download failed: the client archive does not match the manifest.", 1},
   };
-  for (const auto& [url, setup, status, files] : cases) {
+  for (const auto& [url, zip_ok, folders_fail, check, status, files] : cases) {
     FakeWindow w;
     w.SetWowDir(L"C:\\Old");
     FakeInstall backend;
-    setup(backend);
+    backend.zip_ok = zip_ok;
+    backend.folders_fail = folders_fail;
+    backend.check = check;
     InstallWow(w, {L"D:\\WoW", url, 10, "0123456789abcdef0123456789abcdef"}, backend);
-    EXPECT_EQ(w.State(), LauncherState::Error) << url;
+    EXPECT_EQ(w.State(), LauncherState::Error) << status;
     EXPECT_EQ(w.StatusText(), status);
-    EXPECT_EQ(backend.files.size(), files);  // the tool, and the archive unless it was damaged
-    EXPECT_EQ(w.WowDir(), L"C:\\Old");
-    EXPECT_TRUE(backend.saved.empty());
-    EXPECT_EQ(w.Progress().bytes_done, 5);
-    EXPECT_EQ(w.Progress().bytes_total, 10);
+    EXPECT_EQ(backend.files.size(), files) << status;
+    EXPECT_TRUE(w.WowDir() == L"C:\\Old" && backend.saved.empty()) << status;
+    EXPECT_EQ(w.Progress().bytes_total, 10);  // no length from the server: the declared size counts
   }
 }
 
@@ -169,17 +142,10 @@ TEST(ClientInstall, OneInstallAtATimeFromPickToUpdater) {
   backend->hold = true;
   backend->files.insert(L"D:\\WoW\\Client\\Wow.exe");
   StartClientInstall(w, pick, backend);
-  {
-    std::unique_lock<std::mutex> lock(backend->mutex);
-    ASSERT_TRUE(backend->changed.wait_for(lock, std::chrono::seconds(10), [&] { return backend->downloads == 1; }));
-  }
+  ASSERT_EQ(backend->downloading.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
   StartClientInstall(w, pick, backend);  // a second click while the first downloads: ignored
   EXPECT_EQ(picks, 2);
-  {
-    std::lock_guard<std::mutex> lock(backend->mutex);
-    backend->hold = false;
-    backend->changed.notify_all();
-  }
+  backend->release.set_value();
   ASSERT_TRUE(w.WaitFor(LauncherState::Ready));  // the hand-over's update run, over an empty list
   EXPECT_EQ(backend->saved, L"D:\\WoW\\Client");
   EXPECT_EQ(backend->downloads, 1);
@@ -214,20 +180,17 @@ TEST(RealmConfig, RewriteKeepsThePlayersLinesAndReplacesTheSix) {
   }
 }
 
+// Replaced: the six keys in any ASCII case and as prefixes. Kept: blanks before SET, a
+// different key, a line shorter than every prefix, a key that only resembles one of the six.
 TEST(RealmConfig, KeysMatchInAnyAsciiCaseAndAsPrefixes) {
   for (const std::string line :
        {"set REALMLIST \"x\"", "Set RealmName \"x\"", "SET LOCALE \"x\"", "sEt AcCoUnTtYpE \"x\"", "set readtos \"0\"",
-        "SET READEULA \"0\"", "SET realmListbn \"x\"", "SET readEULA"}) {
-    EXPECT_EQ(RewriteRealmConfig(line + "\r\n"), SixLines()) << line;
-  }
-  // Kept: blanks before SET, a different key, a line shorter than every prefix,
-  // and a key whose name only resembles one of the six.
+        "SET READEULA \"0\"", "SET realmListbn \"x\"", "SET readEULA"})
+    EXPECT_TRUE(IsRealmKeyLine(line)) << line;
   for (const std::string line : {" SET realmList \"x\"", "\tSET locale \"x\"", "SET realm", "SET", "",
-                                 "SET realm List \"x\"", "SET accountName \"x\"", "SETlocale \"x\""}) {
+                                 "SET realm List \"x\"", "SET accountName \"x\"", "SETlocale \"x\""})
     EXPECT_FALSE(IsRealmKeyLine(line)) << line;
-  }
-  // Bytes above 0x7F are not folded like letters.
-  EXPECT_FALSE(StartsWithIgnoringCase("\xC1", "\xE1"));
+  EXPECT_FALSE(StartsWithIgnoringCase("\xC1", "\xE1"));  // bytes above 0x7F are not folded like letters
   EXPECT_TRUE(StartsWithIgnoringCase("\xC1xyz", "\xC1X"));
 }
 

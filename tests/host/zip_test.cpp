@@ -2,13 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include "test_util.h"
 #include "update/inflate.h"
@@ -27,14 +25,6 @@ using namespace std::string_literals;
 
 const std::uint8_t* Data(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 
-ZipOutput AppendTo(std::string& out, std::size_t* largest_piece = nullptr) {
-  return [&out, largest_piece](const std::uint8_t* p, std::size_t n) {
-    if (largest_piece != nullptr) *largest_piece = std::max(*largest_piece, n);
-    out.append(reinterpret_cast<const char*>(p), n);
-    return true;
-  };
-}
-
 // Every file entry of an in-memory archive; `error` is the first failure.
 struct Unpacked {
   std::string error;
@@ -43,17 +33,19 @@ struct Unpacked {
 };
 
 Unpacked UnpackInMemory(const std::string& archive) {
-  Unpacked result;
+  Unpacked r;
   MemoryZipSource source(Data(archive), archive.size());
   ZipReader reader(source);
-  if (!reader.ReadDirectory(result.error)) return result;
+  if (!reader.ReadDirectory(r.error)) return r;
   for (const auto& entry : reader.entries()) {
-    if (!entry.is_directory &&
-        !reader.ReadEntry(entry, AppendTo(result.files[entry.name], &result.largest_piece), result.error)) {
-      break;
-    }
+    std::string& out = r.files[entry.name];
+    const auto append = [&](const std::uint8_t* p, std::size_t n) {
+      r.largest_piece = std::max(r.largest_piece, n);
+      return out.append(reinterpret_cast<const char*>(p), n), true;
+    };
+    if (!entry.is_directory && !reader.ReadEntry(entry, append, r.error)) break;
   }
-  return result;
+  return r;
 }
 
 void PutLe32(std::string& b, std::size_t at, std::uint32_t v) {
@@ -63,8 +55,7 @@ void PutLe32(std::string& b, std::size_t at, std::uint32_t v) {
 // Every block type decodes whatever the input piece size: held by the zip fuzzer,
 // which compares byte-at-a-time input with whole input; content by the extraction test.
 TEST(Inflate, MalformedStreamsFailWithTheirReason) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"\xFF\xFF", "invalid block type"},
+  const std::pair<std::string, std::string> cases[] = {
       {"\x01\x05\x00\x00\x00\x61"s, "stored block length check failed"},  // NLEN is not ~LEN
       {"\x01\x05\x00\xFA\xFF\x61\x62"s, "ends early"},                    // 5 bytes promised, 2 sent
       {"\x03\x02\x00"s, "distance too far back"},                         // a match before any output
@@ -89,30 +80,18 @@ TEST(ZipReader, TheOutputCanStopAnEntry) {
   ZipReader reader(source);
   std::string error;
   ASSERT_TRUE(reader.ReadDirectory(error)) << error;
-  for (const auto& entry : reader.entries()) {
-    if (entry.name != "big/compressible.dat") continue;
-    std::size_t received = 0;
-    EXPECT_FALSE(reader.ReadEntry(
-        entry, [&](const std::uint8_t*, std::size_t n) { return received += n, false; }, error));
-    EXPECT_NE(error.find("output refused"), std::string::npos) << error;
-    EXPECT_GT(received, 0u);
-    EXPECT_LT(received, 1024u * 1024u);
-  }
-}
-
-TEST(ZipReader, ArchiveAfterAPrefixIsFound) {
-  // Other bytes first, as in a self-extracting archive.
-  const Unpacked s = UnpackInMemory(std::string(1000, '\x90') + ziptest::ReadData("stored.zip"));
-  ASSERT_EQ(s.error, "");
-  EXPECT_EQ(s.files.at("readme.txt"), "Stored, not compressed.\r\n");
-  EXPECT_TRUE(s.files.at("Data/patch-4.MPQ") == testutil::PatternBytes(3000, 1));
+  const auto entry = std::find_if(reader.entries().begin(), reader.entries().end(),
+                                  [](const auto& e) { return e.name == "big/compressible.dat"; });
+  std::size_t received = 0;
+  EXPECT_FALSE(reader.ReadEntry(
+      *entry, [&](const std::uint8_t*, std::size_t n) { return received += n, false; }, error));
+  EXPECT_NE(error.find("output refused"), std::string::npos) << error;
+  EXPECT_LT(received, 1024u * 1024u);
 }
 
 TEST(ZipReader, CorruptOrDamagedArchivesFailWithAClearReason) {
   const std::string stored = ziptest::ReadData("stored.zip");
   const std::size_t end = stored.rfind("PK\x05\x06"), central = stored.rfind("PK\x01\x02");  // of the second entry
-  ASSERT_NE(end, std::string::npos);
-  ASSERT_NE(central, std::string::npos);
   const auto damaged = [&](const std::function<void(std::string&)>& damage) {
     std::string b = stored;
     damage(b);
@@ -127,6 +106,8 @@ TEST(ZipReader, CorruptOrDamagedArchivesFailWithAClearReason) {
       {ziptest::ReadData("zip64.zip"), "ZIP64 archives are not supported"},
       {damaged([&](std::string& b) { b[central] = 'X'; }), "bad central directory signature"},
       {damaged([&](std::string& b) { b[0] = 'X'; }), "bad local header signature"},
+      {damaged([&](std::string& b) { b[b.find("PK\x03\x04", 1) + 8] = b[central + 10] = 12; }),  // bzip2
+       "unsupported compression method 12"},
       {damaged([&](std::string& b) { PutLe32(b, central + 42, 0); }), "overlap"},       // both entries' data at 0
       {damaged([&](std::string& b) { b[end + 10] = b[end + 11] = '\xFF'; }), "ZIP64"},  // ZIP64's entry count
       {damaged([&](std::string& b) { PutLe32(b, end + 16, static_cast<std::uint32_t>(end)); }),
@@ -141,8 +122,8 @@ TEST(ZipReader, CorruptOrDamagedArchivesFailWithAClearReason) {
   }
 }
 
+// A deflated entry claiming nearly 4 GiB: small pieces, then a size error.
 TEST(ZipReader, HugeDeclaredSizeIsStreamedNotAllocated) {
-  // A deflated entry claiming nearly 4 GiB: small pieces, then a size error.
   std::string b = ziptest::ReadData("size_mismatch.zip");
   PutLe32(b, 22, 0xFFFFFFF0u);
   PutLe32(b, b.rfind("PK\x01\x02") + 24, 0xFFFFFFF0u);
@@ -197,7 +178,6 @@ std::vector<ZipExtractionItem> Plan(const fs::path& archive) {
   return items;
 }
 
-// Every file below `root`, as sorted relative generic paths.
 std::vector<std::string> FilesBelow(const fs::path& root) {
   std::vector<std::string> names;
   for (const auto& e : fs::recursive_directory_iterator(root)) {
@@ -219,58 +199,33 @@ TEST(ExtractZipArchive, WritesFilesAndFoldersAndReplacesExistingFiles) {
   EXPECT_EQ(testutil::ReadBytes(dir / "hello.txt"), "hello hello hello hello\n");
   EXPECT_TRUE(testutil::ReadBytes(dir / "a/b/c/deep.txt") == ziptest::Compressible(20000));
   EXPECT_TRUE(testutil::ReadBytes(dir / "big/compressible.dat") == ziptest::Compressible(2 * 1024 * 1024));
-  EXPECT_EQ(fs::file_size(dir / "empty.txt"), 0u);
   EXPECT_TRUE(fs::is_empty(dir / "emptydir"));
   // Exactly the archives' files and the unrelated one: no partial files left behind.
   EXPECT_EQ(
       FilesBelow(dir.path()),
       (std::vector<std::string>{"a/b/c/deep.txt", "a/noise.bin", "big/compressible.dat", "big/letters.txt", "empty.txt",
                                 "empty_stored.txt", "hello.txt", "implicit/parent/file.txt", "unrelated.txt"}));
-  ASSERT_TRUE(ExtractZipArchive(ziptest::DataFile("utf8_names.zip"), dir.path(), error)) << error;
-  EXPECT_EQ(testutil::ReadBytes(dir.path() / fs::u8path("caf\xC3\xA9/na\xC3\xAFve.txt")), "utf-8 name\n");
 }
 
-TEST(ExtractZipArchive, EscapingNamesAreRefusedBeforeAnythingIsWritten) {
-  for (const char* archive : {"escape_dotdot.zip", "escape_nested_dotdot.zip", "escape_backslash.zip",
-                              "escape_absolute.zip", "escape_drive.zip"}) {
+// An escaping name refuses the whole archive up front, even its harmless entries; a
+// damaged entry never replaces the good file (first.txt, before it, was fine).
+TEST(ExtractZipArchive, EscapingNamesAndCorruptEntriesLeaveGoodFiles) {
+  for (const auto& [archive, reason, left] :
+       {std::make_tuple("escape_dotdot.zip", "refused entry", "damaged.bin"),
+        std::make_tuple("escape_nested_dotdot.zip", "refused entry", "damaged.bin"),
+        std::make_tuple("escape_backslash.zip", "refused entry", "damaged.bin"),
+        std::make_tuple("escape_absolute.zip", "refused entry", "damaged.bin"),
+        std::make_tuple("escape_drive.zip", "refused entry", "damaged.bin"),
+        std::make_tuple("corrupt_crc.zip", "CRC mismatch", "damaged.bin first.txt")}) {
     testutil::TempDir outer;
-    fs::create_directories(outer / "dest");
-    std::string error;
+    testutil::WriteBytes(outer / "dest/damaged.bin", "the good file");
+    std::string error, files;
     EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile(archive), outer / "dest", error)) << archive;
-    EXPECT_NE(error.find("refused entry"), std::string::npos) << archive << ": " << error;
-    // Not even the harmless entry: the whole archive is refused up front.
-    EXPECT_EQ(FilesBelow(outer.path()), std::vector<std::string>{}) << archive;
+    EXPECT_NE(error.find(reason), std::string::npos) << archive << ": " << error;
+    EXPECT_EQ(testutil::ReadBytes(outer / "dest/damaged.bin"), "the good file");
+    for (const auto& name : FilesBelow(outer.path())) files += (files.empty() ? "" : " ") + name.substr(5);
+    EXPECT_EQ(files, left) << archive;
   }
-}
-
-TEST(ExtractZipArchive, CorruptEntryNeverReplacesAGoodFile) {
-  testutil::TempDir dir;
-  testutil::WriteBytes(dir / "damaged.bin", "the good file");
-  std::string error;
-  EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile("corrupt_crc.zip"), dir.path(), error));
-  EXPECT_NE(error.find("CRC mismatch"), std::string::npos) << error;
-  EXPECT_EQ(testutil::ReadBytes(dir / "damaged.bin"), "the good file");
-  EXPECT_EQ(FilesBelow(dir.path()), (std::vector<std::string>{"damaged.bin", "first.txt"}));  // first.txt was fine
-
-  EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile("no-such.zip"), dir.path(), error));
-  EXPECT_EQ(error, "cannot open the archive");
-  EXPECT_FALSE(ExtractZipArchive(ziptest::DataFile("stored.zip"), dir / "missing", error));
-  EXPECT_NE(error.find("destination folder does not exist"), std::string::npos) << error;
-  EXPECT_FALSE(fs::exists(dir / "missing"));
-}
-
-TEST(ExtractZipArchive, MethodsTheReaderLacksAreRefusedUpFront) {
-  // stored.zip with its second entry marked as bzip2 (method 12) in both headers.
-  std::string bytes = testutil::ReadBytes(ziptest::DataFile("stored.zip"));
-  bytes[bytes.find("PK\x03\x04", 1) + 8] = bytes[bytes.rfind("PK\x01\x02") + 10] = 12;
-  testutil::TempDir dir;
-  testutil::WriteBytes(dir / "bzip2.zip", bytes);
-  fs::create_directories(dir / "out");
-  EXPECT_EQ(Plan(dir / "bzip2.zip").size(), 2u);  // the names alone pass: the shell may know the method
-  std::string error;
-  EXPECT_FALSE(ExtractZipArchive(dir / "bzip2.zip", dir / "out", error));
-  EXPECT_NE(error.find("unsupported compression method 12"), std::string::npos) << error;
-  EXPECT_TRUE(fs::is_empty(dir / "out"));
 }
 
 // The shell's copy runs on its own: done only once every file is there, right
@@ -288,23 +243,14 @@ TEST(ZipCopyWatch, DoneOnlyWhenEverythingIsThereUnchangedAndRight) {
 
   // Same size, other content: an old file the copy has not replaced yet; then a folder missing.
   ZipCopyWatch later(dir.path(), items);
-  std::string noise = testutil::ReadBytes(dir / "a/noise.bin");
-  noise[100] ^= 1;
-  testutil::WriteBytes(dir / "a/noise.bin", noise);
-  EXPECT_FALSE(later.Poll());
-  EXPECT_FALSE(later.Poll());
+  const std::string good = testutil::ReadBytes(dir / "a/noise.bin");
+  testutil::WriteBytes(dir / "a/noise.bin", std::string(good).replace(100, 1, "?"));
+  EXPECT_FALSE(later.Poll() || later.Poll());
   EXPECT_NE(later.pending().find("content differs"), std::string::npos) << later.pending();
   fs::remove_all(dir / "emptydir");
-  noise[100] ^= 1;
-  testutil::WriteBytes(dir / "a/noise.bin", noise);
+  testutil::WriteBytes(dir / "a/noise.bin", good);
   EXPECT_FALSE(later.Poll());
   EXPECT_NE(later.pending().find("emptydir"), std::string::npos) << later.pending();
-}
-
-TEST(ZipCopyWatch, TimeLimitGrowsWithTheArchive) {
-  EXPECT_GE(ShellCopyTimeLimit(0, 1), std::chrono::seconds(10));
-  EXPECT_GT(ShellCopyTimeLimit(0, 20000), ShellCopyTimeLimit(0, 1));
-  EXPECT_GT(ShellCopyTimeLimit(std::uint64_t{4} << 30, 1), std::chrono::minutes(30));  // 4 GiB at 2 MiB/s
 }
 
 TEST(TarCommandLine, QuotesBothPathsAndKeepsTrailingBackslashesHarmless) {

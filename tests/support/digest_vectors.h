@@ -1,6 +1,5 @@
-// Inputs with digests computed independently (the RFC 1321 suite, then
-// Python's hashlib for SHA-256 and for sizes around the 1 MiB read piece), shared by the
-// tests of the system's digests (BCrypt) and of the portable ones.
+// Inputs with digests computed independently (RFC 1321's suite; Python's hashlib for SHA-256 and
+// sizes around the 1 MiB read piece), for the system's digests (BCrypt) and the portable ones.
 #pragma once
 
 #include <cstddef>

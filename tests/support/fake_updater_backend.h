@@ -1,6 +1,5 @@
-// An in-memory client folder and download server for update-run tests. A
-// file's "digest" here is "md5:" (or "sha256:") followed by its content, which
-// keeps the expected values readable in tests.
+// An in-memory client folder and download server for update-run tests. A file's "digest" here
+// is "md5:" (or "sha256:") followed by its content, which keeps expected values readable.
 #pragma once
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/text.h"
@@ -47,8 +47,7 @@ class FakeUpdaterBackend : public UpdaterBackend {
   std::optional<std::int64_t> FileSize(const std::wstring& path) override {
     std::lock_guard<std::mutex> lock(mutex);
     const auto file = files.find(path);
-    if (file == files.end()) return std::nullopt;
-    return static_cast<std::int64_t>(file->second.size());
+    return file == files.end() ? std::nullopt : std::optional<std::int64_t>(file->second.size());
   }
 
   void CreateFolders(const std::wstring& folder) override {
@@ -57,42 +56,28 @@ class FakeUpdaterBackend : public UpdaterBackend {
     folders.push_back(folder);
   }
 
+  // Appends the served body from `offset` on, reporting progress in 4-byte steps.
   bool Download(const std::wstring& url, const std::wstring& path, std::int64_t offset, DownloadProgress progress,
                 std::string& error) override {
-    std::string body;
+    std::int64_t total = 0;
     {
       std::lock_guard<std::mutex> lock(mutex);
-      downloads.push_back({url, path, offset});
+      downloads.push_back({path, offset});
       const auto served = server.find(url);
-      if (served == server.end()) {
-        error = "HTTP 404";
-        return false;
-      }
-      body = served->second;
-      if (offset > 0) {
-        files[path] += body.substr(static_cast<size_t>(offset));
-      } else {
-        files[path] = body;
-      }
+      if (served == server.end()) return error = "HTTP 404", false;
+      total = static_cast<std::int64_t>(served->second.size());
+      const std::string tail = served->second.substr(static_cast<size_t>(offset));
+      files[path] = offset > 0 ? files[path] + tail : tail;  // appended as the updater asks, right or wrong
     }
-    const auto total = static_cast<std::int64_t>(body.size());
-    for (std::int64_t done = offset; done < static_cast<std::int64_t>(body.size());) {
-      done = std::min<std::int64_t>(done + 4, static_cast<std::int64_t>(body.size()));
-      if (progress) progress(done, total);
-    }
+    for (std::int64_t done = offset; progress && done < total;) progress(done = std::min(done + 4, total), total);
     return true;
   }
 
-  bool Extract(const std::wstring& archive, const std::wstring& folder) override {
+  bool Extract(const std::wstring&, const std::wstring& folder) override {
     std::lock_guard<std::mutex> lock(mutex);
-    extracted.push_back({archive, folder});
+    extracted.push_back(folder);
     return !extract_fails;
   }
-
-  struct DownloadCall {
-    std::wstring url, path;
-    std::int64_t offset;
-  };
 
   std::mutex mutex;
   std::map<std::wstring, std::string> files;   // the client folder: path -> content
@@ -102,7 +87,6 @@ class FakeUpdaterBackend : public UpdaterBackend {
   std::function<void(const std::wstring&)> on_piece;  // set before the run
   std::wstring failing_folder;
   bool extract_fails = false;
-  std::vector<std::wstring> checked, hashed, folders;  // hashed: in the order digests completed
-  std::vector<DownloadCall> downloads;
-  std::vector<std::pair<std::wstring, std::wstring>> extracted;
+  std::vector<std::wstring> checked, hashed, folders, extracted;  // hashed: in the order digests completed
+  std::vector<std::pair<std::wstring, std::int64_t>> downloads;   // path, offset
 };

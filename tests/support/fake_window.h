@@ -16,11 +16,8 @@ class FakeWindow : public LauncherWindow {
  public:
   ManifestFetch FetchManifest(Manifest& manifest, std::string& error) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    ++fetches;
-    if (server_down || rejected) {
-      error = server_down ? "HTTP 0: Request failed" : "manifest signature invalid";
-      return server_down ? ManifestFetch::Failed : ManifestFetch::Rejected;
-    }
+    if (server_down) return error = "HTTP 0: Request failed", ManifestFetch::Failed;
+    if (rejected) return error = "manifest signature invalid", ManifestFetch::Rejected;
     if (fetch_throws) throw std::runtime_error("boom");
     manifest = served;
     return ManifestFetch::Loaded;
@@ -36,41 +33,33 @@ class FakeWindow : public LauncherWindow {
   void Repaint() override {
     std::lock_guard<std::mutex> lock(mutex_);
     ++repaints;
-    states.push_back(State());
+    if (states_.empty() || states_.back() != State()) states_.push_back(State());
     changed_.notify_all();
   }
   void PostClose() override {
     std::lock_guard<std::mutex> lock(mutex_);
     closed = true;
-    changed_.notify_all();
   }
 
-  // Waits until the state is `wanted` and no repaint has come for a moment.
+  // Waits until the state is `wanted` and the last repaint showed it.
   bool WaitFor(LauncherState wanted) {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, std::chrono::seconds(10),
-                             [&] { return State() == wanted && !states.empty() && states.back() == wanted; });
+                             [&] { return State() == wanted && !states_.empty() && states_.back() == wanted; });
   }
-  std::vector<LauncherState> DistinctStates() {
+  std::vector<LauncherState> States() {  // as repainted, each state once in a row
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<LauncherState> out;
-    for (auto s : states) {
-      if (out.empty() || out.back() != s) out.push_back(s);
-    }
-    return out;
+    return states_;
   }
 
   std::shared_ptr<FakeUpdaterBackend> backend = std::make_shared<FakeUpdaterBackend>();
   Manifest served;
-  bool server_down = false;
-  bool rejected = false;  // the fetched manifest fails its signature check
-  bool fetch_throws = false;
-  bool self_update_hands_over = false;
-  int fetches = 0, self_updates = 0, repaints = 0;
+  bool server_down = false, rejected = false, fetch_throws = false, self_update_hands_over = false;
+  int self_updates = 0, repaints = 0;
   bool closed = false;
-  std::vector<LauncherState> states;
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
+  std::vector<LauncherState> states_;
 };

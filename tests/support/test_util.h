@@ -28,10 +28,8 @@ class TempDir {
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-
   const std::filesystem::path& path() const { return path_; }
-  // The folder as the launcher's wide paths name it (backslashes on Windows).
-  std::wstring wide() const { return path_.wstring(); }
+  std::wstring wide() const { return path_.wstring(); }  // as the launcher's wide paths name it
   std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
  private:
@@ -79,8 +77,7 @@ inline std::filesystem::path TestDataPath(const std::string& relative) {
   return std::filesystem::path(folder) / relative;
 }
 
-// The test update server started by the Wine runner (tests/support/test_server.py):
-// its port ("" when the runner started none) and the folder it serves.
+// The Wine runner's test update server (test_server.py): its port ("" when none runs) and folder.
 inline std::string TestServerPort() { return EnvOr("OSTREL_TEST_SERVER_PORT"); }
 inline std::filesystem::path TestServerRoot() { return EnvOr("OSTREL_TEST_SERVER_ROOT"); }
 inline std::string TestServerUrl(const std::string& path) { return "http://127.0.0.1:" + TestServerPort() + path; }

@@ -1,5 +1,4 @@
-// The archives of tests/data/zip and the contents make_archives.py built
-// their entries from, rebuilt the same way.
+// The archives of tests/data/zip, and the contents make_archives.py built their entries from.
 #pragma once
 
 #include <cstdio>
