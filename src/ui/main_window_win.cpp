@@ -327,9 +327,13 @@ void MainWindow::Paint() {
     return;
   }
   last_paint_ = now;
-  repaint_asked_.exchange(false);  // before the state is read: a later change asks again
   PAINTSTRUCT ps;
   HDC window_dc = BeginPaint(hwnd, &ps);
+  // Only now, after BeginPaint has validated the window and before the state is
+  // read: a request that came before BeginPaint was validated with it, and
+  // clearing the flag earlier would leave it set with nothing invalid, so that
+  // every later request was dropped and the screen froze.
+  repaint_asked_.exchange(false);
   RECT client{};
   GetClientRect(hwnd, &client);
   {

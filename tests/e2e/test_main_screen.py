@@ -15,7 +15,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from launcher_session import (BUILD, GREEN, PORT, RED, ROOT, STATUS_DOT, LauncherSession, near, read,  # noqa: E402
+from launcher_session import (BUILD, GREEN, PORT, RED, ROOT, STATUS_DOT, LauncherSession, read,  # noqa: E402
                               wait_until, write)
 from test_server import TestServer  # noqa: E402
 
@@ -71,8 +71,9 @@ class MainScreenTest(unittest.TestCase):
             s.move_to(400, 300)  # away from every control
 
             # The realm is up (the login port answers): green dot; PLAY is lit, brighter under the pointer.
-            shot = s.wait_pixel(STATUS_DOT, GREEN)
-            self.assertTrue(near(shot.pixel(*PLAY_FILL), 0xFFB47814), shot.pixel(*PLAY_FILL))
+            # The log runs ahead of the screen by up to a paint (tens of milliseconds, more under load).
+            s.wait_pixel(STATUS_DOT, GREEN)
+            shot = s.wait_pixel(PLAY_FILL, 0xFFB47814)
             time.sleep(0.5)
             self.assertGreater(s.shot().changed(shot, VIDEO_AREA, threshold=2), 1000, "video stands still")
             s.move_to(1192, 690)
