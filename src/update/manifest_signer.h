@@ -5,6 +5,7 @@
 // file: PEM "EC PRIVATE KEY" on the P-256 curve (data/signature_text.h).
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 #include "data/signature_text.h"
@@ -17,3 +18,8 @@ bool MakeSigningKey(const std::string& key_file, EcdsaPublicKey& public_key, std
 // The signature of `message`'s SHA-256 by the key in `key_file`.
 bool SignWithKeyFile(const std::string& key_file, const std::string& message, EcdsaSignature& signature,
                      std::string& error);
+
+// The key pair in the key file at `path` (`key_file` as the operator wrote it,
+// for the messages): one read, shared by both builds.
+bool ReadSigningKey(const std::string& key_file, const std::filesystem::path& path, EcdsaKeyPair& key,
+                    std::string& error);

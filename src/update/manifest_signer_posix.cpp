@@ -96,15 +96,7 @@ bool MakeSigningKey(const std::string& key_file, EcdsaPublicKey& public_key, std
 bool SignWithKeyFile(const std::string& key_file, const std::string& message, EcdsaSignature& signature,
                      std::string& error) {
   EcdsaKeyPair key;
-  std::ifstream probe(key_file, std::ios::binary);
-  if (!probe) {
-    error = key_file + ": cannot read";
-    return false;
-  }
-  if (!KeyPairFromPem(ReadFile(key_file), key, error)) {
-    error = key_file + ": " + error;
-    return false;
-  }
+  if (!ReadSigningKey(key_file, key_file, key, error)) return false;
   TempFile message_file;
   std::ofstream out(message_file.path(), std::ios::binary);
   out.write(message.data(), static_cast<std::streamsize>(message.size()));

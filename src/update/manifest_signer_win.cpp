@@ -1,8 +1,6 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "base/text.h"
 #include "base/unique_handle_win.h"
@@ -42,17 +40,7 @@ bool MakeSigningKey(const std::string& key_file, EcdsaPublicKey& public_key, std
 
 bool SignWithKeyFile(const std::string& key_file, const std::string& message, EcdsaSignature& signature,
                      std::string& error) {
-  std::ifstream in(WidePath(key_file), std::ios::binary);
-  std::stringstream pem;
-  pem << in.rdbuf();
   EcdsaKeyPair key;
-  if (!in) {
-    error = key_file + ": cannot read";
-    return false;
-  }
-  if (!KeyPairFromPem(pem.str(), key, error)) {
-    error = key_file + ": " + error;
-    return false;
-  }
+  if (!ReadSigningKey(key_file, WidePath(key_file), key, error)) return false;
   return SignEcdsaP256(message, key, signature, error);
 }
