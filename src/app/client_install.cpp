@@ -11,12 +11,6 @@
 
 namespace {
 
-void Fail(LauncherWindow& window, const std::wstring& text) {
-  window.SetStatusText(text);
-  window.SetState(LauncherState::Error);
-  window.Repaint();
-}
-
 bool Unrar(const std::wstring& archive, const std::wstring& folder, InstallBackend& backend) {
   const std::wstring command = UnrarCommandLine(UnrarToolPath(backend.LauncherFolder()), archive, folder);
   Log::Info(L"Running UnRAR: " + command);
@@ -49,7 +43,7 @@ void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend&
   };
   std::string error;
   if (!backend.Download(job.url, archive, sample, error)) {
-    Fail(window, L"Download failed: " + Widen(error));  // the partial archive stays
+    window.ShowError(L"Download failed: " + Widen(error));  // the partial archive stays
     return;
   }
   // The archive holds the Wow.exe that PLAY will start: when the manifest pins
@@ -60,7 +54,7 @@ void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend&
       Log::Error(L"Client archive does not match the manifest (" +
                  std::wstring(check == FileSizeMismatch ? L"size" : L"MD5") + L" mismatch); deleted");
       backend.RemoveFile(archive);
-      Fail(window, L"Download failed: the client archive does not match the manifest.");
+      window.ShowError(L"Download failed: the client archive does not match the manifest.");
       return;
     }
   }
@@ -74,7 +68,7 @@ void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend&
   bool extracted;
   if (kind == ClientArchiveKind::Rar) {
     if (!backend.Exists(UnrarToolPath(backend.LauncherFolder()))) {
-      Fail(window, L"UnRAR.exe not found in assets\\tools\\. Reinstall the launcher.");
+      window.ShowError(L"UnRAR.exe not found in assets\\tools\\. Reinstall the launcher.");
       return;
     }
     extracted = Unrar(archive, job.folder, backend);
@@ -82,7 +76,7 @@ void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend&
     extracted = backend.ExtractZip(archive, job.folder);
   }
   if (!extracted) {
-    Fail(window, L"Extraction failed. Check launcher.log for details.");
+    window.ShowError(L"Extraction failed. Check launcher.log for details.");
     return;
   }
 
@@ -104,10 +98,10 @@ void InstallWow(LauncherWindow& window, const InstallJob& job, InstallBackend& b
     InstallSteps(window, job, backend);
   } catch (const std::exception& e) {
     Log::Error(L"InstallWow exception: " + Widen(e.what()));
-    Fail(window, L"Install failed unexpectedly.");
+    window.ShowError(L"Install failed unexpectedly.");
   } catch (...) {
     Log::Error(L"InstallWow exception: unknown");
-    Fail(window, L"Install failed unexpectedly.");
+    window.ShowError(L"Install failed unexpectedly.");
   }
   backend.LeaveThread();
 }
@@ -120,7 +114,7 @@ void StartClientInstall(LauncherWindow& window, const std::function<std::optiona
     const Manifest manifest = window.CurrentManifest();
     if (manifest.wow_client.url.empty()) {
       window.EndClientInstall();
-      Fail(window, L"No client download available in manifest.");
+      window.ShowError(L"No client download available in manifest.");
       return;
     }
     const std::optional<std::wstring> folder = pick_folder();

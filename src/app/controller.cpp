@@ -42,12 +42,6 @@ void Guarded(LauncherWindow& window, const UpdaterProgress& report, Voice voice)
   }
 }
 
-void ShowError(LauncherWindow& window, const wchar_t* text) {
-  window.SetStatusText(text);
-  window.SetState(LauncherState::Error);
-  window.Repaint();
-}
-
 // Without a client the screen stays NoInstall: there is nothing to play offline.
 void FallBackToOffline(LauncherWindow& window, bool client_found) {
   if (client_found) window.SetState(LauncherState::Offline);
@@ -132,16 +126,16 @@ void RetryThread(LauncherWindow& window) {
     }
     if (fetched == ManifestFetch::Rejected) {
       Log::Error(L"Manifest rejected: " + Widen(error));
-      ShowError(window, L"Update server signature invalid.");
+      window.ShowError(L"Update server signature invalid.");
       return;
     }
-    ShowError(window, L"Cannot reach update server.");
+    window.ShowError(L"Cannot reach update server.");
   } catch (const std::exception& e) {
     Log::Error(L"Retry exception: " + Widen(e.what()));
-    ShowError(window, L"Retry failed.");
+    window.ShowError(L"Retry failed.");
   } catch (...) {
     Log::Error(L"Retry exception: unknown");
-    ShowError(window, L"Retry failed.");
+    window.ShowError(L"Retry failed.");
   }
 }
 

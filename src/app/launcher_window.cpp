@@ -22,6 +22,12 @@ void LauncherWindow::SetStatusText(std::wstring text) {
   status_text_ = std::move(text);
 }
 
+void LauncherWindow::ShowError(std::wstring text) {
+  SetStatusText(std::move(text));
+  SetState(LauncherState::Error);
+  Repaint();
+}
+
 UpdaterProgress LauncherWindow::Progress() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return progress_;

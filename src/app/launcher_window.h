@@ -16,8 +16,8 @@
 
 #include "app/launcher_state.h"
 #include "data/manifest.h"
-#include "net/manifest_fetch.h"
 #include "data/news.h"
+#include "net/manifest_fetch.h"
 #include "update/updater.h"
 #include "update/updater_progress.h"
 
@@ -46,6 +46,8 @@ class LauncherWindow {
 
   std::wstring StatusText() const;
   void SetStatusText(std::wstring text);
+  // The status text, then Error, then a repaint: how every failure is shown.
+  void ShowError(std::wstring text);
 
   UpdaterProgress Progress() const;
   void SetProgress(const UpdaterProgress& progress);

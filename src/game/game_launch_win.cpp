@@ -16,16 +16,9 @@
 
 namespace {
 
-// A process handle closed by whoever holds the last share: the slot or the
-// game's watch thread.
-class GameProcess {
- public:
-  explicit GameProcess(HANDLE handle) : handle_(handle) {}
-  HANDLE get() const { return handle_.get(); }
-
- private:
-  UniqueHandle handle_;
-};
+// The game's process handle, closed by whoever holds the last share: the slot
+// or the game's watch thread.
+using GameProcess = UniqueHandle;
 
 std::mutex slot_mutex;
 std::shared_ptr<GameProcess> slot;
@@ -43,7 +36,18 @@ std::wstring CommandLine(const std::wstring& program, const LaunchOptions& optio
   return line;
 }
 
-}  // namespace
+// Deletes client_dir\Cache for good, silently, and logs "WoW cache cleared".
+void ClearCache(const std::wstring& client_dir) {
+  // A list of one path: the path, then two NULs.
+  std::wstring from = ClientPath(client_dir, ClientFolder::kCacheFolder);
+  from.push_back(L'\0');
+  SHFILEOPSTRUCTW op{};
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();  // c_str adds the second NUL
+  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+  SHFileOperationW(&op);  // a missing folder or a file in use is not reported
+  Log::Info(L"WoW cache cleared");
+}
 
 bool HasGameExecutable(const std::wstring& client_dir, std::string& error) {
   if (GetFileAttributesW(ClientPath(client_dir, ClientFolder::kExecutable).c_str()) != INVALID_FILE_ATTRIBUTES) {
@@ -53,8 +57,12 @@ bool HasGameExecutable(const std::wstring& client_dir, std::string& error) {
   return false;
 }
 
+}  // namespace
+
 bool LaunchWow(const std::wstring& client_dir, const LaunchOptions& options, std::string& error) {
-  if (!HasGameExecutable(client_dir, error) || !WriteRealmConfig(client_dir, error)) return false;
+  if (!HasGameExecutable(client_dir, error)) return false;
+  ClearCache(client_dir);
+  if (!WriteRealmConfig(client_dir, error)) return false;
   const std::wstring program = ClientPath(client_dir, ClientFolder::kExecutable);
   const std::wstring line = CommandLine(program, options);
   std::vector<wchar_t> buffer(line.begin(), line.end());
@@ -94,16 +102,4 @@ void WatchGame(std::function<void()> on_exit) {
       Log::Error(L"Exception in game watch thread");
     }
   }).detach();
-}
-
-void ClearCache(const std::wstring& client_dir) {
-  // A list of one path: the path, then two NULs.
-  std::wstring from = ClientPath(client_dir, ClientFolder::kCacheFolder);
-  from.push_back(L'\0');
-  SHFILEOPSTRUCTW op{};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();  // c_str adds the second NUL
-  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-  SHFileOperationW(&op);  // a missing folder or a file in use is not reported
-  Log::Info(L"WoW cache cleared");
 }

@@ -38,17 +38,9 @@ void MainWindow::PlayGame() {
   }
   if (IsGameRunning()) return;
 
-  // Without Wow.exe the folder is not a client: its Cache stays and no WTF appears.
   std::string error;
-  bool started = false;
-  if (HasGameExecutable(wow_dir, error)) {
-    ClearCache(wow_dir);
-    started = LaunchWow(wow_dir, LaunchOptions{}, error);
-  }
-  if (!started) {
-    SetStatusText(Widen(error));
-    SetState(LauncherState::Error);
-    Repaint();
+  if (!LaunchWow(wow_dir, LaunchOptions{}, error)) {
+    ShowError(Widen(error));
     return;
   }
 

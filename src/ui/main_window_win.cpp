@@ -29,10 +29,12 @@ constexpr int kWindowHeight = 720;
 constexpr const wchar_t* kWindowClass = L"OstrelLauncherWnd";
 constexpr const wchar_t* kWindowTitle = L"Ostrelhold";
 constexpr UINT_PTR kFrameTimer = 1;
-// The screen's frame period (30 a second), for the video and for paints put
-// off to the end of a period (kRepaintTimer).
+// The video's frame period (30 a second).
 constexpr UINT kFramePeriodMs = 33;
-constexpr std::chrono::milliseconds kPaintPeriod(kFramePeriodMs);
+// Paints asked for by update reports come at most this often. Shorter than the
+// frame period, so that a video frame's paint that comes a little early (timer
+// jitter) is painted at once, not put off to the repaint timer.
+constexpr std::chrono::milliseconds kPaintPeriod(kFramePeriodMs - 8);
 constexpr UINT_PTR kRepaintTimer = 2;
 constexpr std::uint32_t kNewsTimeoutMs = 8000;
 constexpr const wchar_t* kBackgroundCandidates[] = {L"\\assets\\backgrounds\\ostrel.jpg", L"\\assets\\background.jpg",
@@ -65,28 +67,6 @@ void FadeIn(HWND hwnd) {
   }
   SetWindowLongW(hwnd, GWL_EXSTYLE, GetWindowLongW(hwnd, GWL_EXSTYLE) & ~WS_EX_LAYERED);
 }
-
-// A memory device context with a bitmap selected into it, released in reverse.
-class OffscreenBuffer {
- public:
-  OffscreenBuffer(HDC target, int width, int height)
-      : dc_(CreateCompatibleDC(target)), bitmap_(CreateCompatibleBitmap(target, width, height)) {
-    old_ = SelectObject(dc_, bitmap_);
-  }
-  ~OffscreenBuffer() {
-    SelectObject(dc_, old_);
-    DeleteObject(bitmap_);
-    DeleteDC(dc_);
-  }
-  OffscreenBuffer(const OffscreenBuffer&) = delete;
-  OffscreenBuffer& operator=(const OffscreenBuffer&) = delete;
-  HDC dc() const { return dc_; }
-
- private:
-  HDC dc_;
-  HBITMAP bitmap_;
-  HGDIOBJ old_ = nullptr;
-};
 
 }  // namespace
 
@@ -337,9 +317,12 @@ void MainWindow::Paint() {
   RECT client{};
   GetClientRect(hwnd, &client);
   {
-    OffscreenBuffer buffer(window_dc, client.right, client.bottom);
-    PaintInto(buffer.dc());
-    BitBlt(window_dc, 0, 0, client.right, client.bottom, buffer.dc(), 0, 0, SRCCOPY);
+    if (!back_buffer_ || !back_buffer_->Fits(client.right, client.bottom)) {
+      back_buffer_.reset();
+      back_buffer_.emplace(window_dc, client.right, client.bottom);
+    }
+    PaintInto(back_buffer_->dc());
+    BitBlt(window_dc, 0, 0, client.right, client.bottom, back_buffer_->dc(), 0, 0, SRCCOPY);
   }
   EndPaint(hwnd, &ps);
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/launcher_window.h"
@@ -15,6 +16,7 @@
 #include "ui/fonts_win.h"
 #include "ui/gdiplus_win.h"
 #include "ui/hit_areas.h"
+#include "ui/offscreen_buffer_win.h"
 #include "ui/prompts_win.h"
 #include "ui/screen_painter_win.h"
 #include "ui/video_background_win.h"
@@ -94,6 +96,7 @@ class MainWindow : public LauncherWindow {
   // nothing, the paint will read the latest state.
   std::atomic<bool> repaint_asked_{false};
   std::chrono::steady_clock::time_point last_paint_{};  // user-interface thread
+  std::optional<OffscreenBuffer> back_buffer_;          // user-interface thread
 
   MainWindow() = default;
   void StartFrameTimer();

@@ -186,11 +186,6 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
   Report(callback, record);
 }
 
-bool Updater::UpdateFile(const GameFile& entry, const UpdaterCallback& callback, UpdaterProgress& record) {
-  DigestBuffer buffer;
-  return UpdateFile(entry, callback, record, buffer);
-}
-
 bool Updater::UpdateFile(const GameFile& entry, const UpdaterCallback& callback, UpdaterProgress& record,
                          DigestBuffer& buffer) {
   const std::wstring target = ClientTargetPath(client_folder_, entry.path);

@@ -28,15 +28,14 @@ class Updater : public std::enable_shared_from_this<Updater> {
   // within one piece of their files; does not wait.
   void Cancel() { cancelled_ = true; }
 
-  // Downloads, verifies and unpacks one entry into `record`; false with
-  // `record.error` set on failure. Throws when a folder cannot be created.
-  bool UpdateFile(const GameFile& entry, const UpdaterCallback& callback, UpdaterProgress& record);
-
   // The whole run on the calling thread: what Start's thread does.
   void Run(const Manifest& manifest, const UpdaterCallback& callback);
 
  private:
   void FileLoop(const Manifest& manifest, const UpdaterCallback& callback);
+  // Downloads, verifies (reading through `buffer`) and unpacks one entry into
+  // `record`; false with `record.error` set on failure. Throws when a folder
+  // cannot be created.
   bool UpdateFile(const GameFile& entry, const UpdaterCallback& callback, UpdaterProgress& record,
                   DigestBuffer& buffer);
 
