@@ -1,28 +1,5 @@
 #include "net/file_check.h"
 
-namespace {
-
-// 0-15 for a hex digit of either case, -1 otherwise.
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
-
-std::string HexDigest(const unsigned char* bytes, size_t count) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(count * 2);
-  for (size_t i = 0; i < count; ++i) {
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 0x0F];
-  }
-  return text;
-}
-
 bool SameMd5(const std::string& a, const std::string& b) { return a.size() == 32 && SameDigest(a, b); }
 
 bool SameDigest(const std::string& a, const std::string& b) {
@@ -34,14 +11,16 @@ bool SameDigest(const std::string& a, const std::string& b) {
   return true;
 }
 
-FileCheckResult DecideFileCheck(bool present, int64_t size, int64_t expected_size, const std::string& expected_md5,
-                                const std::string& expected_sha256,
-                                const std::function<FileDigests(bool md5, bool sha256)>& digest) {
+std::optional<FileCheckResult> DecideFileCheck(
+    bool present, int64_t size, int64_t expected_size, const std::string& expected_md5,
+    const std::string& expected_sha256,
+    const std::function<std::optional<FileDigests>(bool md5, bool sha256)>& digest) {
   if (!present) return FileMissing;
   if (expected_size >= 1 && size != expected_size) return FileSizeMismatch;
   if (expected_md5.empty() && expected_sha256.empty()) return FileOk;
-  const FileDigests actual = digest(!expected_md5.empty(), !expected_sha256.empty());
-  if (!expected_md5.empty() && !SameMd5(actual.md5, expected_md5)) return FileMd5Mismatch;
-  if (!expected_sha256.empty() && !SameDigest(actual.sha256, expected_sha256)) return FileSha256Mismatch;
+  const std::optional<FileDigests> actual = digest(!expected_md5.empty(), !expected_sha256.empty());
+  if (!actual) return std::nullopt;
+  if (!expected_md5.empty() && !SameMd5(actual->md5, expected_md5)) return FileMd5Mismatch;
+  if (!expected_sha256.empty() && !SameDigest(actual->sha256, expected_sha256)) return FileSha256Mismatch;
   return FileOk;
 }

@@ -4,12 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "base/hex.h"
 #include "net/file_digest.h"
-
-// Lower-case hex, two digits per byte, high nibble first.
-std::string HexDigest(const unsigned char* bytes, size_t count);
 
 // True when both are hex digests of the same length naming the same digest,
 // whatever their letter case.
@@ -19,7 +18,8 @@ bool SameMd5(const std::string& a, const std::string& b);
 
 // Presence, then size (expected_size >= 1), then the digests (each when not
 // empty), MD5 before SHA-256. `digest(md5, sha256)` is called at most once,
-// asking only for the digests that decide, and only when they decide.
-FileCheckResult DecideFileCheck(bool present, int64_t size, int64_t expected_size, const std::string& expected_md5,
-                                const std::string& expected_sha256,
-                                const std::function<FileDigests(bool md5, bool sha256)>& digest);
+// asking only for the digests that decide, and only when they decide; when it
+// gives nothing (the reading was stopped) so does this.
+std::optional<FileCheckResult> DecideFileCheck(
+    bool present, int64_t size, int64_t expected_size, const std::string& expected_md5,
+    const std::string& expected_sha256, const std::function<std::optional<FileDigests>(bool md5, bool sha256)>& digest);

@@ -115,19 +115,6 @@ std::optional<FileCheckResult> CheckFile(const std::wstring& path, int64_t expec
                                          const std::string& expected_md5, const std::string& expected_sha256,
                                          DigestBuffer& buffer, const DigestStop& stop) {
   if (stop && stop()) return std::nullopt;
-  bool stopped = false;
-  using Digests = std::function<std::optional<FileDigests>(bool md5, bool sha256)>;
-  const auto decide = [&](bool present, int64_t size, const Digests& digests) -> std::optional<FileCheckResult> {
-    const FileCheckResult result =
-        DecideFileCheck(present, size, expected_size, expected_md5, expected_sha256, [&](bool md5, bool sha256) {
-          const auto found = digests(md5, sha256);
-          stopped = !found;
-          return found.value_or(FileDigests{});
-        });
-    if (stopped) return std::nullopt;
-    return result;
-  };
-
   if (!expected_md5.empty() || !expected_sha256.empty()) {
     // When the file will be hashed anyway, its open handle gives the size: one
     // lookup of the path instead of two, which counts in a folder of many small
@@ -135,8 +122,8 @@ std::optional<FileCheckResult> CheckFile(const std::wstring& path, int64_t expec
     const UniqueHandle file = OpenForReading(path);
     LARGE_INTEGER size = {};
     if (file.valid() && GetFileSizeEx(file.get(), &size)) {
-      return decide(true, size.QuadPart,
-                    [&](bool md5, bool sha256) { return DigestsOf(file.get(), md5, sha256, buffer, stop); });
+      return DecideFileCheck(true, size.QuadPart, expected_size, expected_md5, expected_sha256,
+                             [&](bool md5, bool sha256) { return DigestsOf(file.get(), md5, sha256, buffer, stop); });
     }
   }
   // Missing, not to be opened, or no digest asked for: the attributes decide,
@@ -146,7 +133,8 @@ std::optional<FileCheckResult> CheckFile(const std::wstring& path, int64_t expec
   const int64_t size =
       present ? static_cast<int64_t>((static_cast<uint64_t>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow)
               : 0;
-  return decide(present, size, [&](bool md5, bool sha256) { return DigestFile(path, md5, sha256, buffer, stop); });
+  return DecideFileCheck(present, size, expected_size, expected_md5, expected_sha256,
+                         [&](bool md5, bool sha256) { return DigestFile(path, md5, sha256, buffer, stop); });
 }
 
 FileCheckResult CheckFile(const std::wstring& path, int64_t expected_size, const std::string& expected_md5,

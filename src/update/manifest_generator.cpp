@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "base/hex.h"
 #include "base/text.h"
 #include "data/manifest_path.h"
 #include "data/manifest_writer.h"
@@ -93,9 +94,7 @@ bool IsPrintableAscii(const std::string& text) {
 }
 
 bool IsHex(const std::string& text, std::size_t length) {
-  return text.size() == length && std::all_of(text.begin(), text.end(), [](char c) {
-           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-         });
+  return text.size() == length && std::all_of(text.begin(), text.end(), [](char c) { return HexValue(c) >= 0; });
 }
 
 // Three decimal numbers separated by dots, nothing else: the form every
