@@ -16,3 +16,7 @@ enum class LauncherState : std::int32_t {
 
 // "Connecting", "Ready", ... for the log.
 const wchar_t* LauncherStateName(LauncherState state);
+
+// PLAY starts the game (and ADDONS opens) only when the files are up to date or
+// the server is out of reach; while work runs or after an error they do nothing.
+inline bool IsPlayable(LauncherState state) { return state == LauncherState::Ready || state == LauncherState::Offline; }

@@ -30,7 +30,6 @@ class LauncherFonts {
   // The family of a slot, or null when it did not load (use "Arial").
   const Gdiplus::FontFamily* Family(FontFace face) const;
   const SpriteFont& Letters() const { return letters_; }
-  const SpriteFont& Subletters() const { return subletters_; }
   // The pixel sizes of the letters set, for laying out sprite text.
   const GlyphSizes& LetterSizes() const { return letter_sizes_; }
 

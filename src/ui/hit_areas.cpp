@@ -16,7 +16,7 @@ constexpr Area kPlay{1120, 665, 1265, 707};
 constexpr Area kAddons{960, 670, 1060, 704};
 constexpr Area kRetry{10, 625, 140, 653};
 
-bool AddonsActive(LauncherState s) { return s == LauncherState::Ready || s == LauncherState::Offline; }
+bool AddonsActive(LauncherState s) { return IsPlayable(s); }
 
 HoverTarget PlayOrDownload(LauncherState s) {
   return s == LauncherState::NoInstall ? HoverTarget::Download : HoverTarget::Play;

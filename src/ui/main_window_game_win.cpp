@@ -30,7 +30,7 @@ bool IsWorkInProgress(LauncherState state) {
 
 void MainWindow::PlayGame() {
   const LauncherState state = State();
-  if (state != LauncherState::Ready && state != LauncherState::Offline) return;
+  if (!IsPlayable(state)) return;
   const std::wstring wow_dir = WowDir();
   if (wow_dir.empty()) {
     OpenSettings();

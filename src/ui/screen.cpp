@@ -138,7 +138,7 @@ struct Composer {
     const TextFont narrow{FontFace::Narrow, 10, false, false};
     const RectF play{1120, 665, 145, 42};
     const LauncherState s = in.state;
-    const bool playable = s == LauncherState::Ready || s == LauncherState::Offline;
+    const bool playable = IsPlayable(s);
     if (s == LauncherState::NoInstall) {
       Button(Element::PlayButton, play, L"DOWNLOAD CLIENT", narrow,
              {0xDC0A3778, 0xFF1450A0, 0xC82882D2, 0xFF50B4FF, 2, 2.5f, 0xFFAAD7FF, 0xFFD2F0FF},

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "log/log.h"
+#include "ui/locked_bits_win.h"
 
 namespace {
 
@@ -194,14 +195,14 @@ void VideoBackground::CopyToFrame(IMFSample* sample) {
   const UINT row = width_ * 4;
   // A short buffer leaves the previous frame in place.
   if (!locked.data() || !frame_ || locked.length() < static_cast<DWORD>(height_) * row) return;
-  Gdiplus::Rect all(0, 0, static_cast<INT>(width_), static_cast<INT>(height_));
-  Gdiplus::BitmapData bits{};
-  if (frame_->LockBits(&all, Gdiplus::ImageLockModeWrite, PixelFormat32bppRGB, &bits) != Gdiplus::Ok) return;
-  for (UINT y = 0; y < height_; ++y) {
-    std::memcpy(static_cast<BYTE*>(bits.Scan0) + static_cast<INT_PTR>(y) * bits.Stride,
-                locked.data() + static_cast<size_t>(y) * row, row);
+  {
+    const LockedBits bits(*frame_, Gdiplus::ImageLockModeWrite, PixelFormat32bppRGB);
+    if (!bits.ok()) return;
+    const PixelView view = bits.view();
+    for (UINT y = 0; y < height_; ++y) {
+      std::memcpy(view.data + static_cast<INT_PTR>(y) * view.stride, locked.data() + static_cast<size_t>(y) * row, row);
+    }
   }
-  frame_->UnlockBits(&bits);
   ++generation_;
 }
 
