@@ -48,6 +48,15 @@ void FallBackToOffline(LauncherWindow& window, bool client_found) {
   window.Repaint();
 }
 
+// Fetches the manifest; a loaded one becomes the window's, a rejected one is
+// logged as an ERROR (it is not the realm's, so nothing of it is used).
+ManifestFetch FetchInto(LauncherWindow& window, Manifest& manifest, std::string& error) {
+  const ManifestFetch fetched = window.FetchManifest(manifest, error);
+  if (fetched == ManifestFetch::Loaded) window.SetManifest(manifest);
+  if (fetched == ManifestFetch::Rejected) Log::Error(L"Manifest rejected: " + Widen(error));
+  return fetched;
+}
+
 }  // namespace
 
 void StartUpdateRun(LauncherWindow& window, const Manifest& manifest, ProgressHandler handler) {
@@ -71,9 +80,8 @@ void ManifestThread(LauncherWindow& window, bool client_found) {
     Log::Info(L"Manifest thread started");
     Manifest manifest;
     std::string error;
-    const ManifestFetch fetched = window.FetchManifest(manifest, error);
+    const ManifestFetch fetched = FetchInto(window, manifest, error);
     if (fetched == ManifestFetch::Loaded) {
-      window.SetManifest(manifest);
       if (!manifest.launcher_version.empty()) {
         std::string update_error;
         if (window.SelfUpdate(manifest, update_error)) {
@@ -93,11 +101,7 @@ void ManifestThread(LauncherWindow& window, bool client_found) {
     // A manifest that is not the realm's is not used at all: the client stays
     // as it is and can be played as it is.
     const bool rejected = fetched == ManifestFetch::Rejected;
-    if (rejected) {
-      Log::Error(L"Manifest rejected: " + Widen(error));
-    } else {
-      Log::Warn(L"Manifest fetch failed: " + Widen(error));
-    }
+    if (!rejected) Log::Warn(L"Manifest fetch failed: " + Widen(error));
     if (client_found) {
       window.SetStatusText(rejected ? L"Update server signature invalid. Playing in offline mode."
                                     : L"Update server unreachable. Playing in offline mode.");
@@ -118,18 +122,13 @@ void RetryThread(LauncherWindow& window) {
     Log::Info(L"Retry: fetching manifest");
     Manifest manifest;
     std::string error;
-    const ManifestFetch fetched = window.FetchManifest(manifest, error);
+    const ManifestFetch fetched = FetchInto(window, manifest, error);
     if (fetched == ManifestFetch::Loaded) {
-      window.SetManifest(manifest);
       StartUpdateRun(window, manifest, OnUpdaterProgressQuiet);
       return;
     }
-    if (fetched == ManifestFetch::Rejected) {
-      Log::Error(L"Manifest rejected: " + Widen(error));
-      window.ShowError(L"Update server signature invalid.");
-      return;
-    }
-    window.ShowError(L"Cannot reach update server.");
+    window.ShowError(fetched == ManifestFetch::Rejected ? L"Update server signature invalid."
+                                                        : L"Cannot reach update server.");
   } catch (const std::exception& e) {
     Log::Error(L"Retry exception: " + Widen(e.what()));
     window.ShowError(L"Retry failed.");

@@ -5,4 +5,6 @@ std::wstring ParentFolder(const std::wstring& path) {
   return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
 }
 
+std::wstring LauncherFolder() { return ParentFolder(ExecutablePath()); }
+
 std::wstring LauncherPath(const std::wstring& suffix) { return LauncherFolder() + suffix; }

@@ -7,6 +7,9 @@
 // `path` without its last backslash-separated component (and that backslash).
 std::wstring ParentFolder(const std::wstring& path);
 
+// The running executable's full path.
+std::wstring ExecutablePath();
+
 // The executable's folder, without a trailing backslash.
 std::wstring LauncherFolder();
 

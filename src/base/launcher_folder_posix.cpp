@@ -5,10 +5,10 @@
 
 #include "base/launcher_folder.h"
 
-std::wstring LauncherFolder() {
+std::wstring ExecutablePath() {
   char exe[4096] = {};
   const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
   std::wstring path;
   for (ssize_t i = 0; i < n; ++i) path += static_cast<wchar_t>(exe[i] == '/' ? '\\' : exe[i]);
-  return ParentFolder(path);
+  return path;
 }

@@ -2,8 +2,8 @@
 
 #include "base/launcher_folder.h"
 
-std::wstring LauncherFolder() {
+std::wstring ExecutablePath() {
   wchar_t exe[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  return ParentFolder(exe);
+  return exe;
 }

@@ -19,12 +19,6 @@
 
 namespace {
 
-std::wstring RunningExecutablePath() {
-  wchar_t exe[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  return exe;
-}
-
 bool WriteScript(const std::wstring& path) {
   const std::string script = SelfUpdateScript();
   std::FILE* raw = _wfopen(path.c_str(), L"wb");
@@ -116,5 +110,5 @@ bool SelfUpdate(const Manifest& manifest, const std::wstring& launcher_url, cons
 
 bool SelfUpdate(const Manifest& manifest, const std::wstring& launcher_url, const std::wstring& launcher_md5,
                 std::string& error) {
-  return SelfUpdate(manifest, launcher_url, launcher_md5, error, LauncherFolder(), RunningExecutablePath());
+  return SelfUpdate(manifest, launcher_url, launcher_md5, error, LauncherFolder(), ExecutablePath());
 }
