@@ -1,7 +1,7 @@
 // The realm operator's tool (manifest generator) and signed manifests: the text forms,
 // the launcher's decision on what it fetched, and the generator's keys and signatures
 // checked by an outside verifier (BCrypt on Windows, the openssl command on Linux).
-#include "update/manifest_generator.h"
+#include "publish/manifest_generator.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "update/manifest_generator.h"
+#include "publish/manifest_generator.h"
 
 #ifdef _WIN32
 // Wide arguments, so names outside the ANSI code page arrive whole.

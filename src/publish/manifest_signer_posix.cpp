@@ -9,7 +9,7 @@
 #include <sstream>
 #include <vector>
 
-#include "update/manifest_signer.h"
+#include "publish/manifest_signer.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "update/manifest_generator.h"
+#include "publish/manifest_generator.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -20,7 +20,7 @@
 #include "net/manifest_fetch.h"
 #include "net/md5.h"
 #include "net/sha256.h"
-#include "update/manifest_signer.h"
+#include "publish/manifest_signer.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 #include "base/text.h"
 #include "base/unique_handle_win.h"
 #include "net/ecdsa.h"
-#include "update/manifest_signer.h"
+#include "publish/manifest_signer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "update/manifest_signer.h"
+#include "publish/manifest_signer.h"
 
 #include <fstream>
 #include <sstream>
