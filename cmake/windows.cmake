@@ -3,7 +3,10 @@ enable_language(RC)
 
 target_link_libraries(ostrel PUBLIC
   gdiplus ole32 oleaut32 uuid shell32 shlwapi user32 gdi32 comctl32 winhttp ws2_32 bcrypt winmm
-  mfplat mfreadwrite mfuuid wmcodecdspuuid)
+  mfuuid wmcodecdspuuid)
+# Media Foundation's DLLs are loaded at run time (src/ui/media_foundation_win.*),
+# so that the launcher starts where they are missing; mfuuid and wmcodecdspuuid
+# hold only GUIDs.
 
 if(MINGW)
   # No DLL that Windows does not ship: libstdc++, libgcc and winpthread go in statically.

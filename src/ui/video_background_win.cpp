@@ -12,6 +12,7 @@
 
 #include "log/log.h"
 #include "ui/locked_bits_win.h"
+#include "ui/media_foundation_win.h"
 
 namespace {
 
@@ -19,8 +20,8 @@ constexpr DWORD kVideoStream = static_cast<DWORD>(MF_SOURCE_READER_FIRST_VIDEO_S
 
 std::wstring Hr(HRESULT hr) { return std::to_wstring(static_cast<long>(hr)); }
 
-HRESULT MakeVideoType(const GUID& subtype, ComPtr<IMFMediaType>& type) {
-  HRESULT hr = MFCreateMediaType(type.Put());
+HRESULT MakeVideoType(const MediaFoundation& mf, const GUID& subtype, ComPtr<IMFMediaType>& type) {
+  HRESULT hr = mf.CreateMediaType(type.Put());
   if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
   if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, subtype);
   return hr;
@@ -50,20 +51,26 @@ class LockedBuffer {
 
 bool VideoBackground::Open(const std::wstring& path) {
   Close();
-  HRESULT hr = MFStartup(MF_VERSION, MFSTARTUP_FULL);
+  std::wstring missing;
+  mf_ = LoadMediaFoundation(missing);
+  if (!mf_) {
+    Log::Warn(L"Video background unavailable: " + missing);
+    return false;
+  }
+  HRESULT hr = mf_->Startup(MF_VERSION, MFSTARTUP_FULL);
   if (FAILED(hr)) {
-    Log::Error(L"VideoBackground: MFStartup failed hr=" + Hr(hr));
+    Log::Warn(L"Video background unavailable: MFStartup failed hr=" + Hr(hr));
     return false;
   }
   started_ = true;
 
   ComPtr<IMFAttributes> attributes;
-  hr = MFCreateAttributes(attributes.Put(), 2);
+  hr = mf_->CreateAttributes(attributes.Put(), 2);
   if (SUCCEEDED(hr)) {
     // The reader converts to the requested RGB format itself where it can.
     attributes->SetUINT32(MF_SOURCE_READER_ENABLE_VIDEO_PROCESSING, TRUE);
     attributes->SetUINT32(MF_READWRITE_ENABLE_HARDWARE_TRANSFORMS, FALSE);
-    hr = MFCreateSourceReaderFromURL(path.c_str(), attributes.Get(), reader_.Put());
+    hr = mf_->CreateSourceReaderFromURL(path.c_str(), attributes.Get(), reader_.Put());
   }
   attributes.Reset();
   if (FAILED(hr)) {
@@ -76,13 +83,14 @@ bool VideoBackground::Open(const std::wstring& path) {
   reader_->SetStreamSelection(kVideoStream, TRUE);
 
   ComPtr<IMFMediaType> rgb32;
-  hr = MakeVideoType(MFVideoFormat_RGB32, rgb32);
+  hr = MakeVideoType(*mf_, MFVideoFormat_RGB32, rgb32);
   if (SUCCEEDED(hr)) hr = reader_->SetCurrentMediaType(kVideoStream, nullptr, rgb32.Get());
   if (FAILED(hr)) {
-    // Wine's reader offers YUV formats only: take NV12 and convert each frame.
-    Log::Warn(L"VideoBackground: SetCurrentMediaType RGB32 failed hr=" + Hr(hr));
+    // Wine's reader offers YUV formats only: take NV12 and convert each frame
+    // (an expected route, so no warning).
+    Log::Info(L"VideoBackground: no RGB32 from the reader (hr=" + Hr(hr) + L"), taking NV12");
     ComPtr<IMFMediaType> nv12;
-    hr = MakeVideoType(MFVideoFormat_NV12, nv12);
+    hr = MakeVideoType(*mf_, MFVideoFormat_NV12, nv12);
     if (SUCCEEDED(hr)) hr = reader_->SetCurrentMediaType(kVideoStream, nullptr, nv12.Get());
     if (FAILED(hr)) {
       Log::Error(L"VideoBackground: SetCurrentMediaType NV12 failed hr=" + Hr(hr));
@@ -146,7 +154,7 @@ bool VideoBackground::StartConverter() {
   HRESULT hr = CoCreateInstance(CLSID_CColorConvertDMO, nullptr, CLSCTX_INPROC_SERVER, IID_IMFTransform,
                                 reinterpret_cast<void**>(converter_.Put()));
   if (SUCCEEDED(hr)) hr = reader_->GetCurrentMediaType(kVideoStream, input.Put());
-  if (SUCCEEDED(hr)) hr = MFCreateMediaType(output.Put());
+  if (SUCCEEDED(hr)) hr = mf_->CreateMediaType(output.Put());
   if (SUCCEEDED(hr)) hr = input->CopyAllItems(output.Get());
   if (SUCCEEDED(hr)) hr = output->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_RGB32);
   if (SUCCEEDED(hr)) hr = output->SetUINT32(MF_MT_DEFAULT_STRIDE, width_ * 4);
@@ -216,7 +224,7 @@ void VideoBackground::ConvertToFrame(IMFSample* sample) {
     // One output sample for the whole stream: a frame's worth of RGB32.
     ComPtr<IMFMediaBuffer> buffer;
     const DWORD size = std::max<DWORD>(info.cbSize, width_ * height_ * 4);
-    if (FAILED(MFCreateSample(converted_.Put())) || FAILED(MFCreateMemoryBuffer(size, buffer.Put())) ||
+    if (FAILED(mf_->CreateSample(converted_.Put())) || FAILED(mf_->CreateMemoryBuffer(size, buffer.Put())) ||
         FAILED(converted_->AddBuffer(buffer.Get()))) {
       converted_.Reset();
       return;
@@ -254,7 +262,7 @@ void VideoBackground::Close() {
   frame_.reset();
   width_ = height_ = 0;
   if (started_) {
-    MFShutdown();
+    mf_->Shutdown();
     started_ = false;
   }
 }

@@ -1,7 +1,8 @@
 // The looping video behind the main screen: a Media Foundation source reader
 // gives one frame per timer tick into one reusable 32-bit bitmap. When the
 // reader cannot give RGB32 itself (Wine's cannot), it gives NV12 and the
-// system's colour converter transform turns each frame into RGB32.
+// system's colour converter transform turns each frame into RGB32. Media
+// Foundation is looked up at run time; without it Open fails with a warning.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +16,8 @@
 
 #include "base/com_ptr.h"
 #include "ui/gdiplus_win.h"
+
+struct MediaFoundation;
 
 class VideoBackground {
  public:
@@ -50,6 +53,7 @@ class VideoBackground {
   // Runs an NV12 sample through the converter into the frame bitmap.
   void ConvertToFrame(IMFSample* sample);
 
+  const MediaFoundation* mf_ = nullptr;  // set by Open once Media Foundation is found
   ComPtr<IMFSourceReader> reader_;
   ComPtr<IMFTransform> converter_;  // set on the NV12 route only
   ComPtr<IMFSample> converted_;     // the converter's output, reused frame after frame
