@@ -51,8 +51,8 @@ def near(rgb, argb, tolerance=4):
 class LauncherSession(WineSession):
     """`program` may be launcher_host.exe: the same window with scripted folder pickers."""
 
-    def __init__(self, build_dir=BUILD, folder=None, program="OstrelLauncher.exe"):  # the benches pass build_dir
-        super().__init__(build_dir)
+    def __init__(self, build_dir=BUILD, folder=None, program="OstrelLauncher.exe", **display):
+        super().__init__(build_dir, **display)  # the benches pass build_dir
         self.folder = folder or tempfile.mkdtemp(prefix="ostrel launcher-")
         self.program = program
         self.proc = self.window = None
@@ -64,12 +64,12 @@ class LauncherSession(WineSession):
         shutil.copytree(os.path.join(self.build_dir, "assets"), os.path.join(self.folder, "assets"), dirs_exist_ok=True)
         return self
 
-    def launch(self, client=None, muted=True, timeout=60):
+    def launch(self, client=None, muted=True, timeout=60, dll_overrides=""):
         """Starts the launcher (with `client`, a Unix folder, as its client folder when given)."""
         if client:
             self.write_settings(client, close_on_launch=True, muted=muted)
         self.mark = len(self.log_bytes())  # expect() looks after it
-        self.proc = self.start([os.path.join(self.folder, self.program)], cwd=self.folder)
+        self.proc = self.start([os.path.join(self.folder, self.program)], cwd=self.folder, dll_overrides=dll_overrides)
         found = wait_until(lambda: self.proc.poll() is not None or self.xdotool(
             "search", "--name", "^Ostrelhold$", check=False).split(), timeout)
         assert isinstance(found, list), "no launcher window (exit code %s)" % self.proc.poll()

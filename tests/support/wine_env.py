@@ -12,9 +12,9 @@ import sys
 from test_server import TestServer
 
 
-def wine_environment(build_dir, display=None):
+def wine_environment(build_dir, display=None, prefix="wineprefix"):
     env = dict(os.environ)
-    env["WINEPREFIX"] = os.path.join(os.path.abspath(build_dir), "wineprefix")
+    env["WINEPREFIX"] = os.path.join(os.path.abspath(build_dir), prefix)
     # Sound goes to ALSA's null device: music plays (MCI reports "playing")
     # on machines without a sound card, and nothing is heard.
     home = os.path.join(os.path.abspath(build_dir), "wine-home")
@@ -28,10 +28,11 @@ def wine_environment(build_dir, display=None):
     return env
 
 
-def ensure_prefix(build_dir):
-    """Creates the build's Wine prefix once (about 10 s, safe against concurrent callers), with the
-    fonts GDI+ asks for mapped to Liberation Sans and Wine's window management off."""
-    env = wine_environment(build_dir)
+def ensure_prefix(build_dir, prefix="wineprefix", dpi=None):
+    """Creates a Wine prefix of the build once (about 10 s, safe against concurrent callers), with the
+    fonts GDI+ asks for mapped to Liberation Sans and Wine's window management off; `dpi` sets the
+    display's DPI for every program of the prefix."""
+    env = wine_environment(build_dir, prefix=prefix)
     env.pop("DISPLAY", None)
     prefix = env["WINEPREFIX"]
     marker = os.path.join(prefix, ".ostrel-ready-2")  # bumped when the set-up changes
@@ -43,20 +44,22 @@ def ensure_prefix(build_dir):
         shutil.rmtree(prefix, ignore_errors=True)
         subprocess.run(["wineboot", "-i"], env=env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-        settings = [(r"HKCU\Software\Wine\Fonts\Replacements", face, "Liberation Sans") for face in
+        settings = [(r"HKCU\Software\Wine\Fonts\Replacements", face, "REG_SZ", "Liberation Sans") for face in
                     ("Arial", "Microsoft Sans Serif", "Segoe UI", "Tahoma")]
         # With no window manager, keys then reach dialogs, and a window closes at once, not after 2 s.
-        settings.append((r"HKCU\Software\Wine\X11 Driver", "Managed", "N"))
-        for key, name, value in settings:
-            subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"], env=env,
+        settings.append((r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N"))
+        if dpi:
+            settings.append((r"HKCU\Control Panel\Desktop", "LogPixels", "REG_DWORD", str(dpi)))
+        for key, name, kind, value in settings:
+            subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"], env=env,
                            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
         subprocess.run(["wineserver", "-w"], env=env, timeout=120)
         open(marker, "w").close()
 
 
-def kill_wineserver(build_dir):
+def kill_wineserver(build_dir, prefix="wineprefix"):
     for flag in ("-k", "-w"):  # -k asks; -w waits until the server has really gone
-        subprocess.run(["wineserver", flag], env=wine_environment(build_dir),
+        subprocess.run(["wineserver", flag], env=wine_environment(build_dir, prefix=prefix),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 
@@ -66,16 +69,19 @@ def windows_path(unix_path):
 
 
 class WineSession(contextlib.AbstractContextManager):
-    """A prefix, a private X display (Xvfb) and a promise: every Wine process is gone at exit."""
+    """A prefix, a private X display (Xvfb) and a promise: every Wine process is gone at exit. A
+    display of another size or DPI gets a prefix of its own (the DPI holds for the whole prefix)."""
 
-    def __init__(self, build_dir):
+    def __init__(self, build_dir, screen="1920x1080", dpi=None):
         self.build_dir = os.path.abspath(build_dir)
         self.procs = []
+        self.screen, self.dpi = screen, dpi
+        self.prefix = "wineprefix-%d" % dpi if dpi else "wineprefix"
 
     def __enter__(self):
-        ensure_prefix(self.build_dir)
+        ensure_prefix(self.build_dir, self.prefix, self.dpi)
         read_fd, write_fd = os.pipe()
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1920x1080x24",
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen + "x24",
                                       "-nolisten", "tcp", "-noreset"], pass_fds=(write_fd,),
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
@@ -83,11 +89,15 @@ class WineSession(contextlib.AbstractContextManager):
             number = pipe.readline().strip()  # Xvfb writes its display number once it is ready
         if not number:
             raise RuntimeError("Xvfb did not start")
-        self.env = wine_environment(self.build_dir, ":" + number.decode())
+        self.env = wine_environment(self.build_dir, ":" + number.decode(), self.prefix)
         return self
 
-    def start(self, argv, cwd=None, **kwargs):
-        proc = subprocess.Popen(["wine"] + list(argv), env=self.env, cwd=cwd, **kwargs)
+    def start(self, argv, cwd=None, dll_overrides="", **kwargs):
+        """Starts a program; `dll_overrides` adds to WINEDLLOVERRIDES ("mfplat=d" leaves a DLL out)."""
+        env = dict(self.env)
+        if dll_overrides:
+            env["WINEDLLOVERRIDES"] += ";" + dll_overrides
+        proc = subprocess.Popen(["wine"] + list(argv), env=env, cwd=cwd, **kwargs)
         self.procs.append(proc)
         return proc
 
@@ -100,7 +110,7 @@ class WineSession(contextlib.AbstractContextManager):
 
     def __exit__(self, *exc):
         try:
-            kill_wineserver(self.build_dir)
+            kill_wineserver(self.build_dir, self.prefix)
         finally:
             for proc in self.procs:
                 if proc.poll() is None:
