@@ -17,6 +17,7 @@
 #include "log/log.h"
 #include "ui/dialogs_win.h"
 #include "ui/window_messages.h"
+#include "ui/window_scale.h"
 
 namespace {
 
@@ -53,7 +54,11 @@ void MainWindow::PlayGame() {
     tray_icon.uID = kTrayIconId;
     tray_icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     tray_icon.uCallbackMessage = WM_TRAY_ICON;
-    tray_icon.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    // The icon resource's image of the size for this monitor's DPI.
+    const int icon_size = TrayIconSize(GetDpiForWindow(hwnd));
+    tray_image.Reset(
+        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, icon_size, icon_size, 0)));
+    tray_icon.hIcon = tray_image.get() ? tray_image.get() : LoadIconW(instance, MAKEINTRESOURCEW(1));
     wcsncpy(tray_icon.szTip, L"Ostrelhold", 127);
     Shell_NotifyIconW(NIM_ADD, &tray_icon);
     ShowWindow(hwnd, SW_HIDE);

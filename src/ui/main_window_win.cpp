@@ -20,12 +20,11 @@
 #include "ui/news_panel.h"
 #include "ui/screen.h"
 #include "ui/window_messages.h"
+#include "ui/window_scale.h"
 #include "update/self_update.h"
 
 namespace {
 
-constexpr int kWindowWidth = 1280;
-constexpr int kWindowHeight = 720;
 constexpr const wchar_t* kWindowClass = L"OstrelLauncherWnd";
 constexpr const wchar_t* kWindowTitle = L"Ostrelhold";
 constexpr UINT_PTR kFrameTimer = 1;
@@ -39,6 +38,14 @@ constexpr UINT_PTR kRepaintTimer = 2;
 constexpr std::uint32_t kNewsTimeoutMs = 8000;
 constexpr const wchar_t* kBackgroundCandidates[] = {L"\\assets\\backgrounds\\ostrel.jpg", L"\\assets\\background.jpg",
                                                     L"\\assets\\background.jpeg", L"\\assets\\background.png"};
+
+// The scale at which the window fits `monitor` of `dpi`.
+float ScaleOn(HMONITOR monitor, UINT dpi) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetMonitorInfoW(monitor, &info)) return 1;
+  return WindowScale(dpi, info.rcWork.right - info.rcWork.left, info.rcWork.bottom - info.rcWork.top);
+}
 
 MainWindow* BoundWindow(HWND hwnd) { return reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)); }
 
@@ -77,15 +84,20 @@ MainWindow& MainWindow::Instance() {
 
 int MainWindow::Run(HINSTANCE instance, int /*show_command: WS_VISIBLE shows the window*/) {
   RegisterWindowClass(instance);
-  const int x = (GetSystemMetrics(SM_CXSCREEN) - kWindowWidth) / 2;
-  const int y = (GetSystemMetrics(SM_CYSCREEN) - kWindowHeight) / 2;
-  HWND hwnd = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, kWindowTitle, WS_POPUP | WS_VISIBLE, x, y, kWindowWidth,
-                              kWindowHeight, nullptr, nullptr, instance, nullptr);
-
+  // Centred on the primary monitor, at its scale.
   MainWindow& self = Instance();
+  self.scale = ScaleOn(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), GetDpiForSystem());
+  const WindowSize size = ScaledWindowSize(self.scale);
+  const int x = (GetSystemMetrics(SM_CXSCREEN) - size.width) / 2;
+  const int y = (GetSystemMetrics(SM_CYSCREEN) - size.height) / 2;
+  HWND hwnd = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, kWindowTitle, WS_POPUP | WS_VISIBLE, x, y, size.width,
+                              size.height, nullptr, nullptr, instance, nullptr);
+
   self.hwnd = hwnd;
   self.instance = instance;
   SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&self));
+  Log::Info(L"Window scale: " + std::to_wstring(static_cast<int>(self.scale * 100)) + L" % (" +
+            std::to_wstring(size.width) + L" x " + std::to_wstring(size.height) + L")");
 
   self.OnCreate();
   UpdateWindow(hwnd);  // the fade-in shows the screen, not an empty window
@@ -263,6 +275,15 @@ void MainWindow::OnExitSizeMove() {
   if (video.IsOpen()) StartFrameTimer();
 }
 
+void MainWindow::OnDpiChanged(UINT dpi, const RECT& suggested) {
+  scale = ScaleOn(MonitorFromRect(&suggested, MONITOR_DEFAULTTONEAREST), dpi);
+  const WindowSize size = ScaledWindowSize(scale);
+  SetWindowPos(hwnd, nullptr, suggested.left, suggested.top, size.width, size.height, SWP_NOZORDER | SWP_NOACTIVATE);
+  Log::Info(L"Window scale: " + std::to_wstring(static_cast<int>(scale * 100)) + L" % at " + std::to_wstring(dpi) +
+            L" DPI");
+  InvalidateRect(hwnd, nullptr, FALSE);
+}
+
 void MainWindow::ToggleMute() {
   muted = !muted;
   SetMusicMuted(muted);
@@ -291,7 +312,7 @@ void MainWindow::PaintInto(HDC dc) {
 
   Gdiplus::Graphics g(dc);
   PrepareGraphics(g);
-  painter_.Paint(g, screen, {background.get(), video.Frame(), video.Generation(), &fonts});
+  painter_.Paint(g, screen, {background.get(), video.Frame(), video.Generation(), &fonts, scale});
 }
 
 void MainWindow::Paint() {
@@ -364,11 +385,17 @@ LRESULT HandleBound(MainWindow& self, HWND hwnd, UINT message, WPARAM wparam, LP
     case WM_NCHITTEST: {
       POINT pt{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
       ScreenToClient(hwnd, &pt);
-      return IsCaptionPoint(pt.x, pt.y) ? HTCAPTION : HTCLIENT;
+      return IsCaptionPoint(ToDesign(pt.x, self.scale), ToDesign(pt.y, self.scale)) ? HTCAPTION : HTCLIENT;
     }
-    case WM_MOUSEMOVE: self.OnMouseMove(LOWORD(lparam), HIWORD(lparam)); return 0;
+    // The controls are found in design pixels.
+    case WM_MOUSEMOVE:
+      self.OnMouseMove(ToDesign(LOWORD(lparam), self.scale), ToDesign(HIWORD(lparam), self.scale));
+      return 0;
     case WM_MOUSELEAVE: self.OnMouseLeave(); return 0;
-    case WM_LBUTTONDOWN: self.OnClick(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)); return 0;
+    case WM_LBUTTONDOWN:
+      self.OnClick(ToDesign(GET_X_LPARAM(lparam), self.scale), ToDesign(GET_Y_LPARAM(lparam), self.scale));
+      return 0;
+    case WM_DPICHANGED: self.OnDpiChanged(LOWORD(wparam), *reinterpret_cast<const RECT*>(lparam)); return 0;
     case WM_MOUSEWHEEL: self.OnMouseWheel(GET_WHEEL_DELTA_WPARAM(wparam)); return 0;
     case WM_TIMER: self.OnTimer(wparam); return 0;
     case WM_ENTERSIZEMOVE: self.OnEnterSizeMove(); return 0;

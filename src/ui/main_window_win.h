@@ -21,6 +21,23 @@
 #include "ui/screen_painter_win.h"
 #include "ui/video_background_win.h"
 
+// An icon loaded at a size of our choice (not shared), destroyed with its owner.
+class UniqueIcon {
+ public:
+  UniqueIcon() = default;
+  ~UniqueIcon() { Reset(); }
+  UniqueIcon(const UniqueIcon&) = delete;
+  UniqueIcon& operator=(const UniqueIcon&) = delete;
+  void Reset(HICON icon = nullptr) {
+    if (icon_) DestroyIcon(icon_);
+    icon_ = icon;
+  }
+  HICON get() const { return icon_; }
+
+ private:
+  HICON icon_ = nullptr;
+};
+
 class MainWindow : public LauncherWindow {
  public:
   // Registers the class, creates the window, loads what it needs, fades it in
@@ -40,6 +57,9 @@ class MainWindow : public LauncherWindow {
   // Stops the video while the window is dragged, starts it again after.
   void OnEnterSizeMove();
   void OnExitSizeMove();
+  // WM_DPICHANGED: the window takes the suggested place at the scale that
+  // fits the new monitor; the painter redraws every layer at that size.
+  void OnDpiChanged(UINT dpi, const RECT& suggested);
   void Paint();
   // Draws the whole screen into `dc` (the off-screen bitmap); the benchmark calls it too.
   void PaintInto(HDC dc);
@@ -72,6 +92,9 @@ class MainWindow : public LauncherWindow {
   bool muted = false;
   HoverTarget hover = HoverTarget::None;
   bool tracking_mouse = false;
+  // Device pixels per design pixel (ui/window_scale.h); mouse points are
+  // divided by it before the hit test, the painter draws at it.
+  float scale = 1;
 
   // --- The game, the client, addons, settings and the tray (main_window_game_win.cpp).
   void PlayGame();
@@ -86,6 +109,7 @@ class MainWindow : public LauncherWindow {
   // Folder pickers and message boxes; a test host may put its own in before Run.
   Prompts* prompts = &SystemPrompts();
   NOTIFYICONDATAW tray_icon{};
+  UniqueIcon tray_image;  // the tray icon's image, of the size for the window's DPI
   bool in_tray = false;
   // What the screen showed when the game was started; shown again when it ends.
   LauncherState state_at_launch = LauncherState::Ready;

@@ -7,6 +7,7 @@
 
 #include "ui/backdrop.h"
 #include "ui/locked_bits_win.h"
+#include "ui/window_scale.h"
 
 namespace {
 
@@ -17,13 +18,21 @@ using Gdiplus::REAL;
 Gdiplus::RectF ToRect(const RectF& r) { return Gdiplus::RectF(r.x, r.y, r.w, r.h); }
 
 std::unique_ptr<Gdiplus::Font> MakeFont(const TextFont& f, const LauncherFonts* fonts) {
-  const INT style = f.bold ? Gdiplus::FontStyleBold : Gdiplus::FontStyleRegular;
-  const Gdiplus::Unit unit = f.points ? Gdiplus::UnitPoint : Gdiplus::UnitPixel;
+  INT style = f.bold ? Gdiplus::FontStyleBold : Gdiplus::FontStyleRegular;
+  // Points are design points (96 pixels to the inch); GDI+ would take the
+  // monitor's DPI for them and scale twice with the transform.
+  const float size = f.points ? f.size * 96 / 72 : f.size;
+  const Gdiplus::Unit unit = Gdiplus::UnitPixel;
   const Gdiplus::FontFamily* family = fonts ? fonts->Family(f.face) : nullptr;
-  if (family) return std::unique_ptr<Gdiplus::Font>(new Gdiplus::Font(family, f.size, style, unit));
+  if (family) {
+    // A private family makes no bold of its own: a font of a style the file
+    // lacks fails outright, so such text is drawn in the style there is.
+    if (!family->IsStyleAvailable(style)) style = Gdiplus::FontStyleRegular;
+    return std::unique_ptr<Gdiplus::Font>(new Gdiplus::Font(family, size, style, unit));
+  }
   // Without the slot's font: the system's "Arial" (GDI+ itself falls back to
   // the generic sans-serif family where "Arial" is missing).
-  return std::unique_ptr<Gdiplus::Font>(new Gdiplus::Font(L"Arial", f.size, style, unit));
+  return std::unique_ptr<Gdiplus::Font>(new Gdiplus::Font(L"Arial", size, style, unit));
 }
 
 Gdiplus::StringAlignment ToAlignment(Align a) {
@@ -164,8 +173,9 @@ void DrawOne(Gdiplus::Graphics& g, const DrawOp& op, const PaintAssets& assets) 
     case Shape::Speaker: DrawSpeaker(g, op.rect, op.color, op.muted); break;
     case Shape::Sprite:
       if (assets.fonts) {
-        const auto it = assets.fonts->Letters().find(op.glyph);
-        if (it != assets.fonts->Letters().end()) g.DrawImage(it->second.get(), ToRect(op.rect));
+        const SpriteFont& letters = assets.fonts->Letters(assets.scale);
+        const auto it = letters.find(op.glyph);
+        if (it != letters.end()) g.DrawImage(it->second.get(), ToRect(op.rect));
       }
       break;
     case Shape::ClipBegin: g.SetClip(ToRect(op.rect)); break;
@@ -173,14 +183,31 @@ void DrawOne(Gdiplus::Graphics& g, const DrawOp& op, const PaintAssets& assets) 
   }
 }
 
-constexpr INT kWidth = 1280, kHeight = 720;
-
 bool SameOps(const std::vector<DrawOp>& a, const std::vector<DrawOp>& b, bool (*same)(const DrawOp&, const DrawOp&)) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), same);
 }
 
-std::unique_ptr<Gdiplus::Bitmap> NewLayer(Gdiplus::PixelFormat format) {
-  return std::unique_ptr<Gdiplus::Bitmap>(new Gdiplus::Bitmap(kWidth, kHeight, format));
+std::unique_ptr<Gdiplus::Bitmap> NewLayer(const WindowSize& size, Gdiplus::PixelFormat format) {
+  return std::unique_ptr<Gdiplus::Bitmap>(new Gdiplus::Bitmap(size.width, size.height, format));
+}
+
+// The device pixels that hold the design pixels of `area` at `scale`.
+Gdiplus::Rect ToDevice(const PixelRect& area, float scale, const WindowSize& size) {
+  const int left = std::max(0, static_cast<int>(std::floor(static_cast<float>(area.left) * scale)));
+  const int top = std::max(0, static_cast<int>(std::floor(static_cast<float>(area.top) * scale)));
+  const int right = std::min(size.width, static_cast<int>(std::ceil(static_cast<float>(area.right) * scale)));
+  const int bottom = std::min(size.height, static_cast<int>(std::ceil(static_cast<float>(area.bottom) * scale)));
+  return Gdiplus::Rect(left, top, right - left, bottom - top);
+}
+
+// Limits drawing to the device rectangle `clip` and, given, to the design
+// rectangle `inner`, and leaves the design-to-device transform in place. A
+// clip is kept in device pixels whatever the transform is later.
+void SetLayerClip(Gdiplus::Graphics& g, const Gdiplus::Rect& clip, float scale, const RectF* inner = nullptr) {
+  g.ResetTransform();
+  g.SetClip(clip);
+  g.ScaleTransform(scale, scale);
+  if (inner) g.SetClip(ToRect(*inner), Gdiplus::CombineModeIntersect);
 }
 
 // Draws `ops` onto a transparent layer, within `area` only (cleared first).
@@ -191,16 +218,15 @@ void DrawLayer(Gdiplus::Bitmap& layer, const std::vector<DrawOp>& ops, const Pai
   Gdiplus::Graphics g(&layer);
   g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
   g.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAliasGridFit);
-  const Gdiplus::Rect clip(area.left, area.top, area.right - area.left, area.bottom - area.top);
-  g.SetClip(clip);
+  const WindowSize size{static_cast<int>(layer.GetWidth()), static_cast<int>(layer.GetHeight())};
+  const Gdiplus::Rect clip = ToDevice(area, assets.scale, size);
+  SetLayerClip(g, clip, 1);
   g.Clear(Color(0, 0, 0, 0));  // within the clip
+  SetLayerClip(g, clip, assets.scale);
   for (const DrawOp& op : ops) {
     switch (op.shape) {
-      case Shape::ClipBegin:
-        g.SetClip(clip);
-        g.SetClip(ToRect(op.rect), Gdiplus::CombineModeIntersect);
-        break;
-      case Shape::ClipEnd: g.SetClip(clip); break;
+      case Shape::ClipBegin: SetLayerClip(g, clip, assets.scale, &op.rect); break;
+      case Shape::ClipEnd: SetLayerClip(g, clip, assets.scale); break;
       default: {
         // Operations wholly outside the area would draw nothing there.
         const PixelRect b = OpBounds(op);
@@ -212,11 +238,12 @@ void DrawLayer(Gdiplus::Bitmap& layer, const std::vector<DrawOp>& ops, const Pai
   }
 }
 
-constexpr PixelRect kAll{0, 0, kWidth, kHeight};
+constexpr PixelRect kAll{0, 0, static_cast<int>(kScreenWidth), static_cast<int>(kScreenHeight)};
 
 }  // namespace
 
 struct ScreenPainter::Cache {
+  float scale = 1;                            // every layer is of the window's size at this scale
   std::vector<DrawOp> shade_ops;              // what `shades` was drawn from
   std::unique_ptr<Gdiplus::Bitmap> shades;    // premultiplied: vignette, panel shade, divider, panel
   std::unique_ptr<Gdiplus::Bitmap> backdrop;  // picture or video frame with the shades over it
@@ -239,11 +266,17 @@ void PrepareGraphics(Gdiplus::Graphics& g) {
 }
 
 void ScreenPainter::PaintDirect(Gdiplus::Graphics& g, const Screen& screen, const PaintAssets& assets) {
+  g.ScaleTransform(assets.scale, assets.scale);
   for (const DrawOp& op : screen.ops) DrawOne(g, op, assets);
 }
 
 void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const PaintAssets& assets) {
+  if (cache_->scale != assets.scale) {
+    cache_.reset(new Cache);  // a new monitor: every layer at the new size
+    cache_->scale = assets.scale;
+  }
   Cache& c = *cache_;
+  const WindowSize size = ScaledWindowSize(assets.scale);
   std::vector<DrawOp> shade_ops, front_ops;
   bool video = false;
   for (const DrawOp& op : screen.ops) {
@@ -253,7 +286,7 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
   }
 
   if (!c.shades || !SameOps(shade_ops, c.shade_ops, SameDrawing)) {
-    if (!c.shades) c.shades = NewLayer(PixelFormat32bppPARGB);
+    if (!c.shades) c.shades = NewLayer(size, PixelFormat32bppPARGB);
     DrawLayer(*c.shades, shade_ops, assets, kAll);
     c.shade_ops = std::move(shade_ops);
     c.backdrop_valid = false;
@@ -262,7 +295,7 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
   // The video frame is opaque and covers the window: under it the picture is never seen.
   const void* source = video ? static_cast<const void*>(assets.video_frame) : static_cast<const void*>(assets.picture);
   if (!c.backdrop_valid || c.source != source || (video && c.generation != assets.frame_generation)) {
-    if (!c.backdrop) c.backdrop = NewLayer(PixelFormat32bppRGB);
+    if (!c.backdrop) c.backdrop = NewLayer(size, PixelFormat32bppRGB);
     bool drawn = false;
     if (video) {
       LockedBits from(*assets.video_frame, Gdiplus::ImageLockModeRead, PixelFormat32bppRGB);
@@ -275,6 +308,7 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
     if (!drawn) {
       Gdiplus::Graphics layer(c.backdrop.get());
       PrepareGraphics(layer);
+      layer.ScaleTransform(assets.scale, assets.scale);
       for (const DrawOp& op : screen.ops) {
         if (op.element == Element::Background) DrawOne(layer, op, assets);
       }
@@ -292,7 +326,7 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
   // button, a progress report the status line.
   const PixelRect changed = !c.front || c.front_fonts != assets.fonts ? kAll : ChangedArea(c.front_ops, front_ops);
   if (!changed.Empty()) {
-    if (!c.front) c.front = NewLayer(PixelFormat32bppPARGB);
+    if (!c.front) c.front = NewLayer(size, PixelFormat32bppPARGB);
     DrawLayer(*c.front, front_ops, assets, changed);
     c.front_ops = std::move(front_ops);
     c.front_fonts = assets.fonts;
@@ -300,7 +334,7 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
   }
 
   if (!c.screen_valid) {
-    if (!c.screen) c.screen = NewLayer(PixelFormat32bppRGB);
+    if (!c.screen) c.screen = NewLayer(size, PixelFormat32bppRGB);
     LockedBits from(*c.backdrop, Gdiplus::ImageLockModeRead, PixelFormat32bppRGB);
     LockedBits front(*c.front, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB);
     LockedBits to(*c.screen, Gdiplus::ImageLockModeWrite, PixelFormat32bppRGB);
@@ -314,5 +348,5 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
       c.screen_valid = true;
     }
   }
-  g.DrawImage(c.screen.get(), 0, 0, kWidth, kHeight);
+  g.DrawImage(c.screen.get(), 0, 0, size.width, size.height);
 }

@@ -13,6 +13,7 @@ struct PaintAssets {
   Gdiplus::Bitmap* video_frame = nullptr;  // the current video frame, or null
   unsigned frame_generation = 0;           // changes whenever the frame's pixels change
   const LauncherFonts* fonts = nullptr;    // null: every text in "Arial", no sprites
+  float scale = 1;                         // device pixels per design pixel of the description
 };
 
 class ScreenPainter {
@@ -22,8 +23,10 @@ class ScreenPainter {
   ScreenPainter(const ScreenPainter&) = delete;
   ScreenPainter& operator=(const ScreenPainter&) = delete;
 
-  // Draws the screen. A failing GDI+ call only leaves its status behind;
-  // drawing goes on with the next operation.
+  // Draws the screen at the assets' scale: shapes and text drawn at the
+  // scaled size through the transform, the picture and video frames scaled
+  // once into the backdrop. A failing GDI+ call only leaves its status
+  // behind; drawing goes on with the next operation.
   //
   // Under Wine every GDI+ text, stretched image or gradient costs
   // milliseconds, so the screen is kept in three cached layers and a paint
@@ -39,7 +42,7 @@ class ScreenPainter {
   void Paint(Gdiplus::Graphics& g, const Screen& screen, const PaintAssets& assets);
 
   // Draws every operation with GDI+ as it stands, without the cache (for
-  // comparison in the benchmark).
+  // comparison in the benchmark); scales `g`'s transform by the assets' scale.
   static void PaintDirect(Gdiplus::Graphics& g, const Screen& screen, const PaintAssets& assets);
 
  private:

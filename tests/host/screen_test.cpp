@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 #include <tuple>
 
@@ -11,6 +12,7 @@
 #include "fake_window.h"
 #include "test_util.h"
 #include "ui/news_panel.h"
+#include "ui/window_scale.h"
 
 namespace {
 
@@ -90,6 +92,46 @@ TEST(Screen, RealmStatusLine) {
   EXPECT_EQ(OpsOf(ComposeScreen(in), Element::StatusText, Shape::Text)[0].text, L"Online  |  0 players");
   in.online = false;
   EXPECT_EQ(OpsOf(ComposeScreen(in), Element::StatusText, Shape::Text)[0].text, L"Offline");
+}
+
+// DPI and work area -> scale: DPI / 96 lowered to a step at which 1280 x 720 times it fits.
+TEST(WindowScale, StepThatFits) {
+  const std::tuple<std::uint32_t, int, int, float> cases[] = {
+      {96, 1920, 1040, 1},  {120, 1920, 1040, 1.25f}, {144, 1920, 1040, 1.25f},  // 1.5: 1080 > 1040
+      {192, 3840, 2110, 2}, {192, 2560, 1400, 1.75f}, {168, 3840, 2160, 1.75f}, {110, 3840, 2160, 1},
+      {288, 3840, 2160, 3}, {480, 7680, 4320, 3},     {0, 3840, 2160, 1},       {481, 7680, 4320, 1},
+      {192, 1024, 700, 1},  // smaller than the window even at 1: as at 1
+  };
+  for (const auto& [dpi, width, height, scale] : cases) {
+    EXPECT_EQ(WindowScale(dpi, width, height), scale) << dpi << " " << width << "x" << height;
+  }
+  EXPECT_EQ(ScaledWindowSize(1.75f).height, 1260);
+  EXPECT_EQ(TrayIconSize(96), 16);
+  EXPECT_EQ(TrayIconSize(144), 32);
+  EXPECT_EQ(TrayIconSize(288), 48);
+}
+
+// The edge pixels of PLAY and the close button, as drawn at each scale, hit them; the next ones out do not.
+TEST(WindowScale, HitTestAtTheEdges) {
+  for (const float scale : {1.0f, 1.5f, 2.0f}) {
+    // A control of design cells [left, right] covers device pixels from ceil(left * s) to ceil((right + 1) * s) - 1.
+    const auto first = [&](int left) { return static_cast<int>(std::ceil(static_cast<float>(left) * scale)); };
+    const auto last = [&](int right) { return first(right + 1) - 1; };
+    const auto click = [&](int x, int y) { return ClickTargetAt(ToDesign(x, scale), ToDesign(y, scale), S::Ready); };
+    const auto hover = [&](int x, int y) { return HoverTargetAt(ToDesign(x, scale), ToDesign(y, scale), S::Ready); };
+    const std::tuple<int, int, H, H> cases[] = {
+        {first(1120), first(665), H::Play, H::Play},     {last(1265), last(707), H::Play, H::Play},
+        {first(1120) - 1, first(665), H::None, H::None}, {last(1265), last(707) + 1, H::None, H::None},
+        {first(1245), first(5), H::Close, H::Close},     {last(1270), last(30), H::Close, H::Close},
+        {first(1244), first(4), H::None, H::Close},      {last(1271) + 1, last(30), H::None, H::None},
+    };
+    for (const auto& [x, y, clicked, hovered] : cases) {
+      EXPECT_EQ(click(x, y), clicked) << scale << " at " << x << "," << y;
+      EXPECT_EQ(hover(x, y), hovered) << scale << " at " << x << "," << y;
+    }
+    EXPECT_TRUE(IsCaptionPoint(ToDesign(first(600), scale), ToDesign(last(54), scale))) << scale;
+    EXPECT_FALSE(IsCaptionPoint(ToDesign(first(600), scale), ToDesign(last(54) + 1, scale))) << scale;
+  }
 }
 
 // Five entries: toward the player to 2 and no further, back to 0; a list that fits never scrolls.
