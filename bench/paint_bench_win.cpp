@@ -1,7 +1,9 @@
 // Benchmark of the main screen's paint (bench/paint runs it under Wine).
 //
-// In one run, interleaved so that load on the shared machine hits both alike:
-//   bare   one 1280 x 720 32-bit frame drawn with GDI+ into the off-screen bitmap;
+// In one run, interleaved so that load on the shared machine hits both alike,
+// at each window scale of --scales (1 and 2 by default; the bitmaps are the
+// window's size at that scale, 2560 x 1440 at 2):
+//   bare   one 32-bit frame of the window's size drawn with GDI+ into the off-screen bitmap;
 //   paint  the whole screen painted into the same bitmap by MainWindow::PaintInto:
 //          the video frame, ten news entries, the progress bar, a hovered PLAY;
 //   tick   one video tick as the frame timer does it: the next frame (rewinding
@@ -23,6 +25,7 @@
 #include "base/launcher_folder.h"
 #include "ui/gdiplus_win.h"
 #include "ui/main_window_win.h"
+#include "ui/window_scale.h"
 
 namespace {
 
@@ -82,12 +85,21 @@ int wmain(int argc, wchar_t** argv) {
   int rounds = 200, paints = 10000;
   bool profile = false, flip_hover = true;
   int video_every = 10;
+  std::vector<float> scales{1, 2};
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::wcscmp(argv[i], L"--rounds") == 0) rounds = _wtoi(argv[i + 1]);
     if (std::wcscmp(argv[i], L"--paints") == 0) paints = _wtoi(argv[i + 1]);
     if (std::wcscmp(argv[i], L"--profile") == 0) profile = _wtoi(argv[i + 1]) != 0;
     if (std::wcscmp(argv[i], L"--flip-hover") == 0) flip_hover = _wtoi(argv[i + 1]) != 0;
     if (std::wcscmp(argv[i], L"--video-every") == 0) video_every = _wtoi(argv[i + 1]);
+    if (std::wcscmp(argv[i], L"--scales") == 0) {
+      scales.clear();
+      for (const wchar_t* p = argv[i + 1]; *p;) {
+        wchar_t* end = nullptr;
+        scales.push_back(std::wcstof(p, &end));
+        p = *end ? end + 1 : end;
+      }
+    }
   }
   Gdiplus::GdiplusStartupInput input;
   ULONG_PTR token = 0;
@@ -123,7 +135,6 @@ int wmain(int argc, wchar_t** argv) {
     HDC dc = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, 1280, 720);
     HGDIOBJ old = SelectObject(dc, bitmap);
-    Gdiplus::Bitmap frame(1280, 720, PixelFormat32bppRGB);
 
     ScreenInput in;
     in.state = LauncherState::Ready;
@@ -184,53 +195,68 @@ int wmain(int argc, wchar_t** argv) {
                   d1.over2);
       std::printf("partial_vs_whole max_diff=%d channels_differing=%ld\n", d2.max, d2.differing);
     }
-    std::vector<double> direct_times;
-    std::vector<double> bare, paint, tick, front, frame_only;
-    for (int i = 0; i < rounds; ++i) {
-      double t = Now();
-      {
-        Gdiplus::Graphics g(dc);
-        g.DrawImage(&frame, 0, 0, 1280, 720);
+    for (const float scale : scales) {
+      w.scale = scale;
+      const WindowSize size = ScaledWindowSize(scale);
+      HBITMAP scaled_bitmap = CreateCompatibleBitmap(screen, size.width, size.height);
+      SelectObject(dc, scaled_bitmap);
+      Gdiplus::Bitmap scaled_frame(size.width, size.height, PixelFormat32bppRGB);
+      PaintAssets scaled_assets = assets;
+      scaled_assets.scale = scale;
+      // The direct paint costs a few hundred milliseconds under Wine: at scale 1 only.
+      const bool direct = scale == 1;
+      std::vector<double> direct_times;
+      std::vector<double> bare, paint, tick, front, frame_only;
+      for (int i = 0; i < rounds; ++i) {
+        double t = Now();
+        {
+          Gdiplus::Graphics g(dc);
+          g.DrawImage(&scaled_frame, 0, 0, size.width, size.height);
+        }
+        bare.push_back(Now() - t);
+        t = Now();
+        w.PaintInto(dc);
+        paint.push_back(Now() - t);
+        if (direct) {
+          t = Now();
+          Gdiplus::Graphics g(dc);
+          PrepareGraphics(g);
+          ScreenPainter::PaintDirect(g, full, scaled_assets);
+          direct_times.push_back(Now() - t);
+        }
+        t = Now();
+        if (!w.video.NextFrame()) {
+          w.video.Rewind();
+          w.video.NextFrame();
+        }
+        w.PaintInto(dc);
+        tick.push_back(Now() - t);
+        // The frame alone, decoded and converted.
+        t = Now();
+        if (!w.video.NextFrame()) {
+          w.video.Rewind();
+          w.video.NextFrame();
+        }
+        frame_only.push_back(Now() - t);
+        w.PaintInto(dc);
+        // A paint whose front changed (the pointer left PLAY, or came back).
+        w.hover = w.hover == HoverTarget::Play ? HoverTarget::None : HoverTarget::Play;
+        t = Now();
+        w.PaintInto(dc);
+        front.push_back(Now() - t);
       }
-      bare.push_back(Now() - t);
-      t = Now();
-      w.PaintInto(dc);
-      paint.push_back(Now() - t);
-      t = Now();
-      {
-        Gdiplus::Graphics g(dc);
-        PrepareGraphics(g);
-        ScreenPainter::PaintDirect(g, full, assets);
-      }
-      direct_times.push_back(Now() - t);
-      t = Now();
-      if (!w.video.NextFrame()) {
-        w.video.Rewind();
-        w.video.NextFrame();
-      }
-      w.PaintInto(dc);
-      tick.push_back(Now() - t);
-      // The frame alone, decoded and converted.
-      t = Now();
-      if (!w.video.NextFrame()) {
-        w.video.Rewind();
-        w.video.NextFrame();
-      }
-      frame_only.push_back(Now() - t);
-      w.PaintInto(dc);
-      // A paint whose front changed (the pointer left PLAY, or came back).
-      w.hover = w.hover == HoverTarget::Play ? HoverTarget::None : HoverTarget::Play;
-      t = Now();
-      w.PaintInto(dc);
-      front.push_back(Now() - t);
-    }
-    w.hover = HoverTarget::Play;
-    std::printf("video=%ux%u\nrounds=%d\n", w.video.Width(), w.video.Height(), rounds);
-    std::printf("bare_ms=%.3f\npaint_ms=%.3f\ndirect_paint_ms=%.3f\n", Median(bare), Median(paint),
-                Median(direct_times));
-    std::printf("front_changed_paint_ms=%.3f\ntick_ms=%.3f\nframe_read_ms=%.3f\n", Median(front), Median(tick),
-                Median(frame_only));
+      w.hover = HoverTarget::Play;
+      std::printf("scale=%.2f\nwindow=%dx%d\n", scale, size.width, size.height);
+      std::printf("video=%ux%u\nrounds=%d\n", w.video.Width(), w.video.Height(), rounds);
+      std::printf("bare_ms=%.3f\npaint_ms=%.3f\ndirect_paint_ms=%.3f\n", Median(bare), Median(paint),
+                  Median(direct_times));
+      std::printf("front_changed_paint_ms=%.3f\ntick_ms=%.3f\nframe_read_ms=%.3f\n", Median(front), Median(tick),
+                  Median(frame_only));
 
+      SelectObject(dc, bitmap);
+      DeleteObject(scaled_bitmap);
+    }
+    w.scale = 1;
     const DWORD gdi_before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     const DWORD user_before = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
     const SIZE_T private_before = PrivateBytes();

@@ -1,6 +1,9 @@
 #include "ui/backdrop.h"
 
 #include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -25,27 +28,100 @@ std::vector<Tap> Taps(int in, int out) {
 
 inline std::uint8_t Div255(unsigned v) { return static_cast<std::uint8_t>((v + 128 + ((v + 128) >> 8)) >> 8); }
 
-}  // namespace
+// One channel of `over` (premultiplied, of alpha `alpha`) laid over `under`.
+inline std::uint8_t Over(unsigned over, unsigned alpha, unsigned under) {
+  return static_cast<std::uint8_t>(std::min(255u, over + Div255(under * (255 - alpha))));
+}
 
-void ScaleBilinear(ConstPixelView src, PixelView dst) {
-  if (src.width <= 0 || src.height <= 0 || dst.width <= 0 || dst.height <= 0) return;
+// A source row scaled horizontally: B, G, R, X of each output pixel, times 256
+// (X as 0xFF, so that the row mixes into whole output pixels).
+void ScaleRow(const std::uint8_t* row, const std::vector<Tap>& xs, std::vector<std::uint16_t>& out) {
+  for (std::size_t x = 0; x < xs.size(); ++x) {
+    const Tap& t = xs[x];
+    const std::uint8_t *a = row + t.low * 4, *b = row + t.high * 4;
+    for (int k = 0; k < 3; ++k) {
+      out[4 * x + k] = static_cast<std::uint16_t>(a[k] * (256 - t.weight) + b[k] * t.weight);
+    }
+    out[4 * x + 3] = 0xFF00;
+  }
+}
+
+// ScaleBilinear, with `layer` (when given) laid over each scaled pixel.
+// Separable: each source row is scaled across once and kept while output rows
+// use it, then each output row is a weighted sum of two such rows, a loop the
+// compiler can vectorise (the window at 200 % has 3.7 million pixels). Output
+// rows from `first` up to `end` only.
+void ScaleRows(ConstPixelView src, const ConstPixelView* layer, PixelView dst, int first, int end) {
   const std::vector<Tap> xs = Taps(src.width, dst.width), ys = Taps(src.height, dst.height);
-  for (int y = 0; y < dst.height; ++y) {
+  const std::size_t n = static_cast<std::size_t>(dst.width) * 4;
+  std::vector<std::uint16_t> rows[2] = {std::vector<std::uint16_t>(n), std::vector<std::uint16_t>(n)};
+  int held[2] = {-1, -1};  // the source row in each buffer
+  for (int y = first; y < end; ++y) {
     const Tap& ty = ys[static_cast<std::size_t>(y)];
-    const std::uint8_t* r0 = src.data + ty.low * src.stride;
-    const std::uint8_t* r1 = src.data + ty.high * src.stride;
+    // The lower row's buffer first; the upper one goes in the other.
+    int lo = held[1] == ty.low ? 1 : 0;
+    if (held[lo] != ty.low) {
+      ScaleRow(src.data + ty.low * src.stride, xs, rows[lo]);
+      held[lo] = ty.low;
+    }
+    const int hi = 1 - lo;
+    if (held[hi] != ty.high) {
+      ScaleRow(src.data + ty.high * src.stride, xs, rows[hi]);
+      held[hi] = ty.high;
+    }
+    const std::uint16_t *top = rows[lo].data(), *bottom = rows[hi].data();
+    const std::uint32_t wb = static_cast<std::uint32_t>(ty.weight), wt = 256 - wb;
     std::uint8_t* out = dst.data + y * dst.stride;
-    for (int x = 0; x < dst.width; ++x, out += 4) {
-      const Tap& tx = xs[static_cast<std::size_t>(x)];
-      const std::uint8_t *a = r0 + tx.low * 4, *b = r0 + tx.high * 4, *c = r1 + tx.low * 4, *d = r1 + tx.high * 4;
-      for (int k = 0; k < 3; ++k) {
-        const int top = a[k] * (256 - tx.weight) + b[k] * tx.weight;
-        const int bottom = c[k] * (256 - tx.weight) + d[k] * tx.weight;
-        out[k] = static_cast<std::uint8_t>((top * (256 - ty.weight) + bottom * ty.weight + (1 << 15)) >> 16);
-      }
-      out[3] = 0xFF;
+    for (std::size_t i = 0; i < n; ++i) {
+      out[i] = static_cast<std::uint8_t>((top[i] * wt + bottom[i] * wb + (1u << 15)) >> 16);
+    }
+    if (!layer) continue;
+    const std::uint8_t* over = layer->data + y * layer->stride;
+    for (std::size_t x = 0; x < n; x += 4) {
+      const unsigned alpha = over[x + 3];
+      if (alpha == 0) continue;  // most of the front is clear
+      for (std::size_t k = 0; k < 3; ++k) out[x + k] = Over(over[x + k], alpha, out[x + k]);
     }
   }
+}
+
+void Scale(ConstPixelView src, const ConstPixelView* layer, PixelView dst) {
+  if (src.width <= 0 || src.height <= 0 || dst.width <= 0 || dst.height <= 0) return;
+  // A window scaled up has millions of pixels: the lower half on a second
+  // processor, where the thread starts (the rows are apart; the input is read only).
+  const int half = static_cast<long long>(dst.width) * dst.height >= (1 << 21) ? dst.height / 2 : dst.height;
+  std::atomic<bool> lower_done{half == dst.height};
+  std::thread lower;
+  struct Join {  // on every path, also when the rows here throw
+    std::thread& thread;
+    ~Join() {
+      if (thread.joinable()) thread.join();
+    }
+  } join{lower};
+  if (half < dst.height) {
+    try {
+      lower = std::thread([&] {
+        try {
+          ScaleRows(src, layer, dst, half, dst.height);
+          lower_done = true;
+        } catch (...) {  // left to this thread below
+        }
+      });
+    } catch (const std::system_error&) {  // no thread: all rows here
+    }
+  }
+  ScaleRows(src, layer, dst, 0, half);
+  if (lower.joinable()) lower.join();
+  if (!lower_done) ScaleRows(src, layer, dst, half, dst.height);
+}
+
+}  // namespace
+
+void ScaleBilinear(ConstPixelView src, PixelView dst) { Scale(src, nullptr, dst); }
+
+void ScaleUnderLayer(ConstPixelView src, ConstPixelView layer, PixelView dst) {
+  if (layer.width < dst.width || layer.height < dst.height) return;
+  Scale(src, &layer, dst);
 }
 
 void CompositePremultiplied(ConstPixelView layer, PixelView dst) {
@@ -56,9 +132,7 @@ void CompositePremultiplied(ConstPixelView layer, PixelView dst) {
     for (int x = 0; x < w; ++x, in += 4, out += 4) {
       const unsigned alpha = in[3];
       if (alpha == 0) continue;
-      const unsigned keep = 255 - alpha;
-      for (int k = 0; k < 3; ++k)
-        out[k] = static_cast<std::uint8_t>(std::min(255u, static_cast<unsigned>(in[k]) + Div255(out[k] * keep)));
+      for (int k = 0; k < 3; ++k) out[k] = Over(in[k], alpha, out[k]);
     }
   }
 }

@@ -24,6 +24,12 @@ struct ConstPixelView {
 // clamped). The fourth byte of each pixel is set to 0xFF.
 void ScaleBilinear(ConstPixelView src, PixelView dst);
 
+// In one pass: `src` scaled as by ScaleBilinear with a premultiplied `layer`
+// of dst's size laid over it as by CompositePremultiplied. Where the window is
+// scaled up, the smooth backdrop stays at design size and only this pass runs
+// at the window's size.
+void ScaleUnderLayer(ConstPixelView src, ConstPixelView layer, PixelView dst);
+
 // Lays a premultiplied layer of the same size over `dst`:
 // dst = layer + dst * (255 - layer alpha) / 255, rounded. Pixels of alpha 0
 // are left untouched.

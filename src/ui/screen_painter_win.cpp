@@ -115,14 +115,17 @@ void DrawVignette(Gdiplus::Graphics& g, const DrawOp& op) {
 
 namespace {
 
+// The smooth layers under everything: kept at design size whatever the scale
+// (the picture and video have no finer detail), so a new video frame costs
+// the same at every scale. Sharp lines (the divider, the panel's outline) are
+// drawn with the front at the window's size.
 bool IsBackdrop(const DrawOp& op) {
   switch (op.element) {
     case Element::Background:
     case Element::Video:
     case Element::Vignette:
-    case Element::PanelShade:
-    case Element::Divider: return true;
-    case Element::NewsPanel: return op.shape == Shape::Fill || op.shape == Shape::Outline;
+    case Element::PanelShade: return true;
+    case Element::NewsPanel: return op.shape == Shape::Fill;
     default: return false;
   }
 }
@@ -213,20 +216,20 @@ void SetLayerClip(Gdiplus::Graphics& g, const Gdiplus::Rect& clip, float scale, 
 // Draws `ops` onto a transparent layer, within `area` only (cleared first).
 // Text is anti-aliased in grey: ClearType needs the opaque background that a
 // layer does not have.
-void DrawLayer(Gdiplus::Bitmap& layer, const std::vector<DrawOp>& ops, const PaintAssets& assets,
-               const PixelRect& area) {
+void DrawLayer(Gdiplus::Bitmap& layer, const std::vector<DrawOp>& ops, const PaintAssets& assets, const PixelRect& area,
+               float scale) {
   Gdiplus::Graphics g(&layer);
   g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
   g.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAliasGridFit);
   const WindowSize size{static_cast<int>(layer.GetWidth()), static_cast<int>(layer.GetHeight())};
-  const Gdiplus::Rect clip = ToDevice(area, assets.scale, size);
+  const Gdiplus::Rect clip = ToDevice(area, scale, size);
   SetLayerClip(g, clip, 1);
   g.Clear(Color(0, 0, 0, 0));  // within the clip
-  SetLayerClip(g, clip, assets.scale);
+  SetLayerClip(g, clip, scale);
   for (const DrawOp& op : ops) {
     switch (op.shape) {
-      case Shape::ClipBegin: SetLayerClip(g, clip, assets.scale, &op.rect); break;
-      case Shape::ClipEnd: SetLayerClip(g, clip, assets.scale); break;
+      case Shape::ClipBegin: SetLayerClip(g, clip, scale, &op.rect); break;
+      case Shape::ClipEnd: SetLayerClip(g, clip, scale); break;
       default: {
         // Operations wholly outside the area would draw nothing there.
         const PixelRect b = OpBounds(op);
@@ -276,7 +279,7 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
     cache_->scale = assets.scale;
   }
   Cache& c = *cache_;
-  const WindowSize size = ScaledWindowSize(assets.scale);
+  const WindowSize size = ScaledWindowSize(assets.scale), design = ScaledWindowSize(1);
   std::vector<DrawOp> shade_ops, front_ops;
   bool video = false;
   for (const DrawOp& op : screen.ops) {
@@ -286,8 +289,8 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
   }
 
   if (!c.shades || !SameOps(shade_ops, c.shade_ops, SameDrawing)) {
-    if (!c.shades) c.shades = NewLayer(size, PixelFormat32bppPARGB);
-    DrawLayer(*c.shades, shade_ops, assets, kAll);
+    if (!c.shades) c.shades = NewLayer(design, PixelFormat32bppPARGB);
+    DrawLayer(*c.shades, shade_ops, assets, kAll, 1);
     c.shade_ops = std::move(shade_ops);
     c.backdrop_valid = false;
   }
@@ -295,7 +298,7 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
   // The video frame is opaque and covers the window: under it the picture is never seen.
   const void* source = video ? static_cast<const void*>(assets.video_frame) : static_cast<const void*>(assets.picture);
   if (!c.backdrop_valid || c.source != source || (video && c.generation != assets.frame_generation)) {
-    if (!c.backdrop) c.backdrop = NewLayer(size, PixelFormat32bppRGB);
+    if (!c.backdrop) c.backdrop = NewLayer(design, PixelFormat32bppRGB);
     bool drawn = false;
     if (video) {
       LockedBits from(*assets.video_frame, Gdiplus::ImageLockModeRead, PixelFormat32bppRGB);
@@ -308,7 +311,6 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
     if (!drawn) {
       Gdiplus::Graphics layer(c.backdrop.get());
       PrepareGraphics(layer);
-      layer.ScaleTransform(assets.scale, assets.scale);
       for (const DrawOp& op : screen.ops) {
         if (op.element == Element::Background) DrawOne(layer, op, assets);
       }
@@ -327,7 +329,7 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
   const PixelRect changed = !c.front || c.front_fonts != assets.fonts ? kAll : ChangedArea(c.front_ops, front_ops);
   if (!changed.Empty()) {
     if (!c.front) c.front = NewLayer(size, PixelFormat32bppPARGB);
-    DrawLayer(*c.front, front_ops, assets, changed);
+    DrawLayer(*c.front, front_ops, assets, changed, assets.scale);
     c.front_ops = std::move(front_ops);
     c.front_fonts = assets.fonts;
     c.screen_valid = false;
@@ -341,10 +343,14 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
     if (from.ok() && front.ok() && to.ok()) {
       const ConstPixelView src = from.const_view();
       const PixelView dst = to.view();
-      for (int y = 0; y < dst.height; ++y) {
-        std::memcpy(dst.data + y * dst.stride, src.data + y * src.stride, static_cast<size_t>(dst.width) * 4);
+      if (src.width == dst.width && src.height == dst.height) {
+        for (int y = 0; y < dst.height; ++y) {
+          std::memcpy(dst.data + y * dst.stride, src.data + y * src.stride, static_cast<size_t>(dst.width) * 4);
+        }
+        CompositePremultiplied(front.const_view(), dst);
+      } else {
+        ScaleUnderLayer(src, front.const_view(), dst);
       }
-      CompositePremultiplied(front.const_view(), dst);
       c.screen_valid = true;
     }
   }

@@ -31,12 +31,14 @@ class ScreenPainter {
   // Under Wine every GDI+ text, stretched image or gradient costs
   // milliseconds, so the screen is kept in three cached layers and a paint
   // that changes nothing is one unscaled copy:
-  //  - the shades that never change (vignette, panel shade, divider, the news
-  //    panel's fill and outline), drawn once;
+  //  - the shades that never change (vignette, panel shade, the news panel's
+  //    fill), drawn once;
   //  - the backdrop: the picture, or the video frame scaled in plain code,
   //    with the shades laid over it; made again for each new video frame;
   //  - the front: everything else, drawn again only when it changes (hover,
   //    state, progress, news, realm status).
+  // Shades and backdrop are smooth and kept at design size; the front is of
+  // the window's size, and one pass scales the backdrop under it.
   // Nothing drawn between the backdrop's layers and the news panel overlaps
   // the panel, so the layers keep the description's order.
   void Paint(Gdiplus::Graphics& g, const Screen& screen, const PaintAssets& assets);

