@@ -87,11 +87,18 @@ int MainWindow::Run(HINSTANCE instance, int /*show_command: WS_VISIBLE shows the
   // Centred on the primary monitor, at its scale.
   MainWindow& self = Instance();
   self.scale = ScaleOn(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), GetDpiForSystem());
-  const WindowSize size = ScaledWindowSize(self.scale);
-  const int x = (GetSystemMetrics(SM_CXSCREEN) - size.width) / 2;
-  const int y = (GetSystemMetrics(SM_CYSCREEN) - size.height) / 2;
-  HWND hwnd = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, kWindowTitle, WS_POPUP | WS_VISIBLE, x, y, size.width,
-                              size.height, nullptr, nullptr, instance, nullptr);
+  WindowSize size = ScaledWindowSize(self.scale);
+  const auto left = [&] { return (GetSystemMetrics(SM_CXSCREEN) - size.width) / 2; };
+  const auto top = [&] { return (GetSystemMetrics(SM_CYSCREEN) - size.height) / 2; };
+  HWND hwnd = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, kWindowTitle, WS_POPUP | WS_VISIBLE, left(), top(),
+                              size.width, size.height, nullptr, nullptr, instance, nullptr);
+  // The system's DPI is that of the sign-in; the monitor's own may have changed since.
+  const float scale = ScaleOn(MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), GetDpiForWindow(hwnd));
+  if (scale != self.scale) {
+    self.scale = scale;
+    size = ScaledWindowSize(scale);
+    SetWindowPos(hwnd, nullptr, left(), top(), size.width, size.height, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 
   self.hwnd = hwnd;
   self.instance = instance;
