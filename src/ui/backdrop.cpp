@@ -35,14 +35,15 @@ inline std::uint8_t Over(unsigned over, unsigned alpha, unsigned under) {
 
 // A source row scaled horizontally: B, G, R, X of each output pixel, times 256
 // (X as 0xFF, so that the row mixes into whole output pixels).
-void ScaleRow(const std::uint8_t* row, const std::vector<Tap>& xs, std::vector<std::uint16_t>& out) {
-  for (std::size_t x = 0; x < xs.size(); ++x) {
-    const Tap& t = xs[x];
+// Output columns from `left` up to `right` only.
+void ScaleRow(const std::uint8_t* row, const std::vector<Tap>& xs, int left, int right,
+              std::vector<std::uint16_t>& out) {
+  std::uint16_t* to = out.data();
+  for (int x = left; x < right; ++x, to += 4) {
+    const Tap& t = xs[static_cast<std::size_t>(x)];
     const std::uint8_t *a = row + t.low * 4, *b = row + t.high * 4;
-    for (int k = 0; k < 3; ++k) {
-      out[4 * x + k] = static_cast<std::uint16_t>(a[k] * (256 - t.weight) + b[k] * t.weight);
-    }
-    out[4 * x + 3] = 0xFF00;
+    for (int k = 0; k < 3; ++k) to[k] = static_cast<std::uint16_t>(a[k] * (256 - t.weight) + b[k] * t.weight);
+    to[3] = 0xFF00;
   }
 }
 
@@ -50,10 +51,11 @@ void ScaleRow(const std::uint8_t* row, const std::vector<Tap>& xs, std::vector<s
 // Separable: each source row is scaled across once and kept while output rows
 // use it, then each output row is a weighted sum of two such rows, a loop the
 // compiler can vectorise (the window at 200 % has 3.7 million pixels). Output
-// rows from `first` up to `end` only.
-void ScaleRows(ConstPixelView src, const ConstPixelView* layer, PixelView dst, int first, int end) {
+// pixels of `area`'s columns and of its rows from `first` up to `end` only.
+void ScaleRows(ConstPixelView src, const ConstPixelView* layer, PixelView dst, const PixelRect& area, int first,
+               int end) {
   const std::vector<Tap> xs = Taps(src.width, dst.width), ys = Taps(src.height, dst.height);
-  const std::size_t n = static_cast<std::size_t>(dst.width) * 4;
+  const std::size_t n = static_cast<std::size_t>(area.right - area.left) * 4;
   std::vector<std::uint16_t> rows[2] = {std::vector<std::uint16_t>(n), std::vector<std::uint16_t>(n)};
   int held[2] = {-1, -1};  // the source row in each buffer
   for (int y = first; y < end; ++y) {
@@ -61,22 +63,22 @@ void ScaleRows(ConstPixelView src, const ConstPixelView* layer, PixelView dst, i
     // The lower row's buffer first; the upper one goes in the other.
     int lo = held[1] == ty.low ? 1 : 0;
     if (held[lo] != ty.low) {
-      ScaleRow(src.data + ty.low * src.stride, xs, rows[lo]);
+      ScaleRow(src.data + ty.low * src.stride, xs, area.left, area.right, rows[lo]);
       held[lo] = ty.low;
     }
     const int hi = 1 - lo;
     if (held[hi] != ty.high) {
-      ScaleRow(src.data + ty.high * src.stride, xs, rows[hi]);
+      ScaleRow(src.data + ty.high * src.stride, xs, area.left, area.right, rows[hi]);
       held[hi] = ty.high;
     }
     const std::uint16_t *top = rows[lo].data(), *bottom = rows[hi].data();
     const std::uint32_t wb = static_cast<std::uint32_t>(ty.weight), wt = 256 - wb;
-    std::uint8_t* out = dst.data + y * dst.stride;
+    std::uint8_t* out = dst.data + y * dst.stride + area.left * 4;
     for (std::size_t i = 0; i < n; ++i) {
       out[i] = static_cast<std::uint8_t>((top[i] * wt + bottom[i] * wb + (1u << 15)) >> 16);
     }
     if (!layer) continue;
-    const std::uint8_t* over = layer->data + y * layer->stride;
+    const std::uint8_t* over = layer->data + y * layer->stride + area.left * 4;
     for (std::size_t x = 0; x < n; x += 4) {
       const unsigned alpha = over[x + 3];
       if (alpha == 0) continue;  // most of the front is clear
@@ -85,12 +87,16 @@ void ScaleRows(ConstPixelView src, const ConstPixelView* layer, PixelView dst, i
   }
 }
 
-void Scale(ConstPixelView src, const ConstPixelView* layer, PixelView dst) {
-  if (src.width <= 0 || src.height <= 0 || dst.width <= 0 || dst.height <= 0) return;
+void Scale(ConstPixelView src, const ConstPixelView* layer, PixelView dst, PixelRect area) {
+  area = {std::max(area.left, 0), std::max(area.top, 0), std::min(area.right, dst.width),
+          std::min(area.bottom, dst.height)};
+  if (src.width <= 0 || src.height <= 0 || area.Empty()) return;
   // A window scaled up has millions of pixels: the lower half on a second
   // processor, where the thread starts (the rows are apart; the input is read only).
-  const int half = static_cast<long long>(dst.width) * dst.height >= (1 << 21) ? dst.height / 2 : dst.height;
-  std::atomic<bool> lower_done{half == dst.height};
+  const int rows = area.bottom - area.top;
+  const long long pixels = static_cast<long long>(area.right - area.left) * rows;
+  const int half = pixels >= (1 << 21) ? area.top + rows / 2 : area.bottom;
+  std::atomic<bool> lower_done{half == area.bottom};
   std::thread lower;
   struct Join {  // on every path, also when the rows here throw
     std::thread& thread;
@@ -98,11 +104,11 @@ void Scale(ConstPixelView src, const ConstPixelView* layer, PixelView dst) {
       if (thread.joinable()) thread.join();
     }
   } join{lower};
-  if (half < dst.height) {
+  if (half < area.bottom) {
     try {
       lower = std::thread([&] {
         try {
-          ScaleRows(src, layer, dst, half, dst.height);
+          ScaleRows(src, layer, dst, area, half, area.bottom);
           lower_done = true;
         } catch (...) {  // left to this thread below
         }
@@ -110,18 +116,18 @@ void Scale(ConstPixelView src, const ConstPixelView* layer, PixelView dst) {
     } catch (const std::system_error&) {  // no thread: all rows here
     }
   }
-  ScaleRows(src, layer, dst, 0, half);
+  ScaleRows(src, layer, dst, area, area.top, half);
   if (lower.joinable()) lower.join();
-  if (!lower_done) ScaleRows(src, layer, dst, half, dst.height);
+  if (!lower_done) ScaleRows(src, layer, dst, area, half, area.bottom);
 }
 
 }  // namespace
 
-void ScaleBilinear(ConstPixelView src, PixelView dst) { Scale(src, nullptr, dst); }
+void ScaleBilinear(ConstPixelView src, PixelView dst) { Scale(src, nullptr, dst, {0, 0, dst.width, dst.height}); }
 
-void ScaleUnderLayer(ConstPixelView src, ConstPixelView layer, PixelView dst) {
+void ScaleUnderLayer(ConstPixelView src, ConstPixelView layer, PixelView dst, const PixelRect& area) {
   if (layer.width < dst.width || layer.height < dst.height) return;
-  Scale(src, &layer, dst);
+  Scale(src, &layer, dst, area);
 }
 
 void CompositePremultiplied(ConstPixelView layer, PixelView dst) {

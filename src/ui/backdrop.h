@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ui/screen.h"
+
 struct PixelView {
   std::uint8_t* data;
   int width, height;
@@ -24,11 +26,12 @@ struct ConstPixelView {
 // clamped). The fourth byte of each pixel is set to 0xFF.
 void ScaleBilinear(ConstPixelView src, PixelView dst);
 
-// In one pass: `src` scaled as by ScaleBilinear with a premultiplied `layer`
-// of dst's size laid over it as by CompositePremultiplied. Where the window is
-// scaled up, the smooth backdrop stays at design size and only this pass runs
-// at the window's size.
-void ScaleUnderLayer(ConstPixelView src, ConstPixelView layer, PixelView dst);
+// In one pass, within `area` of dst: `src` scaled as by ScaleBilinear to the
+// whole of dst, with a premultiplied `layer` of dst's size laid over it as by
+// CompositePremultiplied. Where the window is scaled up, the smooth backdrop
+// stays at design size and only this pass runs at the window's size (for a
+// new frame over all of it, for a changed front over what changed).
+void ScaleUnderLayer(ConstPixelView src, ConstPixelView layer, PixelView dst, const PixelRect& area);
 
 // Lays a premultiplied layer of the same size over `dst`:
 // dst = layer + dst * (255 - layer alpha) / 255, rounded. Pixels of alpha 0

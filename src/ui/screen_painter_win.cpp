@@ -195,12 +195,22 @@ std::unique_ptr<Gdiplus::Bitmap> NewLayer(const WindowSize& size, Gdiplus::Pixel
 }
 
 // The device pixels that hold the design pixels of `area` at `scale`.
+PixelRect DeviceArea(const PixelRect& area, float scale, const WindowSize& size) {
+  return {std::max(0, static_cast<int>(std::floor(static_cast<float>(area.left) * scale))),
+          std::max(0, static_cast<int>(std::floor(static_cast<float>(area.top) * scale))),
+          std::min(size.width, static_cast<int>(std::ceil(static_cast<float>(area.right) * scale))),
+          std::min(size.height, static_cast<int>(std::ceil(static_cast<float>(area.bottom) * scale)))};
+}
+
 Gdiplus::Rect ToDevice(const PixelRect& area, float scale, const WindowSize& size) {
-  const int left = std::max(0, static_cast<int>(std::floor(static_cast<float>(area.left) * scale)));
-  const int top = std::max(0, static_cast<int>(std::floor(static_cast<float>(area.top) * scale)));
-  const int right = std::min(size.width, static_cast<int>(std::ceil(static_cast<float>(area.right) * scale)));
-  const int bottom = std::min(size.height, static_cast<int>(std::ceil(static_cast<float>(area.bottom) * scale)));
-  return Gdiplus::Rect(left, top, right - left, bottom - top);
+  const PixelRect d = DeviceArea(area, scale, size);
+  return Gdiplus::Rect(d.left, d.top, d.right - d.left, d.bottom - d.top);
+}
+
+PixelRect Union(const PixelRect& a, const PixelRect& b) {
+  if (a.Empty()) return b;
+  if (b.Empty()) return a;
+  return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right), std::max(a.bottom, b.bottom)};
 }
 
 // Limits drawing to the device rectangle `clip` and, given, to the design
@@ -257,7 +267,7 @@ struct ScreenPainter::Cache {
   const LauncherFonts* front_fonts = nullptr;
   std::unique_ptr<Gdiplus::Bitmap> front;   // premultiplied: everything else
   std::unique_ptr<Gdiplus::Bitmap> screen;  // backdrop with the front over it: what a paint copies
-  bool screen_valid = false;
+  PixelRect stale;                          // device pixels of `screen` to compose again
 };
 
 ScreenPainter::ScreenPainter() : cache_(new Cache) {}
@@ -321,7 +331,7 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
     c.source = source;
     c.generation = assets.frame_generation;
     c.backdrop_valid = true;
-    c.screen_valid = false;
+    c.stale = {0, 0, size.width, size.height};
   }
 
   // The front is drawn again only where it changed: a hover redraws its
@@ -332,26 +342,40 @@ void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const Pain
     DrawLayer(*c.front, front_ops, assets, changed, assets.scale);
     c.front_ops = std::move(front_ops);
     c.front_fonts = assets.fonts;
-    c.screen_valid = false;
+    c.stale = Union(c.stale, DeviceArea(changed, assets.scale, size));
   }
 
-  if (!c.screen_valid) {
-    if (!c.screen) c.screen = NewLayer(size, PixelFormat32bppRGB);
+  // The screen is composed again where the backdrop or the front changed:
+  // all of it for a new video frame, a button's area for a hover.
+  if (!c.screen) {
+    c.screen = NewLayer(size, PixelFormat32bppRGB);
+    c.stale = {0, 0, size.width, size.height};
+  }
+  if (!c.stale.Empty()) {
+    const PixelRect& a = c.stale;
     LockedBits from(*c.backdrop, Gdiplus::ImageLockModeRead, PixelFormat32bppRGB);
     LockedBits front(*c.front, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB);
-    LockedBits to(*c.screen, Gdiplus::ImageLockModeWrite, PixelFormat32bppRGB);
+    LockedBits to(*c.screen, Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeWrite, PixelFormat32bppRGB);
     if (from.ok() && front.ok() && to.ok()) {
-      const ConstPixelView src = from.const_view();
+      const ConstPixelView src = from.const_view(), over = front.const_view();
       const PixelView dst = to.view();
       if (src.width == dst.width && src.height == dst.height) {
-        for (int y = 0; y < dst.height; ++y) {
-          std::memcpy(dst.data + y * dst.stride, src.data + y * src.stride, static_cast<size_t>(dst.width) * 4);
+        const auto at = [&a](auto view) {  // the area alone, as a view of its own
+          view.data += a.top * view.stride + a.left * 4;
+          view.width = a.right - a.left;
+          view.height = a.bottom - a.top;
+          return view;
+        };
+        const ConstPixelView under = at(src);
+        const PixelView out = at(dst);
+        for (int y = 0; y < out.height; ++y) {
+          std::memcpy(out.data + y * out.stride, under.data + y * under.stride, static_cast<size_t>(out.width) * 4);
         }
-        CompositePremultiplied(front.const_view(), dst);
+        CompositePremultiplied(at(over), out);
       } else {
-        ScaleUnderLayer(src, front.const_view(), dst);
+        ScaleUnderLayer(src, over, dst, a);
       }
-      c.screen_valid = true;
+      c.stale = {};
     }
   }
   g.DrawImage(c.screen.get(), 0, 0, size.width, size.height);

@@ -139,7 +139,10 @@ TEST(Backdrop, ScaleUnderLayerIsBilinearWithTheFrontOver) {
   for (int y = 0; y < sh; ++y)
     for (int x = 0; x < sw; ++x) src[(y * sw + x) * 4] = static_cast<std::uint8_t>(3 * x + 2 * y);
   std::fill_n(&layer[(std::size_t{700} * dw + 5) * 4], 4, 0xFF);  // one opaque white pixel
-  ScaleUnderLayer({src.data(), sw, sh, sw * 4}, {layer.data(), dw, dh, dw * 4}, {out.data(), dw, dh, dw * 4});
+  const auto scale = [&](std::vector<std::uint8_t>& to, PixelRect area) {
+    ScaleUnderLayer({src.data(), sw, sh, sw * 4}, {layer.data(), dw, dh, dw * 4}, {to.data(), dw, dh, dw * 4}, area);
+  };
+  scale(out, {0, 0, dw, dh});
   const auto at = [](int i, int in, int n) { return std::clamp((i + 0.5) * in / n - 0.5, 0.0, in - 1.0); };
   for (int y = 0; y < dh; ++y) {
     for (int x = 0; x < dw; x += 37) {
@@ -149,6 +152,13 @@ TEST(Backdrop, ScaleUnderLayerIsBilinearWithTheFrontOver) {
   }
   EXPECT_EQ(out[(std::size_t{700} * dw + 5) * 4 + 1], 0xFF);
   EXPECT_EQ(out[(std::size_t{700} * dw + 6) * 4 + 1], 0);
+  // Within an area only: the same pixels there, none touched outside.
+  std::vector<std::uint8_t> part(out.size(), 7);
+  scale(part, {100, 650, 300, 750});
+  for (const std::size_t i : {std::size_t{700} * dw + 100, std::size_t{749} * dw + 299, std::size_t{700} * dw + 5}) {
+    EXPECT_EQ(part[i * 4], i % dw == 5 ? 7 : out[i * 4]) << i;
+  }
+  EXPECT_EQ(part[(std::size_t{650} * dw + 300) * 4], 7);
 }
 
 // Five entries: toward the player to 2 and no further, back to 0; a list that fits never scrolls.
