@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/launcher_window.h"
+#include "base/unique_icon_win.h"
 #include "net/server_status.h"
 #include "ui/fonts_win.h"
 #include "ui/gdiplus_win.h"
@@ -20,23 +21,6 @@
 #include "ui/prompts_win.h"
 #include "ui/screen_painter_win.h"
 #include "ui/video_background_win.h"
-
-// An icon loaded at a size of our choice (not shared), destroyed with its owner.
-class UniqueIcon {
- public:
-  UniqueIcon() = default;
-  ~UniqueIcon() { Reset(); }
-  UniqueIcon(const UniqueIcon&) = delete;
-  UniqueIcon& operator=(const UniqueIcon&) = delete;
-  void Reset(HICON icon = nullptr) {
-    if (icon_) DestroyIcon(icon_);
-    icon_ = icon;
-  }
-  HICON get() const { return icon_; }
-
- private:
-  HICON icon_ = nullptr;
-};
 
 class MainWindow : public LauncherWindow {
  public:
