@@ -98,13 +98,12 @@ int RunDownload(const std::wstring& url, const std::wstring& dest) {
   std::string error;
   const double cpu_start = CpuSeconds();
   const double start = Now();
-  const bool ok = HttpClient::DownloadFile(
-      url, dest, 0,
-      [&](int64_t done, int64_t) {
-        last_done = done;
-        ++calls;
-      },
-      error);
+  const DownloadResult result = HttpClient::DownloadFile(url, dest, 0, [&](int64_t done, int64_t) {
+    last_done = done;
+    ++calls;
+  });
+  const bool ok = result.ok;
+  error = result.error;
   const double seconds = Now() - start;
   const double cpu = CpuSeconds() - cpu_start;
   const Memory after = ProcessMemory();

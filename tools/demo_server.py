@@ -65,7 +65,7 @@ def md5_of(data):
     return hashlib.md5(data).hexdigest()
 
 
-def build_site(root, host, port, client_exe=None):
+def build_site(root, host, port, client_exe=None, stall_client=False):
     base = "http://%s:%d" % (host, port)
     files_dir = os.path.join(root, "files")
     game_files = []
@@ -95,6 +95,10 @@ def build_site(root, host, port, client_exe=None):
     client_zip = zip_bytes(client)
     with open(os.path.join(files_dir, "wow_client.zip"), "wb") as f:
         f.write(client_zip)
+    # The first request of the client archive stops sending halfway (the launcher's retry carries on).
+    with open(os.path.join(root, "_options.json"), "w") as f:
+        stall = {"/files/wow_client.zip": {"once": "1", "stall": str(len(client_zip) // 2)}}
+        json.dump(stall if stall_client else {}, f)
 
     manifest = {
         "launcher_version": "1.0.0",
@@ -139,8 +143,10 @@ def main():
     parser.add_argument("--port", type=int, default=8405)
     parser.add_argument("--login-port", type=int, default=3724)
     parser.add_argument("--client-exe", help="the program to offer as the client package's Wow.exe")
+    parser.add_argument("--stall-client-once", action="store_true",
+                        help="stop sending the client archive halfway through its first request")
     args = parser.parse_args()
-    build_site(args.root, "127.0.0.1", args.port, args.client_exe)
+    build_site(args.root, "127.0.0.1", args.port, args.client_exe, args.stall_client_once)
     with TestServer(args.root, args.port, args.login_port):
         print("demo-server: serving %s on http://127.0.0.1:%d" % (args.root, args.port), flush=True)
         try:

@@ -8,6 +8,8 @@
 #include "game/client_install.h"
 #include "log/log.h"
 #include "update/download_rate.h"
+#include "update/download_retry.h"
+#include "update/updater.h"
 
 namespace {
 
@@ -23,7 +25,17 @@ bool Unrar(const std::wstring& archive, const std::wstring& folder, InstallBacke
   return *code == 0;
 }
 
-void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend& backend) {
+// Ends the installation with the shortfall when `folder`'s volume cannot take `bytes` (and the spare).
+bool EnoughSpace(LauncherWindow& window, InstallBackend& backend, const std::wstring& folder, std::int64_t bytes) {
+  const auto free = backend.FreeSpace(folder);
+  const std::string shortfall = free ? DiskSpaceShortfall(bytes + kSpareDiskBytes, *free, folder) : "";
+  if (shortfall.empty()) return true;
+  Log::Error(Widen(shortfall));
+  window.ShowError(Widen(shortfall));
+  return false;
+}
+
+void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, const RetryPauses& pauses) {
   const ClientArchiveKind kind = ClientArchiveKindOf(job.url);
   const std::wstring archive = ClientArchivePath(backend.LauncherFolder(), kind);
 
@@ -34,6 +46,7 @@ void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend&
   window.SetProgress(progress);
   window.SetState(LauncherState::Updating);
   window.Repaint();
+  if (!EnoughSpace(window, backend, ParentFolderOf(archive), job.size)) return;
 
   DownloadRate rate(0);
   auto sample = [&](std::int64_t received, std::int64_t total) {
@@ -41,9 +54,15 @@ void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend&
     window.SetProgress(progress);
     window.Repaint();
   };
-  std::string error;
-  if (!backend.Download(job.url, archive, sample, error)) {
-    window.ShowError(L"Download failed: " + Widen(error));  // the partial archive stays
+  // The first try replaces what an earlier installation left; a retry keeps
+  // what this one wrote.
+  const DownloadResult result = DownloadWithRetries(
+      "WoW Client", 0, [&](std::int64_t from) { return backend.Download(job.url, archive, from, sample); },
+      [&] { return ResumeOffset(backend.FileSize(archive).value_or(0), job.size); }, pauses, {});
+  if (!result.ok) {
+    // The partial archive stays.
+    window.ShowError(
+        Widen(result.failure == DownloadFailure::DiskFull ? result.error : "Download failed: " + result.error));
     return;
   }
   // The archive holds the Wow.exe that PLAY will start: when the manifest pins
@@ -64,6 +83,10 @@ void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend&
   window.SetProgress(progress);
   window.Repaint();
   backend.CreateFolders(job.folder);
+  if (kind == ClientArchiveKind::Zip) {
+    const auto unpacked = backend.UnpackedSize(archive);
+    if (unpacked && !EnoughSpace(window, backend, job.folder, *unpacked)) return;
+  }
   Log::Info(L"Extracting WoW client to: " + job.folder);
   bool extracted;
   if (kind == ClientArchiveKind::Rar) {
@@ -92,10 +115,10 @@ void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend&
 
 }  // namespace
 
-void InstallWow(LauncherWindow& window, const InstallJob& job, InstallBackend& backend) {
+void InstallWow(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, const RetryPauses& pauses) {
   backend.EnterThread();
   try {
-    InstallSteps(window, job, backend);
+    InstallSteps(window, job, backend, pauses);
   } catch (const std::exception& e) {
     Log::Error(L"InstallWow exception: " + Widen(e.what()));
     window.ShowError(L"Install failed unexpectedly.");

@@ -15,6 +15,7 @@
 #include "app/launcher_window.h"
 #include "net/file_digest.h"
 #include "net/http_client.h"
+#include "net/http_download_plan.h"
 
 struct InstallJob {
   std::wstring folder;  // as the player chose it
@@ -31,9 +32,12 @@ class InstallBackend {
   virtual void EnterThread() {}  // COM for the worker thread
   virtual void LeaveThread() {}
   virtual std::wstring LauncherFolder() = 0;
-  // From the first byte, replacing what an earlier attempt left.
-  virtual bool Download(const std::wstring& url, const std::wstring& path, DownloadProgress progress,
-                        std::string& error) = 0;
+  // One try from `offset` on, as HttpClient::DownloadFile (0: replacing what was there).
+  virtual DownloadResult Download(const std::wstring& url, const std::wstring& path, std::int64_t offset,
+                                  const DownloadProgress& progress) = 0;
+  virtual std::optional<std::int64_t> FileSize(const std::wstring& path) = 0;
+  // Bytes free to this user on the volume that holds `folder`; nothing when unknown.
+  virtual std::optional<std::int64_t> FreeSpace(const std::wstring& folder) = 0;
   // Throws a std::exception naming "create_directories" on failure.
   virtual void CreateFolders(const std::wstring& folder) = 0;
   virtual bool Exists(const std::wstring& path) = 0;
@@ -43,6 +47,8 @@ class InstallBackend {
   // Size (when `size` >= 1) and MD5 (when given) of a downloaded archive.
   virtual FileCheckResult Check(const std::wstring& path, std::int64_t size, const std::string& md5) = 0;
   virtual bool ExtractZip(const std::wstring& archive, const std::wstring& folder) = 0;
+  // The bytes a ZIP archive's entries take unpacked; nothing when unknown.
+  virtual std::optional<std::int64_t> UnpackedSize(const std::wstring& archive) = 0;
   virtual void RemoveFile(const std::wstring& path) = 0;
   // Saves the client folder into the launcher settings, keeping the other settings.
   virtual void SaveClientFolder(const std::wstring& wow_dir) = 0;
@@ -52,7 +58,8 @@ class InstallBackend {
 std::shared_ptr<InstallBackend> MakeSystemInstallBackend();
 
 // The worker's body: runs the whole installation on the calling thread.
-void InstallWow(LauncherWindow& window, const InstallJob& job, InstallBackend& backend);
+// `pauses`: before the automatic retries of the download (tests pass short ones).
+void InstallWow(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, const RetryPauses& pauses = {});
 
 // The DOWNLOAD CLIENT button, on the user-interface thread. Without a client
 // package in the manifest it shows the error; otherwise it asks `pick_folder`

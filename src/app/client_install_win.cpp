@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <filesystem>
+
 #include "app/client_install.h"
 #include "base/launcher_folder.h"
 #include "data/settings.h"
@@ -7,6 +9,7 @@
 #include "update/archive_extraction.h"
 #include "update/hidden_process_win.h"
 #include "update/updater_backend.h"
+#include "update/zip_extract.h"
 
 namespace {
 
@@ -16,10 +19,12 @@ class SystemInstallBackend : public InstallBackend {
   void EnterThread() override { files_->EnterThread(); }
   void LeaveThread() override { files_->LeaveThread(); }
   std::wstring LauncherFolder() override { return ::LauncherFolder(); }
-  bool Download(const std::wstring& url, const std::wstring& path, DownloadProgress progress,
-                std::string& error) override {
-    return files_->Download(url, path, 0, std::move(progress), error);
+  DownloadResult Download(const std::wstring& url, const std::wstring& path, std::int64_t offset,
+                          const DownloadProgress& progress) override {
+    return files_->Download(url, path, offset, progress, {});
   }
+  std::optional<std::int64_t> FileSize(const std::wstring& path) override { return files_->FileSize(path); }
+  std::optional<std::int64_t> FreeSpace(const std::wstring& folder) override { return files_->FreeSpace(folder); }
   void CreateFolders(const std::wstring& folder) override { files_->CreateFolders(folder); }
   bool Exists(const std::wstring& path) override { return PathExists(path); }
   std::vector<std::wstring> Subfolders(const std::wstring& folder) override { return ListSubfolders(folder); }
@@ -29,6 +34,11 @@ class SystemInstallBackend : public InstallBackend {
   }
   bool ExtractZip(const std::wstring& archive, const std::wstring& folder) override {
     return ExtractWithTar(archive, folder);
+  }
+  std::optional<std::int64_t> UnpackedSize(const std::wstring& archive) override {
+    const auto size = ZipUnpackedSize(std::filesystem::path(archive));
+    if (!size) return std::nullopt;
+    return static_cast<std::int64_t>(*size);
   }
   void RemoveFile(const std::wstring& path) override { DeleteFileW(path.c_str()); }
   void SaveClientFolder(const std::wstring& wow_dir) override { ::SaveClientFolder(SettingsFilePath(), wow_dir); }

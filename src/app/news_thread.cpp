@@ -24,7 +24,10 @@ void RunNewsThread(LauncherWindow& window, const NewsFetch& fetch, const std::ws
     Log::Info(L"News thread started");
     const HttpResponse reply = fetch();
     if (!reply.ok || reply.body.empty()) {
-      Log::Warn(L"News fetch failed or empty");
+      const std::string why = reply.ok              ? "empty reply"
+                              : reply.error.empty() ? "HTTP " + std::to_string(reply.status)
+                                                    : reply.error;
+      Log::Warn(L"News not used: " + Widen(why));
       return;
     }
     WriteCache(cache_path, reply.body);

@@ -8,12 +8,13 @@
 #include "app/launcher_window.h"
 #include "net/http_client.h"
 
-// Fetches the news document (the Windows build: HttpClient::Get of the news
-// address with an 8-second receive time-out).
+// Fetches the news document (the Windows build: FetchNews, which bounds the
+// reply and checks its signature when the build has a key).
 using NewsFetch = std::function<HttpResponse()>;
 
 // Body of the news thread. A reply that is not ok, or empty, leaves the news
-// as it was; any other body is written to `cache_path` (replacing it; a
-// failed write is ignored) and parsed; the entries replace the window's news
-// whole, and the window is told. Never throws.
+// (and the cached copy) as it was, with a WARN line saying why; any other
+// body is written to `cache_path` (replacing it; a failed write is ignored)
+// and parsed; the entries replace the window's news whole, and the window is
+// told. Never throws.
 void RunNewsThread(LauncherWindow& window, const NewsFetch& fetch, const std::wstring& cache_path);

@@ -1,6 +1,7 @@
 // The launcher's HTTP access: small documents into memory, downloads into a
-// file with resume. Blocking; call from worker threads only. Every call opens
-// and closes its own connection, so calls may run side by side. A request that
+// file with resume. Blocking; call from worker threads only. All calls share
+// one WinHTTP session for the process, so a connection to a host is kept open
+// and used again by the next request; calls may run side by side. A request that
 // fails before any reply arrives logs a WARN line naming the failing WinHTTP call
 // and its system error code; the returned texts stay short for the player.
 #pragma once
@@ -8,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "net/http_download_plan.h"
 
 struct HttpResponse {
   uint32_t status = 0;  // 0 when no reply arrived
@@ -20,17 +23,26 @@ struct HttpResponse {
 // (bytes of the file present so far, counting a resumed part; total size or -1 when unknown).
 // Called on the downloading thread once per piece written.
 using DownloadProgress = std::function<void(int64_t bytes_so_far, int64_t total)>;
+// Asked between two pieces of a body: true stops the download ("Cancelled").
+using DownloadStop = std::function<bool()>;
+
+// How long a download may wait for the next piece before it counts as stalled.
+constexpr uint32_t kDownloadStallMs = 30000;
 
 class HttpClient {
  public:
   // One GET; the body is collected whatever the status. Never throws for network trouble.
-  static HttpResponse Get(const std::wstring& url, uint32_t receive_timeout_ms);
+  // A reply longer than `max_bytes` (by its Content-Length, or by count while reading) is
+  // not kept: `error` says "reply larger than <max_bytes>" and `body` stays empty.
+  static HttpResponse Get(const std::wstring& url, uint32_t receive_timeout_ms, uint64_t max_bytes);
 
   // One GET whose body goes to `dest_path`. With `resume_offset` > 0 asks for the rest
   // of the file from that offset and appends to what is on disk (a server that ignores
   // the range and sends the whole file gets the file rewritten from its start).
-  // Returns true only when the whole body arrived and was written; on false `error`
-  // says why, and whatever did arrive stays on disk so a later call can resume.
-  static bool DownloadFile(const std::wstring& url, const std::wstring& dest_path, int64_t resume_offset,
-                           DownloadProgress progress, std::string& error);
+  // `ok` only when the whole body arrived and was written; otherwise `error` says why and
+  // `failure` what kind of trouble it was, and whatever did arrive stays on disk so a
+  // later call can resume.
+  static DownloadResult DownloadFile(const std::wstring& url, const std::wstring& dest_path, int64_t resume_offset,
+                                     const DownloadProgress& progress, const DownloadStop& stop = {},
+                                     uint32_t stall_ms = kDownloadStallMs);
 };

@@ -4,12 +4,14 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "base/unique_handle_win.h"
 #include "log/log.h"
+#include "log/log_format.h"
 #include "net/http_download_plan.h"
 #include "net/http_url.h"
 #include "net/winhttp_handle_win.h"
@@ -19,7 +21,7 @@ namespace {
 constexpr const wchar_t* kUserAgent = L"OstrelLauncher/1.0";
 constexpr DWORD kDownloadBufferBytes = 65536;
 
-enum class OpenFailure { None, Session, Connect, Request };
+enum class OpenFailure { None, Session, Connect, Request, Send };
 
 // The WinHTTP call that failed and the system error code it left, so that a
 // request that got no reply can say why in the log.
@@ -39,14 +41,33 @@ void LogFailure(const CallFailure& failure, const std::wstring& url) {
   Log::Warn(std::wstring(failure.call) + L" failed: " + std::to_wstring(failure.code) + L" (" + url + L")");
 }
 
-OpenFailure OpenGetRequest(const UrlParts& url, WinHttpRequestHandles& h, CallFailure& failure) {
-  h.session = WinHttpHandle(
-      WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!h.session) {
-    Record(failure, L"WinHttpOpen");
-    return OpenFailure::Session;
+// The process's one session. WinHTTP keeps the connections of a session open
+// between requests and hands them to the next request for the same host, so
+// a run of many small files pays for one connect, not one per file. The
+// handle lives until the process ends; one that failed to open is tried again.
+HINTERNET Session(CallFailure& failure) {
+  static std::mutex mutex;
+  static WinHttpHandle session;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (!session) {
+    session = WinHttpHandle(
+        WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) Record(failure, L"WinHttpOpen");
   }
-  h.connection = WinHttpHandle(WinHttpConnect(h.session.get(), url.host.c_str(), url.port, 0));
+  return session.get();
+}
+
+// The connection and request handles of one request on the shared session.
+// Members are destroyed in reverse order: the request closes first.
+struct RequestHandles {
+  WinHttpHandle connection;
+  WinHttpHandle request;
+};
+
+OpenFailure OpenGetRequest(const UrlParts& url, RequestHandles& h, CallFailure& failure) {
+  const HINTERNET session = Session(failure);
+  if (!session) return OpenFailure::Session;
+  h.connection = WinHttpHandle(WinHttpConnect(session, url.host.c_str(), url.port, 0));
   if (!h.connection) {
     Record(failure, L"WinHttpConnect");
     return OpenFailure::Connect;
@@ -61,6 +82,13 @@ OpenFailure OpenGetRequest(const UrlParts& url, WinHttpRequestHandles& h, CallFa
   return OpenFailure::None;
 }
 
+// The time-out bounds the wait for the reply's headers as well as for each piece
+// of the body; Wine applies the receive time-out to the body only.
+void SetReceiveTimeout(HINTERNET request, DWORD timeout) {
+  WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+  WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &timeout, sizeof timeout);
+}
+
 bool SendAndReceive(HINTERNET request, CallFailure& failure) {
   if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
     Record(failure, L"WinHttpSendRequest");
@@ -71,6 +99,27 @@ bool SendAndReceive(HINTERNET request, CallFailure& failure) {
     return false;
   }
   return true;
+}
+
+// A kept connection the server closed meanwhile fails the request that uses it
+// before any reply: a fresh connection is tried once then.
+bool DroppedConnection(const CallFailure& failure) {
+  return failure.code == ERROR_WINHTTP_INVALID_SERVER_RESPONSE || failure.code == ERROR_WINHTTP_CONNECTION_ERROR;
+}
+
+// Opens a GET of `url` (from `offset` on when > 0) and waits for the reply's headers.
+OpenFailure Send(const UrlParts& url, DWORD timeout, int64_t offset, RequestHandles& h, CallFailure& failure) {
+  for (int attempt = 0;; ++attempt) {
+    const OpenFailure open = OpenGetRequest(url, h, failure);
+    if (open != OpenFailure::None) return open;
+    SetReceiveTimeout(h.request.get(), timeout);
+    if (offset > 0) {
+      WinHttpAddRequestHeaders(h.request.get(), RangeHeader(offset).c_str(), static_cast<DWORD>(-1),
+                               WINHTTP_ADDREQ_FLAG_ADD);
+    }
+    if (SendAndReceive(h.request.get(), failure)) return OpenFailure::None;
+    if (attempt > 0 || !DroppedConnection(failure)) return OpenFailure::Send;
+  }
 }
 
 DWORD QueryStatus(HINTERNET request) {
@@ -110,48 +159,62 @@ UniqueHandle OpenDestination(const std::wstring& path, bool append) {
   return file;
 }
 
-bool WriteAll(HANDLE file, const char* data, DWORD size) {
+// False with the system's error code when the bytes could not all be written.
+bool WriteAll(HANDLE file, const char* data, DWORD size, DWORD& code) {
   while (size > 0) {
     DWORD written = 0;
-    if (!WriteFile(file, data, size, &written, nullptr) || written == 0) return false;
+    if (!WriteFile(file, data, size, &written, nullptr) || written == 0) {
+      code = GetLastError();
+      return false;
+    }
     data += written;
     size -= written;
   }
   return true;
 }
 
+DownloadResult Failed(DownloadFailure failure, std::string error) {
+  DownloadResult result;
+  result.failure = failure;
+  result.error = std::move(error);
+  return result;
+}
+
+DownloadResult WriteFailed(DWORD code, const std::wstring& path) {
+  if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) {
+    return Failed(DownloadFailure::DiskFull, "Not enough disk space while writing " + NarrowLogText(path));
+  }
+  return Failed(DownloadFailure::Local, kCannotWriteDest);
+}
+
 }  // namespace
 
-HttpResponse HttpClient::Get(const std::wstring& url, uint32_t receive_timeout_ms) {
+HttpResponse HttpClient::Get(const std::wstring& url, uint32_t receive_timeout_ms, uint64_t max_bytes) {
   HttpResponse response;
   UrlParts parts;
   if (!SplitUrl(url, parts)) {
     response.error = kInvalidUrl;
     return response;
   }
-  WinHttpRequestHandles h;
+  RequestHandles h;
   CallFailure failure;
-  const OpenFailure open = OpenGetRequest(parts, h, failure);
+  const OpenFailure open = Send(parts, receive_timeout_ms, 0, h, failure);
   if (open != OpenFailure::None) LogFailure(failure, url);
   switch (open) {
     case OpenFailure::Session: response.error = kSessionFailed; return response;
     case OpenFailure::Connect: response.error = kConnectFailed; return response;
     case OpenFailure::Request: response.error = kOpenRequestFailed; return response;
+    case OpenFailure::Send: response.error = kRequestFailed; return response;
     case OpenFailure::None: break;
-  }
-  // The caller's time-out bounds the wait for the reply's headers as well as for each
-  // piece of the body; Wine applies the receive time-out to the body only.
-  DWORD timeout = receive_timeout_ms;
-  WinHttpSetOption(h.request.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
-  WinHttpSetOption(h.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &timeout, sizeof timeout);
-
-  if (!SendAndReceive(h.request.get(), failure)) {
-    LogFailure(failure, url);
-    response.error = kRequestFailed;
-    return response;
   }
   response.status = QueryStatus(h.request.get());
   const int64_t announced = AnnouncedLength(h.request.get());
+  // A reply past its bound is not read at all when it says so, and not kept when it
+  // does not: memory stays flat whatever the server sends.
+  if (announced >= 0 && static_cast<uint64_t>(announced) > max_bytes) {
+    response.error = ReplyTooLargeError(max_bytes);
+    return response;
+  }
 
   bool read_failed = false;
   for (;;) {
@@ -161,6 +224,12 @@ HttpResponse HttpClient::Get(const std::wstring& url, uint32_t receive_timeout_m
       break;
     }
     if (available == 0) break;
+    if (response.body.size() + available > max_bytes) {
+      response.body.clear();
+      response.body.shrink_to_fit();
+      response.error = ReplyTooLargeError(max_bytes);
+      return response;
+    }
     const size_t old_size = response.body.size();
     response.body.resize(old_size + available);
     DWORD read = 0;
@@ -178,43 +247,35 @@ HttpResponse HttpClient::Get(const std::wstring& url, uint32_t receive_timeout_m
   return response;
 }
 
-bool HttpClient::DownloadFile(const std::wstring& url, const std::wstring& dest_path, int64_t resume_offset,
-                              DownloadProgress progress, std::string& error) {
+DownloadResult HttpClient::DownloadFile(const std::wstring& url, const std::wstring& dest_path, int64_t resume_offset,
+                                        const DownloadProgress& progress, const DownloadStop& stop, uint32_t stall_ms) {
   UrlParts parts;
-  if (!SplitUrl(url, parts)) {
-    error = kInvalidUrl;
-    return false;
-  }
-  WinHttpRequestHandles h;
+  if (!SplitUrl(url, parts)) return Failed(DownloadFailure::Local, kInvalidUrl);
+  RequestHandles h;
   CallFailure failure;
-  if (OpenGetRequest(parts, h, failure) != OpenFailure::None) {
+  if (Send(parts, stall_ms, resume_offset, h, failure) != OpenFailure::None) {
     LogFailure(failure, url);
-    error = kRequestSendFailed;
-    return false;
-  }
-  if (resume_offset > 0) {
-    WinHttpAddRequestHeaders(h.request.get(), RangeHeader(resume_offset).c_str(), static_cast<DWORD>(-1),
-                             WINHTTP_ADDREQ_FLAG_ADD);
-  }
-  if (!SendAndReceive(h.request.get(), failure)) {
-    LogFailure(failure, url);
-    error = kRequestSendFailed;
-    return false;
+    return Failed(DownloadFailure::Network, kRequestSendFailed);
   }
 
-  const DownloadStart start = PlanDownload(QueryStatus(h.request.get()), resume_offset,
-                                           QueryHeaderText(h.request.get(), WINHTTP_QUERY_CONTENT_LENGTH),
-                                           QueryHeaderText(h.request.get(), WINHTTP_QUERY_CONTENT_RANGE));
+  const DWORD status = QueryStatus(h.request.get());
+  const DownloadStart start =
+      PlanDownload(status, resume_offset, QueryHeaderText(h.request.get(), WINHTTP_QUERY_CONTENT_LENGTH),
+                   QueryHeaderText(h.request.get(), WINHTTP_QUERY_CONTENT_RANGE));
   if (!start.accepted) {
-    error = start.error;
-    return false;
+    DownloadResult refused = Failed(DownloadFailure::Status, start.error);
+    refused.status = status;
+    if (const auto after = QueryHeaderText(h.request.get(), WINHTTP_QUERY_RETRY_AFTER)) {
+      refused.retry_after_s = ParseRetryAfter(*after);
+    }
+    return refused;
   }
 
   // Declared after the request handles, so it is closed before them.
   UniqueHandle file = OpenDestination(dest_path, start.append);
   if (!file.valid()) {
-    error = kCannotOpenDest;
-    return false;
+    const DWORD code = GetLastError();
+    return code == ERROR_DISK_FULL ? WriteFailed(code, dest_path) : Failed(DownloadFailure::Local, kCannotOpenDest);
   }
 
   // Pieces are gathered in the one buffer and written when it is full: WinHTTP hands
@@ -223,15 +284,21 @@ bool HttpClient::DownloadFile(const std::wstring& url, const std::wstring& dest_
   // piece; whatever has been reported is on disk when the call returns.
   std::vector<char> buffer(kDownloadBufferBytes);
   DWORD filled = 0;
+  DWORD write_error = 0;
   const auto flush = [&] {
-    const bool written = WriteAll(file.get(), buffer.data(), filled);
+    const bool written = WriteAll(file.get(), buffer.data(), filled, write_error);
     filled = 0;
     return written;
   };
   int64_t bytes_so_far = start.bytes_so_far;
   int64_t received = 0;
   bool read_failed = false;
+  bool stopped = false;
   for (;;) {
+    if (stop && stop()) {
+      stopped = true;
+      break;
+    }
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(h.request.get(), &available)) {
       read_failed = true;
@@ -246,21 +313,19 @@ bool HttpClient::DownloadFile(const std::wstring& url, const std::wstring& dest_
     }
     if (read == 0) break;
     filled += read;
-    if (filled == kDownloadBufferBytes && !flush()) {
-      error = kCannotWriteDest;
-      return false;
-    }
+    if (filled == kDownloadBufferBytes && !flush()) return WriteFailed(write_error, dest_path);
     bytes_so_far += read;
     received += read;
     if (progress) progress(bytes_so_far, start.total);
   }
-  if (!flush()) {
-    error = kCannotWriteDest;
-    return false;
-  }
+  if (!flush()) return WriteFailed(write_error, dest_path);
   file.Close();
+  if (stopped) return Failed(DownloadFailure::Local, kDownloadCancelled);
 
   // What arrived stays on disk: the next attempt resumes from it.
-  error = BodyEndError("Download", start.bytes_so_far, received, start.body_length, read_failed);
-  return error.empty();
+  const std::string error = BodyEndError("Download", start.bytes_so_far, received, start.body_length, read_failed);
+  if (!error.empty()) return Failed(DownloadFailure::Network, error);
+  DownloadResult whole;
+  whole.ok = true;
+  return whole;
 }

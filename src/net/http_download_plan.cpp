@@ -102,3 +102,31 @@ std::string BodyEndError(const char* what, int64_t base, int64_t received, int64
     return std::string(what) + " incomplete: " + got + of + " bytes arrived";
   return "";
 }
+
+double RetryPause(const DownloadResult& result, int retry, const RetryPauses& pauses) {
+  if (retry < 1 || retry > kDownloadRetries) return -1;
+  const double planned = pauses.seconds[retry - 1];
+  switch (result.failure) {
+    case DownloadFailure::Network: return planned;
+    case DownloadFailure::Status: {
+      const uint32_t status = result.status;
+      if (status != 408 && status != 429 && (status < 500 || status > 599)) return -1;
+      if (result.retry_after_s < 0) return planned;
+      return static_cast<double>(result.retry_after_s < kLongestRetryAfter ? result.retry_after_s : kLongestRetryAfter);
+    }
+    default: return -1;
+  }
+}
+
+int64_t ParseRetryAfter(const std::wstring& text) {
+  int64_t seconds = -1;
+  return ParseCount(Trimmed(text), seconds) ? seconds : -1;
+}
+
+std::string ReplyTooLargeError(uint64_t max_bytes) {
+  const auto in = [&](uint64_t unit, const char* name) { return std::to_string(max_bytes / unit) + name; };
+  const std::string size = max_bytes % (1u << 20) == 0 ? in(1u << 20, " MiB")
+                           : max_bytes % 1024 == 0     ? in(1024, " KiB")
+                                                       : in(1, " bytes");
+  return "reply larger than " + size;
+}

@@ -15,6 +15,43 @@ constexpr const char* kRequestFailed = "Request failed";
 constexpr const char* kRequestSendFailed = "Request send failed";
 constexpr const char* kCannotOpenDest = "Cannot open dest file";
 constexpr const char* kCannotWriteDest = "Cannot write dest file";
+constexpr const char* kDownloadCancelled = "Cancelled";
+
+// What kind of trouble ended a download, for the decision to try again.
+enum class DownloadFailure {
+  None,      // the whole body arrived
+  Network,   // no reply (connect, send, receive, time-out) or a body cut short
+  Status,    // a reply that cannot be taken (its status, a wrong range)
+  DiskFull,  // the volume has no room for the bytes
+  Local,     // anything else on this side (a bad address, a file that cannot be opened or written)
+};
+
+struct DownloadResult {
+  bool ok = false;
+  std::string error;  // why not, when not ok
+  DownloadFailure failure = DownloadFailure::None;
+  uint32_t status = 0;         // the refused reply's status
+  int64_t retry_after_s = -1;  // its Retry-After in seconds, -1 when none (or a date)
+};
+
+// The pauses before the automatic retries of one file, in seconds.
+struct RetryPauses {
+  double seconds[3] = {2, 8, 30};
+};
+constexpr int kDownloadRetries = 3;
+constexpr int64_t kLongestRetryAfter = 60;
+
+// The pause before retry number `retry` (1 for the first) after `result`, or
+// -1 when it is not retried: network trouble, 5xx, 408 and 429 are (a server's
+// Retry-After, capped at a minute, replaces the planned pause); other replies,
+// a full disk and local faults are not.
+double RetryPause(const DownloadResult& result, int retry, const RetryPauses& pauses);
+
+// "reply larger than 1 MiB": a bounded reply that went past its bound.
+std::string ReplyTooLargeError(uint64_t max_bytes);
+
+// A Retry-After value in seconds; -1 for a date or anything else.
+int64_t ParseRetryAfter(const std::wstring& text);
 
 // "Range: bytes=<offset>-": the rest of the file from `offset` on.
 std::wstring RangeHeader(int64_t offset);

@@ -8,6 +8,30 @@ std::string HttpFailure(const HttpResponse& reply) {
 
 }  // namespace
 
+std::string SignatureProblem(const std::string& what, const std::string& body, const HttpResponse& signature_reply,
+                             const std::string& public_key_text, const SignatureCheck& check) {
+  EcdsaPublicKey key;
+  EcdsaSignature signature;
+  std::string reason;
+  if (!ParseHex64(public_key_text, key, reason)) return "the built-in update key is malformed: " + reason;
+  if (!signature_reply.ok) return what + " signature missing: " + HttpFailure(signature_reply);
+  if (!ParseHex64(signature_reply.body, signature, reason)) return what + " signature malformed: " + reason;
+  if (!check(body, key, signature)) return what + " signature invalid: not this realm's signature of this " + what;
+  return "";
+}
+
+HttpResponse SignedNews(HttpResponse news, const HttpResponse& signature_reply, const std::string& public_key_text,
+                        const SignatureCheck& check) {
+  if (!news.ok || public_key_text.empty()) return news;
+  const std::string problem = SignatureProblem("news", news.body, signature_reply, public_key_text, check);
+  if (!problem.empty()) {
+    news.ok = false;
+    news.error = problem;
+    news.body.clear();
+  }
+  return news;
+}
+
 bool ReadManifestReply(const HttpResponse& reply, Manifest& manifest, std::string& error) {
   if (!reply.ok) {
     error = HttpFailure(reply);
@@ -38,18 +62,8 @@ ManifestFetch ReadSignedManifest(const HttpResponse& manifest_reply, const HttpR
     error = "signature: " + HttpFailure(signature_reply);
     return ManifestFetch::Failed;
   }
-  EcdsaPublicKey key;
-  EcdsaSignature signature;
-  std::string reason;
-  if (!ParseHex64(public_key_text, key, reason)) {
-    error = "the built-in update key is malformed: " + reason;
-  } else if (!signature_reply.ok) {
-    error = "manifest signature missing: " + HttpFailure(signature_reply);
-  } else if (!ParseHex64(signature_reply.body, signature, reason)) {
-    error = "manifest signature malformed: " + reason;
-  } else if (!check(manifest_reply.body, key, signature)) {
-    error = "manifest signature invalid: not this realm's signature of this manifest";
-  } else {
+  error = SignatureProblem("manifest", manifest_reply.body, signature_reply, public_key_text, check);
+  if (error.empty()) {
     Manifest signed_manifest = manifest;
     if (!ParseManifest(manifest_reply.body, signed_manifest, error)) return ManifestFetch::Failed;
     const std::string unpinned = UnpinnedDownload(signed_manifest);

@@ -3,6 +3,7 @@
 // read at all.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -32,6 +33,24 @@ using SignatureCheck =
 ManifestFetch ReadSignedManifest(const HttpResponse& manifest_reply, const HttpResponse& signature_reply,
                                  const std::string& public_key_text, const SignatureCheck& check, Manifest& manifest,
                                  std::string& error);
+
+// Why `signature_reply` is not the realm's signature of `body` ("" when it
+// is); `what` names the document in the text ("manifest", "news").
+std::string SignatureProblem(const std::string& what, const std::string& body, const HttpResponse& signature_reply,
+                             const std::string& public_key_text, const SignatureCheck& check);
+
+// The news reply as the launcher may use it: with a key, a reply whose
+// signature (the news address + ".sig") is not valid is not ok, its error
+// says why and its body is dropped. Without a key the reply as it came.
+HttpResponse SignedNews(HttpResponse news, const HttpResponse& signature_reply, const std::string& public_key_text,
+                        const SignatureCheck& check);
+
+// The most of a news reply the launcher reads.
+constexpr std::uint64_t kNewsMaxBytes = 1 << 20;
+
+// Windows build: the news (at most kNewsMaxBytes, 8 s receive time-out) and, with the
+// built-in key, its signature, read as above.
+HttpResponse FetchNews();
 
 // The first download a manifest names without a digest to check it by, or
 // empty: a signature vouches only for what the manifest pins by digest.

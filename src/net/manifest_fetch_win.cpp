@@ -1,4 +1,5 @@
 #include <mutex>
+#include <utility>
 
 #include "base/text.h"
 #include "log/log.h"
@@ -8,17 +9,30 @@
 
 namespace {
 constexpr std::uint32_t kManifestTimeoutMs = 10000;
-}
+constexpr std::uint64_t kManifestMaxBytes = 64 << 20;
+constexpr std::uint64_t kSignatureMaxBytes = 4096;
+constexpr std::uint32_t kNewsTimeoutMs = 8000;
+}  // namespace
 
 ManifestFetch FetchManifest(Manifest& manifest, const std::wstring& url, const std::string& public_key_text,
                             std::string& error) {
-  const HttpResponse reply = HttpClient::Get(url, kManifestTimeoutMs);
+  const HttpResponse reply = HttpClient::Get(url, kManifestTimeoutMs, kManifestMaxBytes);
   if (public_key_text.empty()) {
     return ReadManifestReply(reply, manifest, error) ? ManifestFetch::Loaded : ManifestFetch::Failed;
   }
   // No signature is asked for when the manifest itself did not come.
-  const HttpResponse signature = reply.ok ? HttpClient::Get(url + L".sig", kManifestTimeoutMs) : HttpResponse{};
+  const HttpResponse signature =
+      reply.ok ? HttpClient::Get(url + L".sig", kManifestTimeoutMs, kSignatureMaxBytes) : HttpResponse{};
   return ReadSignedManifest(reply, signature, public_key_text, VerifyEcdsaP256, manifest, error);
+}
+
+HttpResponse FetchNews() {
+  const std::wstring url = Widen(NewsUrl());
+  const std::string key = UpdatePublicKeyText();
+  HttpResponse news = HttpClient::Get(url, kNewsTimeoutMs, kNewsMaxBytes);
+  const HttpResponse signature =
+      news.ok && !key.empty() ? HttpClient::Get(url + L".sig", kNewsTimeoutMs, kSignatureMaxBytes) : HttpResponse{};
+  return SignedNews(std::move(news), signature, key, VerifyEcdsaP256);
 }
 
 ManifestFetch FetchManifest(Manifest& manifest, std::string& error) {

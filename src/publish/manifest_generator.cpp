@@ -15,6 +15,7 @@
 #include "base/text.h"
 #include "data/manifest_path.h"
 #include "data/manifest_writer.h"
+#include "data/news.h"
 #include "net/file_check.h"
 #include "net/http_url.h"
 #include "net/manifest_fetch.h"
@@ -37,7 +38,7 @@ struct Options {
   std::string client_file, client_url, client_dir;
   std::string realm_list, realm_name;
   std::string check;
-  std::string key, make_key, sign;
+  std::string key, make_key, sign, sign_news;
   bool help = false;
 };
 
@@ -257,6 +258,9 @@ code 1; nothing is written then.
                          writes the signature document next to it (OUT.sig)
   --check MANIFEST       check an existing manifest, write nothing
   --sign MANIFEST        check and sign an existing manifest (with --key)
+  --sign-news NEWS       check and sign the news document NEWS (with --key):
+                         writes NEWS.sig, which a launcher with a key needs
+                         before it shows the news
   --make-key KEY         make a new key pair: the private key goes to KEY
                          (a new file), the public key to KEY.pub, in the form
                          the launcher's OSTREL_UPDATE_PUBLIC_KEY option takes
@@ -289,6 +293,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
       {"--key", &o.key},
       {"--make-key", &o.make_key},
       {"--sign", &o.sign},
+      {"--sign-news", &o.sign_news},
   };
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -325,7 +330,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
   }
   if (!o.make_key.empty()) return true;
   if (!o.sign.empty() && o.key.empty()) error = "--sign needs --key";
-  if (!o.check.empty() || !o.sign.empty()) return error.empty();
+  if (!o.sign_news.empty() && o.key.empty()) error = "--sign-news needs --key";
+  if (!o.check.empty() || !o.sign.empty() || !o.sign_news.empty()) return error.empty();
   if (o.realm_folder.empty()) error = "no realm folder given";
   if (o.files_url.empty()) error = "--files-url is required";
   if (!o.launcher_file.empty() && (o.launcher_version.empty() || o.launcher_url.empty())) {
@@ -436,6 +442,29 @@ int CheckExisting(const Options& o, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
+// --sign-news: the news document as it stands, if the launcher would take it.
+int SignNews(const Options& o, std::ostream& out, std::ostream& err) {
+  const std::string& name = o.sign_news;
+  std::ifstream in(PathOf(name), std::ios::binary);
+  if (!in) return Refuse(err, {name + ": cannot read"});
+  std::stringstream text;
+  text << in.rdbuf();
+  if (text.str().size() > kNewsMaxBytes) return Refuse(err, {name + ": larger than the launcher reads (1 MiB)"});
+  try {
+    ParseNews(text.str());
+  } catch (const std::exception& e) {
+    return Refuse(err, {name + ": not a news document: " + e.what()});
+  }
+  EcdsaSignature signature;
+  std::string error;
+  if (!SignWithKeyFile(o.key, text.str(), signature, error) ||
+      !WriteWhole({{PathOf(name + ".sig"), Hex64(signature) + "\n"}}, error)) {
+    return Refuse(err, {error});
+  }
+  out << "Wrote " << name << ".sig\n";
+  return 0;
+}
+
 int MakeKey(const Options& o, std::ostream& out, std::ostream& err) {
   EcdsaPublicKey public_key;
   std::string error;
@@ -527,6 +556,7 @@ int RunManifestGenerator(const std::vector<std::string>& args, std::ostream& out
   }
   try {
     if (!options.make_key.empty()) return MakeKey(options, out, err);
+    if (!options.sign_news.empty()) return SignNews(options, out, err);
     if (!options.check.empty() || !options.sign.empty()) return CheckExisting(options, out, err);
     return Generate(options, out, err);
   } catch (const std::exception& e) {

@@ -35,7 +35,6 @@ constexpr UINT kFramePeriodMs = 33;
 // jitter) is painted at once, not put off to the repaint timer.
 constexpr std::chrono::milliseconds kPaintPeriod(kFramePeriodMs - 8);
 constexpr UINT_PTR kRepaintTimer = 2;
-constexpr std::uint32_t kNewsTimeoutMs = 8000;
 constexpr const wchar_t* kBackgroundCandidates[] = {L"\\assets\\backgrounds\\ostrel.jpg", L"\\assets\\background.jpg",
                                                     L"\\assets\\background.jpeg", L"\\assets\\background.png"};
 
@@ -154,8 +153,7 @@ void MainWindow::OnCreate() {
   std::thread([this, client_found] { ManifestThread(*this, client_found); }).detach();
   std::thread([this] {
     RunNewsThread(
-        *this, [] { return HttpClient::Get(Widen(NewsUrl()), kNewsTimeoutMs); },
-        LauncherPath(L"\\launcher_cache\\news.json"));
+        *this, [] { return FetchNews(); }, LauncherPath(L"\\launcher_cache\\news.json"));
   }).detach();
 
   Log::Info(L"OnCreate complete");

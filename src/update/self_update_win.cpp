@@ -82,9 +82,9 @@ bool SelfUpdate(const Manifest& manifest, const std::wstring& launcher_url, cons
   const SelfUpdatePaths paths = MakeSelfUpdatePaths(launcher_folder, executable_path);
 
   Log::Info(L"Downloading update...");
-  std::string download_error;
-  if (!HttpClient::DownloadFile(launcher_url, paths.download, 0, DownloadProgress(), download_error)) {
-    error = "Self-update download failed: " + download_error;
+  const DownloadResult download = HttpClient::DownloadFile(launcher_url, paths.download, 0, DownloadProgress());
+  if (!download.ok) {
+    error = "Self-update download failed: " + download.error;
     Log::Error(Widen(error));
     return false;
   }

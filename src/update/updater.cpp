@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <utility>
@@ -9,7 +11,9 @@
 #include "base/text.h"
 #include "data/manifest_path.h"
 #include "log/log.h"
+#include "log/log_format.h"
 #include "update/download_rate.h"
+#include "update/download_retry.h"
 #include "update/verify_ahead.h"
 
 namespace {
@@ -20,22 +24,46 @@ void Report(const UpdaterCallback& callback, const UpdaterProgress& record) {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-// Feeds a download's progress into the run's report.
-class Sampler {
+// The whole fetch as one report: bytes done of all bytes to fetch, the rate
+// over all connections and the time left. Each connection reports its own
+// file's bytes; reports go out one at a time, under the lock.
+class FetchProgress {
  public:
-  Sampler(UpdaterProgress& record, const GameFile& entry, const UpdaterCallback& callback, std::int64_t offset)
-      : record_(record), entry_(entry), callback_(callback), rate_(offset) {}
+  FetchProgress(UpdaterProgress& record, const UpdaterCallback& callback, std::int64_t total, std::int64_t done)
+      : record_(record), callback_(callback), total_(total), done_(done), rate_(done) {}
 
-  void operator()(std::int64_t done, std::int64_t total) {
-    rate_.Sample(record_, done, total, entry_.size);
-    Report(callback_, record_);
+  // A file starts (from `offset`): its "Downloading:" line and the report's file.
+  void Begin(size_t index, const GameFile& entry, std::int64_t offset) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Log::Info(L"Downloading: " + Widen(entry.path));
+    record_.phase = UpdaterPhase::Downloading;
+    record_.index = static_cast<std::int32_t>(index + 1);
+    record_.file = entry.path;
+    Move(index, offset);
+  }
+
+  // A connection's file now holds `bytes`.
+  void Set(size_t index, std::int64_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Move(index, bytes);
   }
 
  private:
+  void Move(size_t index, std::int64_t bytes) {
+    std::int64_t& held = held_[index];
+    done_ += bytes - held;
+    held = bytes;
+    rate_.Sample(record_, done_, total_, total_);
+    Report(callback_, record_);
+  }
+
+  std::mutex mutex_;
   UpdaterProgress& record_;
-  const GameFile& entry_;
   const UpdaterCallback& callback_;
+  const std::int64_t total_;
+  std::int64_t done_;
   DownloadRate rate_;
+  std::map<size_t, std::int64_t> held_;  // per entry: bytes of its file counted in done_
 };
 
 size_t CheckThreads(int asked) {
@@ -87,10 +115,20 @@ std::wstring ParentFolderOf(const std::wstring& path) {
   return parent;
 }
 
-Updater::Updater(std::wstring client_folder, std::shared_ptr<UpdaterBackend> backend, int check_threads)
+std::string DiskSpaceShortfall(std::int64_t needed, std::int64_t free, const std::wstring& where) {
+  if (needed <= free) return "";
+  constexpr std::int64_t kMb = 1 << 20;
+  return "Not enough disk space: " + std::to_string((needed + kMb - 1) / kMb) + " MB needed, " +
+         std::to_string(free / kMb) + " MB free on " + NarrowLogText(where);
+}
+
+Updater::Updater(std::wstring client_folder, std::shared_ptr<UpdaterBackend> backend, int check_threads,
+                 int connections, RetryPauses pauses)
     : client_folder_(std::move(client_folder)),
       backend_(std::move(backend)),
-      check_threads_(CheckThreads(check_threads)) {}
+      check_threads_(CheckThreads(check_threads)),
+      connections_(static_cast<size_t>(std::max(connections, 1))),
+      pauses_(pauses) {}
 
 void Updater::Start(const Manifest& manifest, UpdaterCallback callback) {
   cancelled_ = false;
@@ -131,14 +169,14 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
   WarnAboutDuplicatePaths(manifest);
 
   // The checks run ahead of this loop, which takes their results in order.
-  // They start only once an entry has been found up to date: a folder that
-  // needs downloads spends its time downloading, and each download or
-  // unpacking can change the files of later entries.
+  // They start once an entry has been checked on this thread. Every entry is
+  // checked before the first download, so the fetch knows its whole size.
   size_t checkable = 0;  // entries before the first unsafe one
   while (checkable < entries.size() && !UnsafePathOf(entries[checkable])) ++checkable;
   std::vector<DigestBuffer> buffers(check_threads_);  // sized on first use
   VerifyAhead ahead(*backend_, client_folder_, entries, buffers, cancelled_);
   const DigestStop cancelled = [this] { return cancelled_.load(); };
+  std::vector<size_t> wanted;  // entries to fetch
 
   for (size_t i = 0; i < entries.size(); ++i) {
     if (cancelled_) break;
@@ -166,75 +204,177 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
     if (!result) break;  // cancelled while the file was read: ends as at the top
     if (*result == FileOk) {
       Log::Info(L"OK: " + Widen(entry.path));
-      if (!ahead.Covers(i + 1)) ahead.Start(i + 1, checkable);
-      continue;
+    } else {
+      wanted.push_back(i);
     }
-
-    ahead.Stop();
-    record.phase = UpdaterPhase::Downloading;
-    record.bytes_done = 0;
-    record.bytes_total = entry.size;
+    if (!ahead.Covers(i + 1)) ahead.Start(i + 1, checkable);
+  }
+  ahead.Stop();
+  if (!cancelled_ && !wanted.empty() && !FetchAll(entries, wanted, callback, record)) {
+    record.phase = UpdaterPhase::Error;
     Report(callback, record);
-    Log::Info(L"Downloading: " + Widen(entry.path));
-    if (!UpdateFile(entry, callback, record, buffers[0])) {
-      record.phase = UpdaterPhase::Error;
-      Report(callback, record);
-      return;
-    }
+    return;
   }
   record.phase = UpdaterPhase::Done;
   Report(callback, record);
 }
 
-bool Updater::UpdateFile(const GameFile& entry, const UpdaterCallback& callback, UpdaterProgress& record,
-                         DigestBuffer& buffer) {
-  const std::wstring target = ClientTargetPath(client_folder_, entry.path);
-  backend_->CreateFolders(ParentFolderOf(target));
+bool Updater::FetchAll(const std::vector<GameFile>& entries, const std::vector<size_t>& wanted,
+                       const UpdaterCallback& callback, UpdaterProgress& record) {
+  // Of entries that name one file the last decides what it holds (as when they
+  // were fetched one after the other); fetching the others would only put two
+  // connections on one file.
+  std::map<std::string, size_t> last;
+  for (size_t i = 0; i < entries.size(); ++i) last[ManifestPathKey(entries[i].path)] = i;
+  std::vector<size_t> files, archives;
+  std::int64_t total = 0, present = 0;
+  for (size_t i : wanted) {
+    const GameFile& entry = entries[i];
+    if (last[ManifestPathKey(entry.path)] != i) continue;
+    (entry.extract_to.empty() ? files : archives).push_back(i);
+    const std::int64_t kept =
+        ResumeOffset(backend_->FileSize(ClientTargetPath(client_folder_, entry.path)).value_or(0), entry.size);
+    total += std::max<std::int64_t>(entry.size, 0);
+    present += kept;
+  }
 
-  std::int64_t offset = 0;
-  if (const auto present = backend_->FileSize(target); present && *present < entry.size) offset = *present;
-
-  for (;;) {
-    Sampler sampler(record, entry, callback, offset);
-    std::string error;
-    if (!backend_->Download(Widen(entry.cdn_url), target, offset, std::ref(sampler), error)) {
-      record.error = error;  // the partial file stays for the next run to resume
+  // Nothing is fetched into a volume that cannot hold it all.
+  if (const auto free = backend_->FreeSpace(client_folder_)) {
+    record.error = DiskSpaceShortfall(total - present + kSpareDiskBytes, *free, client_folder_);
+    if (!record.error.empty()) {
+      Log::Error(Widen(record.error));
       return false;
     }
-    if (entry.md5.empty() && entry.sha256.empty()) break;
+  }
 
-    record.phase = UpdaterPhase::Verifying;
-    record.file = entry.path + " (verify)";
+  FetchProgress progress(record, callback, total, present);
+  // The first failure is the run's; `record` takes it once the connections are
+  // done, since until then they report through it.
+  std::atomic<bool> failed{false};
+  std::mutex failure_mutex;
+  size_t failed_index = 0;
+  std::string failure;
+  const auto fail = [&](size_t index, const std::string& error) {
+    std::lock_guard<std::mutex> lock(failure_mutex);
+    if (failed.exchange(true)) return;
+    failed_index = index;
+    failure = error;
+  };
+  const auto failed_run = [&] {
+    record.index = static_cast<std::int32_t>(failed_index + 1);
+    record.file = entries[failed_index].path;
+    record.error = failure;
+    return false;
+  };
+  const auto fetch = [&](size_t index, DigestBuffer& buffer) {
+    const GameFile& entry = entries[index];
+    std::string error;
+    try {
+      const DownloadProgress report = [&progress, index](std::int64_t done, std::int64_t) {
+        progress.Set(index, done);
+      };
+      const auto present = backend_->FileSize(ClientTargetPath(client_folder_, entry.path));
+      progress.Begin(index, entry, ResumeOffset(present.value_or(0), entry.size));
+      if (FetchFile(entry, report, buffer, error) || cancelled_) return true;
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    fail(index, error);
+    return false;
+  };
+
+  // Plain files: up to `connections_` at once, each connection taking the next
+  // entry in manifest order and verifying it with its own buffer.
+  std::atomic<size_t> next{0};
+  const auto connection = [&] {
+    DigestBuffer buffer;
+    for (size_t n; !cancelled_ && !failed && (n = next++) < files.size();) fetch(files[n], buffer);
+  };
+  std::vector<std::thread> others;
+  try {
+    for (size_t c = 1; c < std::min(connections_, files.size()); ++c) others.emplace_back(connection);
+  } catch (...) {
+    // Fewer threads than asked for: the ones there (and this one) share the work.
+  }
+  connection();
+  for (std::thread& t : others) t.join();
+  if (failed) return failed_run();
+
+  // Archives one at a time in manifest order, after the plain files: unpacking
+  // writes many files and must not meet a download of one of them.
+  DigestBuffer buffer;
+  for (size_t index : archives) {
+    if (cancelled_) return true;
+    if (!fetch(index, buffer)) return failed_run();
+    if (cancelled_) return true;
+    record.phase = UpdaterPhase::Extracting;
+    record.index = static_cast<std::int32_t>(index + 1);
+    record.file = entries[index].path;
     Report(callback, record);
+    if (!Unpack(entries[index], record.error)) return false;
+  }
+
+  // Unpacking may have replaced the files of entries listed after the archive:
+  // those are checked again and fetched when wrong, so the later entry wins as
+  // when everything ran in manifest order.
+  std::set<size_t> again;
+  for (size_t a : archives) {
+    const std::string folder = ManifestPathKey(entries[a].extract_to) + "/";
+    for (size_t j = a + 1; j < entries.size(); ++j) {
+      const std::string key = ManifestPathKey(entries[j].path);
+      if (key.compare(0, folder.size(), folder) == 0 && last[key] == j) again.insert(j);
+    }
+  }
+  for (size_t j : again) {
+    if (cancelled_) return true;
+    const GameFile& entry = entries[j];
+    const auto check = backend_->Check(ClientTargetPath(client_folder_, entry.path), entry.size, entry.md5,
+                                       entry.sha256, buffer, nullptr);
+    if (check != FileOk && !fetch(j, buffer)) return failed_run();
+  }
+  return true;
+}
+
+bool Updater::FetchFile(const GameFile& entry, const DownloadProgress& progress, DigestBuffer& buffer,
+                        std::string& error) {
+  const std::wstring target = ClientTargetPath(client_folder_, entry.path);
+  backend_->CreateFolders(ParentFolderOf(target));
+  const auto resume_from = [&] { return ResumeOffset(backend_->FileSize(target).value_or(0), entry.size); };
+  const DownloadStop stop = [this] { return cancelled_.load(); };
+  const DownloadAttempt attempt = [&](std::int64_t from) {
+    return backend_->Download(Widen(entry.cdn_url), target, from, progress, stop);
+  };
+
+  std::int64_t offset = resume_from();
+  for (;;) {
+    const DownloadResult result = DownloadWithRetries(entry.path, offset, attempt, resume_from, pauses_, stop);
+    if (!result.ok) {
+      error = result.error;  // the partial file stays for the next run to resume
+      return false;
+    }
+    if (entry.md5.empty() && entry.sha256.empty()) return true;
+
     const std::optional<FileCheckResult> check =
         backend_->Check(target, entry.size, entry.md5, entry.sha256, buffer, nullptr);
-    if (check == FileOk) break;
+    if (check == FileOk) return true;
     if (offset == 0) {
-      record.error =
-          (check == FileSha256Mismatch ? "SHA-256 mismatch after download: " : "MD5 mismatch after download: ") +
-          entry.path;
+      error = (check == FileSha256Mismatch ? "SHA-256 mismatch after download: " : "MD5 mismatch after download: ") +
+              entry.path;
       return false;
     }
     // The bytes kept for the resume were not the start of this file (it was
     // changed on the server and grew): fetch it whole once before giving up.
     Log::Info(L"Resumed file does not match, downloading it whole: " + Widen(entry.path));
     offset = 0;
-    record.phase = UpdaterPhase::Downloading;
-    record.file = entry.path;
-    record.bytes_done = 0;
-    Report(callback, record);
+    if (progress) progress(0, entry.size);
   }
+}
 
-  if (entry.extract_to.empty()) return true;
-
-  record.phase = UpdaterPhase::Extracting;
-  record.file = entry.path;
-  Report(callback, record);
+bool Updater::Unpack(const GameFile& entry, std::string& error) {
+  const std::wstring target = ClientTargetPath(client_folder_, entry.path);
   const std::wstring folder = ClientTargetPath(client_folder_, entry.extract_to);
   backend_->CreateFolders(folder);
-  if (!backend_->Extract(target, folder)) {
-    record.error = "Zip extraction failed: " + entry.path;
-    return false;
-  }
-  return true;
+  if (backend_->Extract(target, folder)) return true;
+  error = "Zip extraction failed: " + entry.path;
+  return false;
 }

@@ -1,31 +1,41 @@
 // Brings a client folder in line with the manifest's game files: checks each
-// file, downloads missing or wrong ones with resume, verifies them and unpacks
-// archives. Each run has its own detached thread and ends with exactly one
-// Done or Error report.
+// file, then downloads the missing or wrong ones, several at once, with resume
+// and automatic retries, verifies them and unpacks archives. Each run has its
+// own detached thread and ends with exactly one Done or Error report.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "data/manifest.h"
+#include "net/http_download_plan.h"
 #include "update/updater_backend.h"
 #include "update/updater_progress.h"
+
+// How many files are downloaded at once (1: one after the other, in manifest order).
+constexpr int kDownloadConnections = 6;
+
+// What a run leaves free on the client folder's volume beyond the bytes it writes.
+constexpr std::int64_t kSpareDiskBytes = 64ll << 20;
 
 class Updater : public std::enable_shared_from_this<Updater> {
  public:
   // `check_threads`: how many files are checked at once ahead of the loop; 0
-  // means one per processor, at most 4. (Tests and benchmarks pass their own.)
-  Updater(std::wstring client_folder, std::shared_ptr<UpdaterBackend> backend, int check_threads = 0);
+  // means one per processor, at most 4. `connections`: downloads at once.
+  // (Tests and benchmarks pass their own, and shorter retry pauses.)
+  Updater(std::wstring client_folder, std::shared_ptr<UpdaterBackend> backend, int check_threads = 0,
+          int connections = kDownloadConnections, RetryPauses pauses = {});
 
   // Starts a run on a new detached thread that shares ownership of this
   // Updater and owns copies of the manifest and the callback. Returns at once;
   // throws if the thread cannot be created.
   void Start(const Manifest& manifest, UpdaterCallback callback);
 
-  // Asks the run to stop before its next entry, and the checks in hand to stop
-  // within one piece of their files; does not wait.
+  // Asks the run to stop before its next entry, and the checks and downloads in
+  // hand to stop within one piece of their files; does not wait.
   void Cancel() { cancelled_ = true; }
 
   // The whole run on the calling thread: what Start's thread does.
@@ -33,15 +43,20 @@ class Updater : public std::enable_shared_from_this<Updater> {
 
  private:
   void FileLoop(const Manifest& manifest, const UpdaterCallback& callback);
-  // Downloads, verifies (reading through `buffer`) and unpacks one entry into
-  // `record`; false with `record.error` set on failure. Throws when a folder
-  // cannot be created.
-  bool UpdateFile(const GameFile& entry, const UpdaterCallback& callback, UpdaterProgress& record,
-                  DigestBuffer& buffer);
+  // Fetches the entries `wanted` (indices, in manifest order) that the checks
+  // found missing or wrong; false with `record` naming the failing entry.
+  bool FetchAll(const std::vector<GameFile>& entries, const std::vector<size_t>& wanted,
+                const UpdaterCallback& callback, UpdaterProgress& record);
+  // Downloads (with retries) and verifies (reading through `buffer`) one entry;
+  // false with `error` set on failure. Throws when a folder cannot be created.
+  bool FetchFile(const GameFile& entry, const DownloadProgress& progress, DigestBuffer& buffer, std::string& error);
+  bool Unpack(const GameFile& entry, std::string& error);
 
   const std::wstring client_folder_;
   const std::shared_ptr<UpdaterBackend> backend_;
   const size_t check_threads_;
+  const size_t connections_;
+  const RetryPauses pauses_;
   std::atomic<bool> cancelled_{false};
 };
 

@@ -30,10 +30,17 @@ class UpdaterBackend {
   // Creates a folder and its missing ancestors; throws a std::exception naming
   // "create_directories" and the folder on failure.
   virtual void CreateFolders(const std::wstring& folder) = 0;
-  virtual bool Download(const std::wstring& url, const std::wstring& path, std::int64_t offset,
-                        DownloadProgress progress, std::string& error) = 0;
+  // One try, as HttpClient::DownloadFile. Called from several threads at once (each its own file).
+  virtual DownloadResult Download(const std::wstring& url, const std::wstring& path, std::int64_t offset,
+                                  const DownloadProgress& progress, const DownloadStop& stop) = 0;
+  // Bytes free to this user on the volume that holds `folder`; nothing when unknown.
+  virtual std::optional<std::int64_t> FreeSpace(const std::wstring& folder) = 0;
   virtual bool Extract(const std::wstring& archive, const std::wstring& folder) = 0;
 };
 
-// The real operations (Windows build).
-std::shared_ptr<UpdaterBackend> MakeSystemUpdaterBackend();
+// The real operations (Windows build); a download that waits `stall_ms` for its
+// next piece counts as stalled.
+std::shared_ptr<UpdaterBackend> MakeSystemUpdaterBackend(std::uint32_t stall_ms = kDownloadStallMs);
+
+// "Not enough disk space: <N> MB needed, <M> MB free on <where>", or "" when `needed` fits in `free`.
+std::string DiskSpaceShortfall(std::int64_t needed, std::int64_t free, const std::wstring& where);

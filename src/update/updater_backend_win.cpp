@@ -13,6 +13,8 @@ namespace {
 
 class SystemUpdaterBackend : public UpdaterBackend {
  public:
+  explicit SystemUpdaterBackend(std::uint32_t stall_ms) : stall_ms_(stall_ms) {}
+
   // The unpacking uses the shell's COM objects, which want a single-threaded apartment.
   void EnterThread() override { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
   void LeaveThread() override { CoUninitialize(); }
@@ -37,14 +39,25 @@ class SystemUpdaterBackend : public UpdaterBackend {
     }
   }
 
-  bool Download(const std::wstring& url, const std::wstring& path, std::int64_t offset, DownloadProgress progress,
-                std::string& error) override {
-    return HttpClient::DownloadFile(url, path, offset, std::move(progress), error);
+  DownloadResult Download(const std::wstring& url, const std::wstring& path, std::int64_t offset,
+                          const DownloadProgress& progress, const DownloadStop& stop) override {
+    return HttpClient::DownloadFile(url, path, offset, progress, stop, stall_ms_);
+  }
+
+  std::optional<std::int64_t> FreeSpace(const std::wstring& folder) override {
+    ULARGE_INTEGER free_to_caller{};
+    if (!GetDiskFreeSpaceExW(folder.c_str(), &free_to_caller, nullptr, nullptr)) return std::nullopt;
+    return static_cast<std::int64_t>(free_to_caller.QuadPart);
   }
 
   bool Extract(const std::wstring& archive, const std::wstring& folder) override { return ExtractZip(archive, folder); }
+
+ private:
+  const std::uint32_t stall_ms_;
 };
 
 }  // namespace
 
-std::shared_ptr<UpdaterBackend> MakeSystemUpdaterBackend() { return std::make_shared<SystemUpdaterBackend>(); }
+std::shared_ptr<UpdaterBackend> MakeSystemUpdaterBackend(std::uint32_t stall_ms) {
+  return std::make_shared<SystemUpdaterBackend>(stall_ms);
+}

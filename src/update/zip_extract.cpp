@@ -173,3 +173,14 @@ bool ExtractZipArchive(const fs::path& archive, const fs::path& destination, std
   Log::Error(L"ZipExtract: " + Widen(error));
   return false;
 }
+
+std::optional<std::uint64_t> ZipUnpackedSize(const fs::path& archive) {
+  FileZipSource source;
+  if (!source.Open(archive)) return std::nullopt;
+  ZipReader reader(source);
+  std::string error;
+  if (!reader.ReadDirectory(error)) return std::nullopt;
+  std::uint64_t total = 0;
+  for (const ZipEntry& entry : reader.entries()) total += entry.size;
+  return total;
+}

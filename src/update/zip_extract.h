@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,3 +33,7 @@ bool PlanZipExtraction(const std::vector<ZipEntry>& entries, std::vector<ZipExtr
 // before a corrupt one may already be written. Logs what it does; false with the reason in `error`.
 bool ExtractZipArchive(const std::filesystem::path& archive, const std::filesystem::path& destination,
                        std::string& error);
+
+// The bytes `archive`'s entries take when unpacked, from its central
+// directory; nothing when it cannot be read as a ZIP archive.
+std::optional<std::uint64_t> ZipUnpackedSize(const std::filesystem::path& archive);

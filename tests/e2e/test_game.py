@@ -158,7 +158,8 @@ class GameTest(unittest.TestCase):
         server = self.enterContext(TestServer(port=PORT))
         build_site(server.root, "127.0.0.1", PORT, os.path.join(BUILD, "stand_in.exe"))
         options = os.path.join(server.root, "_options.json")
-        write(options, b'{"/files/wow_client.zip": {"cut": "3000"}}')
+        # Cut, and asked again from the bytes kept, a reply that does not fit them: no more tries.
+        write(options, b'{"/files/wow_client.zip": {"cut": "3000", "once": "1", "wrong_range": "1"}}')
         s = self.session(self.path("none"), answers=["CANCEL", target])
         archive = os.path.join(s.folder, "launcher_cache", "wow_client.zip")
         s.launch()
@@ -166,7 +167,7 @@ class GameTest(unittest.TestCase):
         s.press("play")  # DOWNLOAD CLIENT, picker cancelled
         time.sleep(1)
         s.press("play")  # a download that breaks off
-        s.expect("State: Error (Download failed: ")
+        s.expect("retry 1 of 3", "State: Error (Download failed: Server sent bytes from 0 instead of 3000)")
         self.assertEqual(os.path.getsize(archive), 3000)
         s.close()
 
@@ -247,7 +248,7 @@ class GameTest(unittest.TestCase):
             {"path": "big.bin", "size": 1 << 30, "md5": "cd573cfaace07e7949bc0c46028904ff", "cdn_url": "x"},
             {"path": "slow.bin", "size": len(slow), "md5": md5_of(slow), "cdn_url": server.url("/files/slow.bin")}])
         write(os.path.join(server.root, "_options.json"), json.dumps(
-            {"/files/slow.bin": {"drip": "0.5", "cut": "40000"}}).encode())
+            {"/files/slow.bin": {"drip": "0.5", "cut": "40000", "once": "1", "wrong_range": "1"}}).encode())
         s = self.session(self.path("none"), program="OstrelLauncher.exe")
         s.launch()
         s.expect("waiting for client install")

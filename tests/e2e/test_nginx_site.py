@@ -137,10 +137,23 @@ class NginxSiteTest(unittest.TestCase):
                 self.assertEqual(snapshot(self.client), before)
         self.assertFalse(os.path.exists(os.path.join(session.folder, "OstrelLauncher_update.exe")))
 
-        # Signed by the realm: the update runs as it always did.
+        # Signed by the realm: the update runs as it always did, and signed news shows.
+        news = os.path.join(self.site, "launcher", "api", "news.php")
+        write(news, b'[{"date": "2026-12-07", "title": "Signed", "body": "by the realm"}]')
+        self.publish(session, "--key", REALM_KEY, "--sign-news", news)  # signs the news only
         self.publish(session, "--key", REALM_KEY)
-        self.assertNotIn("signatures are not checked", session.run_to(self.client, "Updater complete"))
+        session.launch(self.client)
+        session.expect("Updater complete", "News loaded: 1 items")
+        session.close()
+        self.assertNotIn("signatures are not checked", session.new_log())
         self.assertEqual(snapshot(self.client)["Data/patch-4.MPQ"], patch)
+        # News changed after signing, or past its bound, is not used.
+        for body, reason in [(b'[{"title": "Forged"}]', "news signature invalid"),
+                             (b"[" + b" " * (1 << 20) + b"]", "reply larger than 1 MiB")]:
+            write(news, body)
+            session.launch(self.client)
+            session.expect("News not used: " + reason)
+            session.close()
 
 
 if __name__ == "__main__":

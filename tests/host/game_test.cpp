@@ -70,12 +70,17 @@ TEST(Addons, UnsafeNamesAreNeverRemovedNorUnsafeArchivesDeleted) {
 class FakeInstall : public InstallBackend {
  public:
   std::wstring LauncherFolder() override { return L"L"; }
-  bool Download(const std::wstring&, const std::wstring& path, DownloadProgress progress, std::string&) override {
+  DownloadResult Download(const std::wstring&, const std::wstring& path, std::int64_t,
+                          const DownloadProgress& progress) override {
     if (++downloads == 1 && hold) downloading.set_value(), released.wait();
     files.insert(path);
     progress(5, -1);
-    return true;
+    DownloadResult whole;
+    whole.ok = true;
+    return whole;
   }
+  std::optional<std::int64_t> FileSize(const std::wstring&) override { return std::nullopt; }
+  std::optional<std::int64_t> FreeSpace(const std::wstring&) override { return free_space; }
   void CreateFolders(const std::wstring&) override {
     if (folders_fail) throw std::runtime_error("create_directories failed for X: denied");
   }
@@ -84,10 +89,12 @@ class FakeInstall : public InstallBackend {
   std::optional<std::uint32_t> Run(const std::wstring&) override { return std::nullopt; }  // cannot start
   FileCheckResult Check(const std::wstring&, std::int64_t, const std::string&) override { return check; }
   bool ExtractZip(const std::wstring&, const std::wstring&) override { return zip_ok; }
+  std::optional<std::int64_t> UnpackedSize(const std::wstring&) override { return std::nullopt; }
   void RemoveFile(const std::wstring& path) override { files.erase(path); }
   void SaveClientFolder(const std::wstring& wow_dir) override { saved = wow_dir; }
 
   bool hold = false, folders_fail = false, zip_ok = true;
+  std::optional<std::int64_t> free_space;
   FileCheckResult check = FileOk;
   std::atomic<int> downloads{0};
   std::promise<void> downloading, release;
@@ -101,6 +108,8 @@ class FakeInstall : public InstallBackend {
 TEST(ClientInstall, FailuresEndInError) {
   // archive, unpacks, folders fail, archive check, status, files left (the tool, and the archive unless damaged)
   const std::tuple<const wchar_t*, bool, bool, FileCheckResult, const wchar_t*, size_t> cases[] = {
+      {L"http://h/c.zip", true, false, FileOk, L"Not enough disk space: 65 MB needed, 63 MB free on L\\launcher_cache",
+       1},
       {L"http://h/c.rar", true, false, FileOk, L"Extraction failed. Check launcher.log for details.", 2},
       {L"http://h/c.zip", false, false, FileOk, L"Extraction failed. Check launcher.log for details.", 2},
       {L"http://h/c.zip", true, true, FileOk, L"Install failed unexpectedly.", 2},
@@ -114,6 +123,8 @@ TEST(ClientInstall, FailuresEndInError) {
     backend.zip_ok = zip_ok;
     backend.folders_fail = folders_fail;
     backend.check = check;
+    backend.free_space = std::int64_t{63} << 20;
+    if (std::wstring(status).find(L"disk space") == std::wstring::npos) backend.free_space.reset();
     InstallWow(w, {L"D:\\WoW", url, 10, "0123456789abcdef0123456789abcdef"}, backend);
     EXPECT_EQ(w.State(), LauncherState::Error) << status;
     EXPECT_EQ(w.StatusText(), status);

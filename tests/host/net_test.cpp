@@ -93,6 +93,27 @@ TEST(HttpDownloadPlan, HowAReplyIsTaken) {
     EXPECT_EQ(Show(PlanDownload(status, offset, length, range)), shown) << status << " at " << offset;
 }
 
+// Which failed tries are made again, after what pause (-1: none).
+TEST(HttpDownloadPlan, RetryPauses) {
+  using F = DownloadFailure;
+  // failure, status, Retry-After, retry number, pause
+  const std::tuple<F, uint32_t, int64_t, int, double> cases[] = {
+      {F::Network, 0, -1, 1, 2},    {F::Network, 0, -1, 3, 30},  {F::Network, 0, -1, 4, -1},
+      {F::Status, 500, -1, 2, 8},   {F::Status, 408, -1, 1, 2},  {F::Status, 429, 5, 1, 5},
+      {F::Status, 503, 600, 1, 60}, {F::Status, 404, -1, 1, -1}, {F::Status, 206, -1, 1, -1},
+      {F::DiskFull, 0, -1, 1, -1},  {F::Local, 0, -1, 1, -1},
+  };
+  for (const auto& [failure, status, after, retry, pause] : cases) {
+    DownloadResult r;
+    r.failure = failure, r.status = status, r.retry_after_s = after;
+    EXPECT_EQ(RetryPause(r, retry, RetryPauses{}), pause) << status << " retry " << retry;
+  }
+  EXPECT_EQ(ParseRetryAfter(L" 120 "), 120);
+  EXPECT_EQ(ParseRetryAfter(L"Wed, 21 Oct 2026 07:28:00 GMT"), -1);
+  EXPECT_EQ(ReplyTooLargeError(1 << 20), "reply larger than 1 MiB");
+  EXPECT_EQ(ReplyTooLargeError(64 << 10), "reply larger than 64 KiB");
+}
+
 TEST(HttpDownloadPlan, BodyEndErrors) {
   EXPECT_EQ(BodyEndError("Download", 0, 500, 500, false), "");
   EXPECT_EQ(BodyEndError("Download", 0, 12345, -1, false), "");

@@ -29,7 +29,9 @@ GameFile Entry(const std::string& path, const std::string& content, bool checked
 }
 
 struct UpdateRun {
-  explicit UpdateRun(int check_threads = 0) : updater(std::make_shared<Updater>(kClient, backend, check_threads)) {}
+  explicit UpdateRun(int check_threads = 0)
+      : updater(
+            std::make_shared<Updater>(kClient, backend, check_threads, kDownloadConnections, RetryPauses{{0, 0, 0}})) {}
   std::shared_ptr<FakeUpdaterBackend> backend = std::make_shared<FakeUpdaterBackend>();
   std::shared_ptr<Updater> updater;
   std::vector<UpdaterProgress> reports;
@@ -78,9 +80,8 @@ TEST(Updater, CorrectFilesAreOnlyVerifiedMissingOnesFetched) {
   run.Serve(m.game_files[3], "zip");
   run.Go(m);
   EXPECT_EQ(Story(run.reports),
-            (std::vector<std::string>{"V1 Data/a.MPQ", "V2 b.txt", "V3 Data/patch-4.MPQ", "Downloading3",
-                                      "V3 Data/patch-4.MPQ (verify)", "V4 Interface/pack.zip", "Downloading4",
-                                      "V4 Interface/pack.zip (verify)", "Extracting4", "Done4"}));
+            (std::vector<std::string>{"V1 Data/a.MPQ", "V2 b.txt", "V3 Data/patch-4.MPQ", "V4 Interface/pack.zip",
+                                      "Downloading3", "Downloading4", "Extracting4", "Done4"}));
   EXPECT_EQ(run.backend->downloads[0].first, L"C:\\Games\\WoW\\Data\\patch-4.MPQ");
   EXPECT_EQ(run.backend->folders.front(), L"C:\\Games\\WoW\\Data");
   ASSERT_EQ(run.backend->extracted.size(), 1u);
@@ -107,7 +108,7 @@ TEST(Updater, ResumeOnlyFromAShorterFileAndRestartAStaleOne) {
   }
 }
 
-// A failing entry ends the run with one Error; later entries are never reported nor fetched.
+// A failing entry ends the run with one Error; nothing else is fetched.
 TEST(Updater, AFailingEntryEndsTheRunWithOneError) {
   // served body, SHA-256 instead of MD5, extraction fails, its folder cannot be made, error
   const std::tuple<const char*, bool, bool, bool, std::string> cases[] = {
@@ -128,11 +129,71 @@ TEST(Updater, AFailingEntryEndsTheRunWithOneError) {
     if (folder_fails) run.backend->failing_folder = L"C:\\Games\\WoW\\Data";
     if (served) run.Serve(b, served);
     run.File("a") = "aaaa";
+    run.File("c") = "cccc";
     run.Go(m);
     EXPECT_EQ(run.Last().phase, P::Error) << error;
     EXPECT_EQ(run.Last().error, error);
-    for (const auto& r : run.reports) EXPECT_TRUE(r.file != "c" && r.phase != P::Done) << error;
+    EXPECT_EQ(run.Last().file, "Data/b");
+    for (const auto& d : run.backend->downloads) EXPECT_EQ(d.first, L"C:\\Games\\WoW\\Data\\b") << error;
   }
+}
+
+// The volume must hold the whole fetch before anything is fetched; network
+// trouble and busy servers are tried again (from what the file holds), other
+// refusals and a full disk are not.
+TEST(Updater, DiskSpaceFirstThenRetriesOfTransientFailures) {
+  const auto failed = [](DownloadFailure failure, std::uint32_t status, const char* error) {
+    DownloadResult r;
+    r.failure = failure, r.status = status, r.error = error;
+    return r;
+  };
+  const DownloadResult cut = failed(DownloadFailure::Network, 0, "Download interrupted after 4 of 10 bytes");
+  const DownloadResult busy = failed(DownloadFailure::Status, 503, "HTTP 503");
+  const DownloadResult gone = failed(DownloadFailure::Status, 404, "HTTP 404");
+  const DownloadResult full = failed(DownloadFailure::DiskFull, 0, "Not enough disk space while writing f.bin");
+  const std::int64_t spare = kSpareDiskBytes;
+  // free space, failed tries before the served body, tries made, the run's error
+  const std::tuple<std::int64_t, std::vector<DownloadResult>, size_t, std::string> cases[] = {
+      {spare + 9, {}, 0, "Not enough disk space: 65 MB needed, 64 MB free on C:\\Games\\WoW"},
+      {spare + 10, {cut, busy}, 3, ""},
+      {spare + 10, {cut, cut, cut, cut}, 4, cut.error},
+      {spare + 10, {gone}, 1, gone.error},
+      {spare + 10, {full}, 1, full.error},
+  };
+  for (const auto& [free, failures, tries, error] : cases) {
+    UpdateRun run;
+    Manifest m;
+    m.game_files = {Entry("f.bin", "0123456789")};
+    run.Serve(m.game_files[0], "0123456789");
+    run.backend->free_space = free;
+    run.backend->failures[Widen(m.game_files[0].cdn_url)] = failures;
+    run.Go(m);
+    EXPECT_EQ(run.backend->downloads.size(), tries) << error;
+    EXPECT_EQ(run.Last().phase, error.empty() ? P::Done : P::Error) << error;
+    EXPECT_EQ(run.Last().error, error);
+  }
+}
+
+// Many files over several connections: each is fetched once, and the reports count the whole fetch.
+TEST(Updater, SeveralConnectionsFetchEachFileOnceAndReportTheWholeFetch) {
+  UpdateRun run;
+  Manifest m;
+  for (int i = 1; i <= 20; ++i) {
+    m.game_files.push_back(Entry("f" + std::to_string(i), std::string(i, 'x')));
+    run.Serve(m.game_files.back(), std::string(i, 'x'));
+  }
+  run.Go(m);
+  EXPECT_EQ(run.Last().phase, P::Done);
+  EXPECT_EQ(run.backend->downloads.size(), 20u);
+  std::int64_t most = 0;
+  for (const auto& r : run.reports) {
+    if (r.phase == P::Downloading) {
+      EXPECT_EQ(r.bytes_total, 210);
+    }
+    most = std::max(most, r.bytes_done);
+  }
+  EXPECT_EQ(most, 210);
+  for (int i = 1; i <= 20; ++i) EXPECT_EQ(run.File("f" + std::to_string(i)), std::string(i, 'x'));
 }
 
 // A manifest may not name files outside the client folder nor names Windows

@@ -57,21 +57,32 @@ class FakeUpdaterBackend : public UpdaterBackend {
   }
 
   // Appends the served body from `offset` on, reporting progress in 4-byte steps.
-  bool Download(const std::wstring& url, const std::wstring& path, std::int64_t offset, DownloadProgress progress,
-                std::string& error) override {
+  // Failures queued in `failures` for a url come first, one per try.
+  DownloadResult Download(const std::wstring& url, const std::wstring& path, std::int64_t offset,
+                          const DownloadProgress& progress, const DownloadStop&) override {
     std::int64_t total = 0;
+    DownloadResult result;
     {
       std::lock_guard<std::mutex> lock(mutex);
       downloads.push_back({path, offset});
+      auto& queued = failures[url];
+      if (!queued.empty()) {
+        result = queued.front();
+        queued.erase(queued.begin());
+        return result;
+      }
       const auto served = server.find(url);
-      if (served == server.end()) return error = "HTTP 404", false;
+      if (served == server.end()) return result.error = "HTTP 404", result.failure = DownloadFailure::Status, result;
       total = static_cast<std::int64_t>(served->second.size());
       const std::string tail = served->second.substr(static_cast<size_t>(offset));
       files[path] = offset > 0 ? files[path] + tail : tail;  // appended as the updater asks, right or wrong
     }
     for (std::int64_t done = offset; progress && done < total;) progress(done = std::min(done + 4, total), total);
-    return true;
+    result.ok = true;
+    return result;
   }
+
+  std::optional<std::int64_t> FreeSpace(const std::wstring&) override { return free_space; }
 
   bool Extract(const std::wstring&, const std::wstring& folder) override {
     std::lock_guard<std::mutex> lock(mutex);
@@ -87,6 +98,8 @@ class FakeUpdaterBackend : public UpdaterBackend {
   std::function<void(const std::wstring&)> on_piece;  // set before the run
   std::wstring failing_folder;
   bool extract_fails = false;
+  std::optional<std::int64_t> free_space;
+  std::map<std::wstring, std::vector<DownloadResult>> failures;   // url -> failed tries to give first
   std::vector<std::wstring> checked, hashed, folders, extracted;  // hashed: in the order digests completed
   std::vector<std::pair<std::wstring, std::int64_t>> downloads;   // path, offset
 };

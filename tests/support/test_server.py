@@ -5,8 +5,9 @@ programs how a reply goes wrong: status=404 (that status, a short body); ignore_
 request gets 200 and the whole file); wrong_range=1 (206 with the bytes from 0); no_length=1 (the
 body ends with the connection); chunked=1 (chunked coding; with cut or reset the last chunk never
 comes); cut=N, reset=N (the full length announced, the connection closed, or reset, after N body
-bytes); delay=S (a wait first); hold=1 (a wait while <root>/_hold exists); drip=S (8 KiB pieces
-S seconds apart). Each request is appended
+bytes); stall=N (N body bytes, then nothing for a minute); once=1 (cut, reset and stall for the
+path's first request only); delay=S (a wait first); hold=1 (a wait while <root>/_hold exists);
+drip=S (8 KiB pieces S seconds apart). Each request is appended
 to <root>/_requests.log as "METHOD PATH RANGE-HEADER USER-AGENT"."""
 import contextlib
 import json
@@ -52,6 +53,12 @@ class Handler(BaseHTTPRequestHandler):
         query = dict(urllib.parse.parse_qsl(url.query))
         with contextlib.suppress(OSError, ValueError), open(os.path.join(root, "_options.json")) as f:
             query = dict(json.load(f).get(url.path, {}), **query)
+        if query.get("once"):
+            with self.server.lock:
+                if url.path in self.server.seen:
+                    for key in ("cut", "reset", "stall"):
+                        query.pop(key, None)
+                self.server.seen.add(url.path)
         time.sleep(float(query.get("delay", 0)))
         while query.get("hold") and os.path.exists(os.path.join(root, "_hold")):
             time.sleep(0.05)
@@ -76,7 +83,7 @@ class Handler(BaseHTTPRequestHandler):
         self.send_header(*(("Transfer-Encoding", "chunked") if chunked else ("Connection", "close")
                            if self.close_connection else ("Content-Length", str(length))))
         self.end_headers()
-        limit = min(length, int(query.get("cut", query.get("reset", length))))
+        limit = min(length, int(query.get("cut", query.get("reset", query.get("stall", length)))))
         drip = float(query.get("drip", 0))
         with open(path, "rb") as f:
             f.seek(start)
@@ -89,7 +96,11 @@ class Handler(BaseHTTPRequestHandler):
                         time.sleep(drip)
                 except (BrokenPipeError, ConnectionResetError):
                     return
-        if "reset" in query:
+        if "stall" in query:
+            self.wfile.flush()
+            time.sleep(60)
+            self.close_connection = True
+        elif "reset" in query:
             # A zero linger time turns the close into a reset; the pause first lets the
             # client take in what was sent, which the reset would discard.
             self.wfile.flush()
@@ -116,6 +127,7 @@ class TestServer:
         self.root = os.path.abspath(root or tempfile.mkdtemp(prefix="ostrel-server-"))
         self.server = QuietServer(("127.0.0.1", port), Handler)
         self.server.root, self.port = self.root, self.server.server_address[1]
+        self.server.lock, self.server.seen = threading.Lock(), set()
         self.login = socket.create_server(("127.0.0.1", login_port)) if login_port else None
 
     def __enter__(self):

@@ -65,7 +65,9 @@ class HttpClientTest : public ::testing::Test {
   bool Download(const std::wstring& url, int64_t offset, Progress* progress = nullptr) {
     DownloadProgress report;
     if (progress) report = [progress](int64_t done, int64_t total) { progress->emplace_back(done, total); };
-    return HttpClient::DownloadFile(url, dest_.wstring(), offset, report, error_);
+    const DownloadResult result = HttpClient::DownloadFile(url, dest_.wstring(), offset, report);
+    error_ = result.error;
+    return result.ok;
   }
 
   testutil::TempDir dir_;
@@ -81,6 +83,7 @@ TEST_F(HttpClientTest, GetRepliesAndFailures) {
     std::wstring url;
     uint32_t status;
     std::string body, error;  // a failed reply holds a start of `body`
+    uint64_t max = 1 << 20;
   } cases[] = {
       {Url(path), 200, body, ""},
       {L"127.0.0.1/launcher/manifest.php", 0, "", "Invalid URL"},  // refused: e2e (the Offline start)
@@ -88,16 +91,19 @@ TEST_F(HttpClientTest, GetRepliesAndFailures) {
       // The first 8 KiB come at once, the rest after 3 s.
       {Url(Serve(dripped) + "?drip=3"), 200, dripped, "Reply interrupted after 8192 of 20000 bytes"},
       {Url(Serve(body) + "?cut=20000"), 200, body, "Reply * of " + std::to_string(body.size()) + " bytes*"},
+      // Past the bound by its length, and by count while reading: nothing of it is kept.
+      {Url(path), 200, "", "reply larger than 64 KiB", 64 << 10},
+      {Url(path + "?chunked=1"), 200, "", "reply larger than 64 KiB", 64 << 10},
   };
   for (const auto& c : cases) {
-    const HttpResponse response = HttpClient::Get(c.url, 1000);
+    const HttpResponse response = HttpClient::Get(c.url, 1000, c.max);
     SCOPED_TRACE(NarrowLowBytes(c.url) + ": " + response.error);
     EXPECT_EQ(std::make_pair(response.status, response.ok),
               std::make_pair(c.status, c.status == 200 && c.error.empty()));
     EXPECT_TRUE(Matches(response.error.c_str(), c.error.c_str()));
     EXPECT_EQ(response.body, c.body.substr(0, c.error.empty() ? c.body.size() : response.body.size()));
   }
-  EXPECT_EQ(RangesAsked(path), std::vector<std::string>{"-"});
+  EXPECT_EQ(RangesAsked(path), (std::vector<std::string>{"-", "-"}));
 }
 
 // With or without a length (a total of -1); an empty 200 empties the file.

@@ -13,6 +13,7 @@
 #include "net/file_digest.h"
 #include "test_util.h"
 #include "update/updater.h"
+#include "update/updater_backend.h"
 
 namespace {
 
@@ -63,6 +64,34 @@ TEST(UpdaterOnDisk, LockedFileEndsTheRunWithCannotOpen) {
   CloseHandle(lock);
   EXPECT_EQ(error, "Cannot open file for MD5");
   EXPECT_FALSE(std::filesystem::exists(client / "later.bin"));
+}
+
+// Three files at once, one stalled and one cut by the server on their first request: each
+// is asked for again from the bytes it kept, and the run ends with every file whole.
+TEST(UpdaterOnDisk, StalledAndCutBodiesResumeWhileOthersComplete) {
+  if (testutil::TestServerPort().empty()) GTEST_SKIP() << "needs the test update server";
+  testutil::TempDir client;
+  Manifest m;
+  const std::string data = testutil::PatternBytes(300000, 9);
+  for (const std::string name : {"stalled.bin", "cut.bin", "whole.bin"}) {
+    testutil::WriteBytes(testutil::TestServerRoot() / name, data);
+    const std::string query = name == "whole.bin" ? ""
+                              : name == "cut.bin" ? "?once=1&cut=100000"
+                                                  : "?once=1&stall=100000";
+    m.game_files.push_back({name, 300000, FileMd5((testutil::TestServerRoot() / name).wstring()),
+                            testutil::TestServerUrl("/" + name + query), true, "", ""});
+  }
+  UpdaterProgress last;
+  std::make_shared<Updater>(client.wide(), MakeSystemUpdaterBackend(1000), 1, 3, RetryPauses{{0.1, 0.1, 0.1}})
+      ->Run(m, [&](const UpdaterProgress& p) { last = p; });
+  EXPECT_EQ(last.phase, UpdaterPhase::Done) << last.error;
+  for (const char* name : {"stalled.bin", "cut.bin", "whole.bin"}) EXPECT_EQ(testutil::ReadBytes(client / name), data);
+  const std::string requests = testutil::ReadBytes(testutil::TestServerRoot() / "_requests.log");
+  for (const char* name : {"/stalled.bin?", "/cut.bin?"}) {
+    const size_t first = requests.find(name), second = requests.find(name, first + 1);
+    ASSERT_NE(second, std::string::npos) << name;
+    EXPECT_EQ(requests.substr(requests.find(' ', second) + 1, 13), "bytes=100000-") << name;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // ostrel-manifest: the realm operator's manifest generator (see --help and
-// docs/OPERATORS.md). The work is done by RunManifestGenerator in src/update,
+// docs/OPERATORS.md). The work is done by RunManifestGenerator in src/publish,
 // which the tests run directly.
 #include <iostream>
 #include <string>
