@@ -4,17 +4,20 @@
 //   http_bench download URL DEST        HttpClient::DownloadFile, with a progress callback
 //   http_bench bare URL                 a bare WinHTTP read loop that keeps nothing
 //   http_bench bare-write URL DEST      the same loop writing each piece to DEST
+//   http_bench many URL DEST N T        N downloads of URL (a small file) into DEST, over T threads
 #include <windows.h>
 // These need windows.h first.
 #include <psapi.h>
 #include <winhttp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/file_digest.h"
@@ -156,12 +159,32 @@ int RunBare(const std::wstring& url, const std::wstring* dest) {
 
 }  // namespace
 
+// The fixed cost of one file: N downloads of one small file, T at a time.
+int RunMany(const std::wstring& url, const std::wstring& dest, int count, int threads) {
+  std::atomic<int> next{0}, failed{0};
+  const double start = Now();
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back([&, t] {
+      const std::wstring path = dest + L"." + std::to_wstring(t);
+      while (next++ < count) {
+        if (!HttpClient::DownloadFile(url, path, 0, DownloadProgress()).ok) ++failed;
+      }
+    });
+  }
+  for (std::thread& w : workers) w.join();
+  const double seconds = Now() - start;
+  std::printf("seconds=%.3f\nper_file_ms=%.2f\nfailed=%d\n", seconds, seconds * 1000 / count, failed.load());
+  return failed == 0 ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
   try {
     const std::wstring mode = argc > 1 ? argv[1] : L"";
     if (mode == L"md5" && argc == 3) return RunMd5(argv[2]);
     if (mode == L"download" && argc == 4) return RunDownload(argv[2], argv[3]);
     if (mode == L"bare" && argc == 3) return RunBare(argv[2], nullptr);
+    if (mode == L"many" && argc == 6) return RunMany(argv[2], argv[3], _wtoi(argv[4]), _wtoi(argv[5]));
     if (mode == L"bare-write" && argc == 4) {
       const std::wstring dest = argv[3];
       return RunBare(argv[2], &dest);

@@ -169,7 +169,9 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
   WarnAboutDuplicatePaths(manifest);
 
   // The checks run ahead of this loop, which takes their results in order.
-  // They start once an entry has been checked on this thread. Every entry is
+  // They start only once an entry has been found up to date, and a worker
+  // stops at an entry that needs fetching: a folder of missing files is
+  // checked here, where a missing file costs next to nothing. Every entry is
   // checked before the first download, so the fetch knows its whole size.
   size_t checkable = 0;  // entries before the first unsafe one
   while (checkable < entries.size() && !UnsafePathOf(entries[checkable])) ++checkable;
@@ -202,11 +204,11 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
       result = backend_->Check(target, entry.size, entry.md5, entry.sha256, buffers[0], cancelled);
     }
     if (!result) break;  // cancelled while the file was read: ends as at the top
-    if (*result == FileOk) {
-      Log::Info(L"OK: " + Widen(entry.path));
-    } else {
+    if (*result != FileOk) {
       wanted.push_back(i);
+      continue;
     }
+    Log::Info(L"OK: " + Widen(entry.path));
     if (!ahead.Covers(i + 1)) ahead.Start(i + 1, checkable);
   }
   ahead.Stop();
