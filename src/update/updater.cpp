@@ -48,6 +48,13 @@ class FetchProgress {
     Move(index, bytes);
   }
 
+  // A file is done with: its bytes stay counted, its entry goes (the map holds
+  // the files in hand, not every file of the run).
+  void End(size_t index) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_.erase(index);
+  }
+
  private:
   void Move(size_t index, std::int64_t bytes) {
     std::int64_t& held = held_[index];
@@ -63,7 +70,7 @@ class FetchProgress {
   const std::int64_t total_;
   std::int64_t done_;
   DownloadRate rate_;
-  std::map<size_t, std::int64_t> held_;  // per entry: bytes of its file counted in done_
+  std::map<size_t, std::int64_t> held_;  // per file in hand: bytes of it counted in done_
 };
 
 size_t CheckThreads(int asked) {
@@ -277,7 +284,9 @@ bool Updater::FetchAll(const std::vector<GameFile>& entries, const std::vector<s
       };
       const auto present = backend_->FileSize(ClientTargetPath(client_folder_, entry.path));
       progress.Begin(index, entry, ResumeOffset(present.value_or(0), entry.size));
-      if (FetchFile(entry, report, buffer, error) || cancelled_) return true;
+      const bool fetched = FetchFile(entry, report, buffer, error);
+      progress.End(index);
+      if (fetched || cancelled_) return true;
     } catch (const std::exception& e) {
       error = e.what();
     }
