@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "digest_vectors.h"
 #include "net/file_digest.h"
@@ -91,6 +95,35 @@ TEST(UpdaterOnDisk, StalledAndCutBodiesResumeWhileOthersComplete) {
     const size_t first = requests.find(name), second = requests.find(name, first + 1);
     ASSERT_NE(second, std::string::npos) << name;
     EXPECT_EQ(requests.substr(requests.find(' ', second) + 1, 13), "bytes=100000-") << name;
+  }
+}
+
+// A cancel stops every connection within a piece; each file keeps only the start of itself.
+TEST(UpdaterOnDisk, CancelStopsEveryConnectionWithinAPiece) {
+  if (testutil::TestServerPort().empty()) GTEST_SKIP() << "needs the test update server";
+  testutil::TempDir client;
+  Manifest m;
+  const std::string data = testutil::PatternBytes(300000, 4);
+  for (const std::string name : {"cancel_a.bin", "cancel_b.bin", "cancel_c.bin"}) {
+    testutil::WriteBytes(testutil::TestServerRoot() / name, data);
+    m.game_files.push_back({name, 300000, FileMd5((testutil::TestServerRoot() / name).wstring()),
+                            testutil::TestServerUrl("/" + name + "?drip=0.2"), true, "", ""});
+  }
+  std::promise<UpdaterPhase> final_phase;
+  std::atomic<bool> started{false};
+  auto updater = std::make_shared<Updater>(client.wide(), MakeSystemUpdaterBackend(), 1, 3);
+  updater->Start(m, [&](const UpdaterProgress& p) {
+    if (p.phase == UpdaterPhase::Downloading && p.bytes_done > 0) started = true;
+    if (p.phase == UpdaterPhase::Done || p.phase == UpdaterPhase::Error) final_phase.set_value(p.phase);
+  });
+  for (int i = 0; !started && i < 3000; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  updater->Cancel();
+  auto done = final_phase.get_future();
+  ASSERT_EQ(done.wait_for(std::chrono::seconds(2)), std::future_status::ready);  // a whole file takes 7 s
+  EXPECT_EQ(done.get(), UpdaterPhase::Done);
+  for (const char* name : {"cancel_a.bin", "cancel_b.bin", "cancel_c.bin"}) {
+    const std::string kept = testutil::ReadBytes(client / name);
+    EXPECT_TRUE(kept.size() < data.size() && kept == data.substr(0, kept.size())) << name;
   }
 }
 
