@@ -78,10 +78,30 @@ struct HuffmanCode {
   }
 };
 
+struct CodePair {
+  HuffmanCode literal;
+  HuffmanCode distance;
+};
+
+}  // namespace
+
+struct InflateWorkspace::Buffers {
+  std::vector<std::uint8_t> in = std::vector<std::uint8_t>(kInputBufferSize);
+  std::vector<std::uint8_t> out = std::vector<std::uint8_t>(kOutputBufferSize);
+  CodePair dynamic;
+};
+
+InflateWorkspace::InflateWorkspace() : buffers_(std::make_unique<Buffers>()) {}
+InflateWorkspace::~InflateWorkspace() = default;
+
+namespace {
+
+// The buffers' contents from an earlier stream are never read: only what this
+// stream wrote, as its counters say.
 class Inflater {
  public:
-  Inflater(const InflateInput& input, const InflateOutput& output)
-      : input_(input), output_(output), in_(kInputBufferSize), out_(kOutputBufferSize) {}
+  Inflater(const InflateInput& input, const InflateOutput& output, InflateWorkspace::Buffers& buffers)
+      : input_(input), output_(output), in_(buffers.in), out_(buffers.out), dynamic_(buffers.dynamic) {}
 
   void Run() {
     bool last = false;
@@ -98,11 +118,6 @@ class Inflater {
   }
 
  private:
-  struct CodePair {
-    HuffmanCode literal;
-    HuffmanCode distance;
-  };
-
   static const CodePair& FixedCodes() {
     static const CodePair codes = [] {
       CodePair c;
@@ -199,14 +214,15 @@ class Inflater {
     if (distance > total_out_) throw DataError{"distance too far back"};
     while (length > 0) {
       if (out_pos_ == out_.size()) MakeRoom();
-      // Byte by byte where source and target overlap (runs); else in one go.
       const std::size_t n = std::min(length, out_.size() - out_pos_);
       std::uint8_t* dst = out_.data() + out_pos_;
-      const std::uint8_t* src = dst - distance;
-      if (distance >= n) {
-        std::memcpy(dst, src, n);
-      } else {
-        for (std::size_t i = 0; i < n; ++i) dst[i] = src[i];
+      // Where source and target overlap the output repeats every `distance`
+      // bytes, so it also repeats every 2, 4, ... times that: each copy takes
+      // a period already written and doubles it (runs of one byte are common).
+      for (std::size_t done = 0, period = distance; done < n; period *= 2) {
+        const std::size_t piece = std::min(period, n - done);
+        std::memcpy(dst + done, dst + done - period, piece);
+        done += piece;
       }
       out_pos_ += n;
       total_out_ += n;
@@ -305,7 +321,7 @@ class Inflater {
     if (lengths[256] == 0) throw DataError{"no end-of-block code"};
 
     // An incomplete code is allowed only when it has a single one-bit code.
-    auto& codes = *dynamic_;
+    auto& codes = dynamic_;
     const int literal_left = codes.literal.Build(lengths.data(), literal_count);
     if (literal_left < 0 || (literal_left > 0 && literal_count != codes.literal.count[0] + codes.literal.count[1])) {
       throw DataError{"invalid literal/length code"};
@@ -320,23 +336,28 @@ class Inflater {
 
   const InflateInput& input_;
   const InflateOutput& output_;
-  std::vector<std::uint8_t> in_;
+  std::vector<std::uint8_t>& in_;
   std::size_t in_pos_ = 0, in_len_ = 0;
   bool input_ended_ = false;
   std::uint64_t bit_buffer_ = 0;
   int bit_count_ = 0;
   int phantom_bits_ = 0;
-  std::vector<std::uint8_t> out_;
+  std::vector<std::uint8_t>& out_;
   std::size_t out_pos_ = 0, flushed_ = 0;
   std::uint64_t total_out_ = 0;
-  std::unique_ptr<CodePair> dynamic_ = std::make_unique<CodePair>();
+  CodePair& dynamic_;
 };
 
 }  // namespace
 
 bool Inflate(const InflateInput& input, const InflateOutput& output, std::string& error) {
+  InflateWorkspace workspace;
+  return Inflate(input, output, error, workspace);
+}
+
+bool Inflate(const InflateInput& input, const InflateOutput& output, std::string& error, InflateWorkspace& workspace) {
   try {
-    Inflater inflater(input, output);
+    Inflater inflater(input, output, workspace.buffers());
     inflater.Run();
     return true;
   } catch (const DataError& e) {

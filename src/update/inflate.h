@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 // Fills up to `capacity` bytes of `buffer` and gives how many it wrote;
@@ -19,3 +20,22 @@ using InflateOutput = std::function<bool(const std::uint8_t* data, std::size_t s
 // reason in `error` for malformed or truncated data, or when `output`
 // returned false ("output refused").
 bool Inflate(const InflateInput& input, const InflateOutput& output, std::string& error);
+
+// The memory a decoding works in (about 200 KiB), for decoding many small
+// streams without allocating it for each. One decoding at a time.
+class InflateWorkspace {
+ public:
+  InflateWorkspace();
+  ~InflateWorkspace();
+  InflateWorkspace(const InflateWorkspace&) = delete;
+  InflateWorkspace& operator=(const InflateWorkspace&) = delete;
+
+  struct Buffers;
+  Buffers& buffers() { return *buffers_; }
+
+ private:
+  std::unique_ptr<Buffers> buffers_;
+};
+
+// The same, working in `workspace`.
+bool Inflate(const InflateInput& input, const InflateOutput& output, std::string& error, InflateWorkspace& workspace);

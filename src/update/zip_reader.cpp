@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 
 #include "update/crc32.h"
 #include "update/inflate.h"
@@ -13,10 +14,17 @@ constexpr std::uint32_t kLocalHeaderSignature = 0x04034B50;
 constexpr std::uint32_t kCentralHeaderSignature = 0x02014B50;
 constexpr std::uint32_t kEndRecordSignature = 0x06054B50;
 constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
+constexpr std::uint32_t kZip64EndRecordSignature = 0x06064B50;
 constexpr std::size_t kLocalHeaderSize = 30;
 constexpr std::size_t kCentralHeaderSize = 46;
 constexpr std::size_t kEndRecordSize = 22;
 constexpr std::size_t kZip64LocatorSize = 20;
+constexpr std::size_t kZip64EndRecordSize = 56;  // without an extensible data sector
+constexpr std::uint16_t kZip64ExtraId = 0x0001;
+constexpr std::uint16_t kMax16 = 0xFFFF;
+constexpr std::uint32_t kMax32 = 0xFFFFFFFFu;
+// Deflate's best case: a 258-byte match coded in two bits.
+constexpr std::uint64_t kMaxDeflateRatio = 1032;
 constexpr std::size_t kMaxCommentSize = 0xFFFF;
 constexpr std::size_t kChunkSize = 64 * 1024;
 
@@ -27,12 +35,53 @@ constexpr std::uint16_t kFlagUtf8 = 0x0800;
 constexpr std::uint16_t kMethodStored = 0;
 constexpr std::uint16_t kMethodDeflated = 8;
 
-const char kZip64Refused[] = "ZIP64 archives are not supported";
-
 std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 std::uint32_t Le32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+std::uint64_t Le64(const std::uint8_t* p) { return Le32(p) | static_cast<std::uint64_t>(Le32(p + 4)) << 32; }
+
+// Header fields a ZIP64 extra field can widen, in the order it stores them.
+// Only the fields whose short form holds its maximum are in it.
+struct WideFields {
+  std::uint64_t size = 0;
+  std::uint64_t compressed_size = 0;
+  std::uint64_t local_header_offset = 0;
+  std::uint32_t start_disk = 0;
+};
+
+// Replaces the fields of `fields` whose short form was at its maximum by the
+// values of the ZIP64 extra field among `extra`. False with the reason when
+// one is needed and missing or too short.
+bool ReadZip64Extra(const std::uint8_t* extra, std::size_t extra_size, WideFields& fields, std::string& reason) {
+  bool wide[] = {fields.size == kMax32, fields.compressed_size == kMax32, fields.local_header_offset == kMax32,
+                 fields.start_disk == kMax16};
+  if (!(wide[0] || wide[1] || wide[2] || wide[3])) return true;
+  for (std::size_t pos = 0; pos + 4 <= extra_size;) {
+    const std::size_t length = Le16(extra + pos + 2);
+    if (length > extra_size - pos - 4) break;
+    if (Le16(extra + pos) == kZip64ExtraId) {
+      const std::uint8_t* p = extra + pos + 4;
+      std::size_t left = length;
+      std::uint64_t* const targets[] = {&fields.size, &fields.compressed_size, &fields.local_header_offset};
+      for (int i = 0; i < 3; ++i) {
+        if (!wide[i]) continue;
+        if (left < 8) break;
+        *targets[i] = Le64(p);
+        p += 8;
+        left -= 8;
+        wide[i] = false;
+      }
+      if (wide[3] && left >= 4) fields.start_disk = Le32(p), wide[3] = false;
+      if (!(wide[0] || wide[1] || wide[2] || wide[3])) return true;
+      reason = "its ZIP64 extra field is too short";
+      return false;
+    }
+    pos += 4 + length;
+  }
+  reason = "its ZIP64 extra field is missing";
+  return false;
 }
 
 // A quoted entry name for error texts, with control bytes made visible.
@@ -52,6 +101,10 @@ std::string Quoted(const std::string& name) {
   return out + "\"";
 }
 
+std::string DataPastEnd(const std::string& name) {
+  return "truncated archive: data of " + Quoted(name) + " runs past the end of the archive's data";
+}
+
 }  // namespace
 
 bool MemoryZipSource::ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
@@ -67,19 +120,76 @@ bool FileZipSource::Open(const std::filesystem::path& path) {
   const std::streamoff end = file_.tellg();
   if (end < 0) return false;
   size_ = static_cast<std::uint64_t>(end);
+  position_ = kUnknownPosition;
   return true;
 }
 
 bool FileZipSource::ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
   if (!file_.is_open() || offset > size_ || size > size_ - offset) return false;
-  file_.clear();
-  file_.seekg(static_cast<std::streamoff>(offset));
+  // Entries are mostly read front to back: a seek would drop the stream's buffer.
+  if (offset != position_) {
+    file_.clear();
+    file_.seekg(static_cast<std::streamoff>(offset));
+  }
   file_.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(size));
-  return file_.gcount() == static_cast<std::streamsize>(size);
+  const bool read = file_.gcount() == static_cast<std::streamsize>(size);
+  position_ = read ? offset + size : kUnknownPosition;
+  return read;
 }
 
-bool ZipReader::ReadEndRecord(std::uint64_t& directory_offset, std::uint64_t& directory_size,
-                              std::uint32_t& entry_count, std::uint64_t& prefix, std::string& error) {
+// Reads the ZIP64 end record that the locator before the end record points at,
+// and takes its 64-bit values where the end record's own are at their maximum
+// or agree with them.
+bool ZipReader::ReadZip64EndRecord(std::uint64_t locator_offset, EndRecord& end, std::string& error) {
+  std::array<std::uint8_t, kZip64LocatorSize> locator{};
+  if (!source_.ReadAt(locator_offset, locator.data(), locator.size())) {
+    error = "cannot read the archive";
+    return false;
+  }
+  if (Le32(&locator[4]) != 0 || Le32(&locator[16]) > 1) {
+    error = "multi-part archives are not supported";
+    return false;
+  }
+  // The record ends where the locator begins. Its recorded offset counts from
+  // the archive's start, which data placed before the archive shifts.
+  const std::uint64_t recorded = Le64(&locator[8]);
+  std::array<std::uint8_t, kZip64EndRecordSize> record{};
+  std::uint64_t record_offset = 0;
+  bool found = false;
+  for (const std::uint64_t at :
+       {recorded, locator_offset - std::min<std::uint64_t>(locator_offset, kZip64EndRecordSize)}) {
+    if (at > locator_offset || locator_offset - at < kZip64EndRecordSize ||
+        !source_.ReadAt(at, record.data(), record.size()))
+      continue;
+    if (Le32(record.data()) == kZip64EndRecordSignature && Le64(&record[4]) == locator_offset - at - 12) {
+      record_offset = at;
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    error = "bad archive: the ZIP64 end record is not where its locator points";
+    return false;
+  }
+  const std::uint64_t disk = Le32(&record[16]), directory_disk = Le32(&record[20]);
+  const std::uint64_t entries_on_disk = Le64(&record[24]), entries_total = Le64(&record[32]);
+  const std::uint64_t directory_size = Le64(&record[40]), directory_offset = Le64(&record[48]);
+  const auto agrees = [](std::uint64_t short_value, std::uint64_t maximum, std::uint64_t wide) {
+    return short_value == maximum || short_value == wide;
+  };
+  if (!agrees(end.disk, kMax16, disk) || !agrees(end.directory_disk, kMax16, directory_disk) ||
+      !agrees(end.entries_on_disk, kMax16, entries_on_disk) || !agrees(end.entries_total, kMax16, entries_total) ||
+      !agrees(end.directory_size, kMax32, directory_size) || !agrees(end.directory_offset, kMax32, directory_offset)) {
+    error = "bad archive: the ZIP64 end record disagrees with the end record";
+    return false;
+  }
+  end = {disk, directory_disk, entries_on_disk, entries_total, directory_size, directory_offset, record_offset};
+  end.shift = record_offset - recorded;
+  end.shift_known = true;
+  return true;
+}
+
+bool ZipReader::ReadEndRecord(EndRecord& end, std::string& error) {
   const std::uint64_t file_size = source_.Size();
   if (file_size < kEndRecordSize) {
     error = "not a ZIP archive or truncated: file too short";
@@ -105,54 +215,53 @@ bool ZipReader::ReadEndRecord(std::uint64_t& directory_offset, std::uint64_t& di
     error = "not a ZIP archive or truncated: end of central directory not found";
     return false;
   }
-  const std::uint8_t* end = &tail[found];
+  const std::uint8_t* record = &tail[found];
   const std::uint64_t end_offset = tail_start + found;
-  const std::uint16_t disk = Le16(end + 4);
-  const std::uint16_t directory_disk = Le16(end + 6);
-  const std::uint16_t entries_on_disk = Le16(end + 8);
-  const std::uint16_t entries_total = Le16(end + 10);
-  directory_size = Le32(end + 12);
-  directory_offset = Le32(end + 16);
+  end = {Le16(record + 4),  Le16(record + 6),  Le16(record + 8), Le16(record + 10),
+         Le32(record + 12), Le32(record + 16), end_offset};
 
-  bool zip64 = entries_total == 0xFFFF || directory_size == 0xFFFFFFFFu || directory_offset == 0xFFFFFFFFu;
+  // A ZIP64 archive has a locator right before the end record. Without one,
+  // the end record's values are taken as they are, even at their maximum.
   if (end_offset >= kZip64LocatorSize) {
     std::array<std::uint8_t, 4> signature{};
     if (source_.ReadAt(end_offset - kZip64LocatorSize, signature.data(), signature.size()) &&
-        Le32(signature.data()) == kZip64LocatorSignature) {
-      zip64 = true;
+        Le32(signature.data()) == kZip64LocatorSignature &&
+        !ReadZip64EndRecord(end_offset - kZip64LocatorSize, end, error)) {
+      return false;
     }
   }
-  if (zip64) {
-    error = kZip64Refused;
-    return false;
-  }
-  if (disk != 0 || directory_disk != 0 || entries_on_disk != entries_total) {
+  if (end.disk != 0 || end.directory_disk != 0 || end.entries_on_disk != end.entries_total) {
     error = "multi-part archives are not supported";
     return false;
   }
-  // Data placed before the archive (a self-extracting stub) shifts every
-  // offset by the same amount; the end record tells how much.
-  if (directory_offset + directory_size > end_offset) {
+  if (end.directory_offset > end.directory_end || end.directory_size > end.directory_end - end.directory_offset) {
     error = "bad archive: central directory lies outside the file (truncated?)";
     return false;
   }
-  prefix = end_offset - directory_offset - directory_size;
-  entry_count = entries_total;
+  // Data placed before the archive (a self-extracting stub) shifts every
+  // offset by the same amount; where the directory ends tells how much.
+  const std::uint64_t shift = end.directory_end - end.directory_offset - end.directory_size;
+  if (end.shift_known && end.shift != shift) {
+    error = "bad archive: the ZIP64 end record disagrees with the central directory's place";
+    return false;
+  }
+  end.shift = shift;
   return true;
 }
 
 bool ZipReader::ReadDirectory(std::string& error) {
   entries_.clear();
-  std::uint64_t directory_offset = 0, directory_size = 0, prefix = 0;
-  std::uint32_t entry_count = 0;
-  if (!ReadEndRecord(directory_offset, directory_size, entry_count, prefix, error)) return false;
-  directory_start_ = prefix + directory_offset;
-  const std::uint64_t directory_end = directory_start_ + directory_size;
+  EndRecord end;
+  if (!ReadEndRecord(end, error)) return false;
+  const std::uint64_t prefix = end.shift;
+  directory_start_ = prefix + end.directory_offset;
+  const std::uint64_t directory_end = directory_start_ + end.directory_size;
 
   std::uint64_t pos = directory_start_;
   std::array<std::uint8_t, kCentralHeaderSize> header{};
-  for (std::uint32_t i = 0; i < entry_count; ++i) {
-    if (pos + kCentralHeaderSize > directory_end || !source_.ReadAt(pos, header.data(), header.size())) {
+  std::vector<std::uint8_t> variable;  // name, extra field
+  for (std::uint64_t i = 0; i < end.entries_total; ++i) {
+    if (directory_end - pos < kCentralHeaderSize || !source_.ReadAt(pos, header.data(), header.size())) {
       error = "bad archive: central directory is cut short";
       return false;
     }
@@ -164,37 +273,59 @@ bool ZipReader::ReadDirectory(std::string& error) {
     entry.flags = Le16(&header[8]);
     entry.method = Le16(&header[10]);
     entry.crc32 = Le32(&header[16]);
-    entry.compressed_size = Le32(&header[20]);
-    entry.size = Le32(&header[24]);
     const std::uint16_t name_size = Le16(&header[28]);
     const std::uint16_t extra_size = Le16(&header[30]);
     const std::uint16_t comment_size = Le16(&header[32]);
-    const std::uint16_t start_disk = Le16(&header[34]);
-    const std::uint32_t local_offset = Le32(&header[42]);
-    if (entry.compressed_size == 0xFFFFFFFFu || entry.size == 0xFFFFFFFFu || local_offset == 0xFFFFFFFFu ||
-        start_disk == 0xFFFF) {
-      error = kZip64Refused;
-      return false;
-    }
-    const std::uint64_t record_end = pos + kCentralHeaderSize + name_size + extra_size + comment_size;
-    if (record_end > directory_end) {
+    const std::uint64_t record_size = kCentralHeaderSize + name_size + extra_size + comment_size;
+    variable.resize(name_size + extra_size);
+    if (directory_end - pos < record_size ||
+        !source_.ReadAt(pos + kCentralHeaderSize, variable.data(), variable.size())) {
       error = "bad archive: central directory is cut short";
       return false;
     }
-    entry.name.resize(name_size);
-    if (!source_.ReadAt(pos + kCentralHeaderSize, reinterpret_cast<std::uint8_t*>(entry.name.data()), name_size)) {
-      error = "bad archive: central directory is cut short";
+    entry.name.assign(variable.begin(), variable.begin() + name_size);
+    WideFields wide;
+    wide.compressed_size = Le32(&header[20]);
+    wide.size = Le32(&header[24]);
+    wide.start_disk = Le16(&header[34]);
+    wide.local_header_offset = Le32(&header[42]);
+    std::string reason;
+    if (!ReadZip64Extra(variable.data() + name_size, extra_size, wide, reason)) {
+      error = "bad archive: entry " + Quoted(entry.name) + ": " + reason;
       return false;
     }
+    if (wide.start_disk != 0) {
+      error = "multi-part archives are not supported";
+      return false;
+    }
+    entry.size = wide.size;
+    entry.compressed_size = wide.compressed_size;
     entry.utf8_name = (entry.flags & kFlagUtf8) != 0;
     entry.is_directory = !entry.name.empty() && (entry.name.back() == '/' || entry.name.back() == '\\');
-    entry.local_header_offset = prefix + local_offset;
-    if (entry.local_header_offset + kLocalHeaderSize > directory_start_) {
+    // Header, name and data must all lie before the central directory.
+    const std::uint64_t room = end.directory_offset;
+    const std::uint64_t least_header = kLocalHeaderSize + name_size;
+    if (room < least_header || wide.local_header_offset > room - least_header) {
       error = "bad archive: entry " + Quoted(entry.name) + " lies outside the archive's data";
       return false;
     }
+    if (entry.compressed_size > room - least_header - wide.local_header_offset) {
+      error = DataPastEnd(entry.name);
+      return false;
+    }
+    entry.local_header_offset = prefix + wide.local_header_offset;
+    const bool encrypted = (entry.flags & (kFlagEncrypted | kFlagStrongEncryption)) != 0;  // refused when read
+    if (!encrypted && entry.method == kMethodStored && entry.compressed_size != entry.size) {
+      error = "bad archive: stored entry " + Quoted(entry.name) + " has different compressed and uncompressed sizes";
+      return false;
+    }
+    if (entry.method == kMethodDeflated && entry.size / kMaxDeflateRatio > entry.compressed_size) {
+      error = "bad archive: entry " + Quoted(entry.name) + " declares " + std::to_string(entry.size) +
+              " bytes, more than its " + std::to_string(entry.compressed_size) + " compressed bytes can hold";
+      return false;
+    }
     entries_.push_back(std::move(entry));
-    pos = record_end;
+    pos += record_size;
   }
 
   // Entries whose data overlap each other are a known trick to make a small
@@ -240,41 +371,40 @@ bool ZipReader::ReadEntry(const ZipEntry& entry, const ZipOutput& output, std::s
   const std::uint16_t local_flags = Le16(&header[6]);
   const std::uint16_t local_method = Le16(&header[8]);
   const std::uint32_t local_crc = Le32(&header[14]);
-  const std::uint32_t local_compressed = Le32(&header[18]);
-  const std::uint32_t local_size = Le32(&header[22]);
   const std::uint16_t name_size = Le16(&header[26]);
   const std::uint16_t extra_size = Le16(&header[28]);
-  if (local_compressed == 0xFFFFFFFFu || local_size == 0xFFFFFFFFu) {
-    error = kZip64Refused;
-    return false;
-  }
   if (local_method != entry.method) {
     error = "bad archive: local header of " + name + " names another compression method";
     return false;
   }
-  // Without a data descriptor the local header carries the real CRC and sizes.
-  if (!(local_flags & kFlagDataDescriptor) &&
-      (local_crc != entry.crc32 || local_compressed != entry.compressed_size || local_size != entry.size)) {
-    error = "bad archive: sizes or CRC in the local header of " + name + " do not match the central directory";
-    return false;
-  }
-  std::string local_name(name_size, '\0');
-  if (!source_.ReadAt(entry.local_header_offset + kLocalHeaderSize, reinterpret_cast<std::uint8_t*>(local_name.data()),
-                      name_size)) {
+  std::vector<std::uint8_t> variable(name_size + extra_size);  // name, extra field
+  if (!source_.ReadAt(entry.local_header_offset + kLocalHeaderSize, variable.data(), variable.size())) {
     error = "truncated archive: local header of " + name + " is cut short";
     return false;
   }
+  const std::string local_name(variable.begin(), variable.begin() + name_size);
   if (local_name != entry.name) {
     error = "bad archive: local header names " + Quoted(local_name) + " instead of " + name;
     return false;
   }
+  // Without a data descriptor the local header carries the real CRC and sizes.
+  if (!(local_flags & kFlagDataDescriptor)) {
+    WideFields local;
+    local.compressed_size = Le32(&header[18]);
+    local.size = Le32(&header[22]);
+    std::string reason;
+    if (!ReadZip64Extra(variable.data() + name_size, extra_size, local, reason)) {
+      error = "bad archive: local header of " + name + ": " + reason;
+      return false;
+    }
+    if (local_crc != entry.crc32 || local.compressed_size != entry.compressed_size || local.size != entry.size) {
+      error = "bad archive: sizes or CRC in the local header of " + name + " do not match the central directory";
+      return false;
+    }
+  }
   const std::uint64_t data_start = entry.local_header_offset + kLocalHeaderSize + name_size + extra_size;
   if (data_start > directory_start_ || entry.compressed_size > directory_start_ - data_start) {
-    error = "truncated archive: data of " + name + " runs past the end of the archive's data";
-    return false;
-  }
-  if (entry.method == kMethodStored && entry.compressed_size != entry.size) {
-    error = "bad archive: stored entry " + name + " has different compressed and uncompressed sizes";
+    error = DataPastEnd(entry.name);
     return false;
   }
 
@@ -324,7 +454,8 @@ bool ZipReader::ReadEntry(const ZipEntry& entry, const ZipOutput& output, std::s
       return n;
     };
     std::string inflate_error;
-    if (!Inflate(input, emit, inflate_error) && !too_long && !refused && !read_failed) {
+    if (!workspace_) workspace_ = std::make_unique<InflateWorkspace>();
+    if (!Inflate(input, emit, inflate_error, *workspace_) && !too_long && !refused && !read_failed) {
       error = inflate_error + " in " + name;
       return false;
     }
@@ -346,6 +477,21 @@ bool ZipReader::ReadEntry(const ZipEntry& entry, const ZipOutput& output, std::s
   if (crc != entry.crc32) {
     error = "bad archive: CRC mismatch in " + name;
     return false;
+  }
+  return true;
+}
+
+bool ZipUnpackedSize(const std::filesystem::path& path, std::uint64_t& total, std::string& error) {
+  FileZipSource source;
+  if (!source.Open(path)) {
+    error = "cannot open the archive";
+    return false;
+  }
+  ZipReader reader(source);
+  if (!reader.ReadDirectory(error)) return false;
+  total = 0;
+  for (const ZipEntry& entry : reader.entries()) {
+    total += std::min(entry.size, std::numeric_limits<std::uint64_t>::max() - total);  // saturates
   }
   return true;
 }

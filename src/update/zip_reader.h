@@ -1,6 +1,7 @@
 // Reader for ZIP archives: the central directory, and each entry's data
 // streamed out in pieces with its size and CRC-32 checked. Stored and
-// deflated entries; no ZIP64, encryption or multi-part archives.
+// deflated entries, ZIP64 included (archives and entries over 4 GiB, more
+// than 65,535 entries); no encryption or multi-part archives.
 #pragma once
 
 #include <cstddef>
@@ -8,8 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "update/inflate.h"
 
 // Random access to the archive's bytes.
 class ZipSource {
@@ -41,8 +45,10 @@ class FileZipSource : public ZipSource {
   bool ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override;
 
  private:
+  static constexpr std::uint64_t kUnknownPosition = ~std::uint64_t{0};
   std::ifstream file_;
   std::uint64_t size_ = 0;
+  std::uint64_t position_ = kUnknownPosition;  // where the next read starts
 };
 
 struct ZipEntry {
@@ -56,6 +62,11 @@ struct ZipEntry {
   std::uint64_t size = 0;
   std::uint64_t local_header_offset = 0;  // from the start of the source
 };
+
+// The sum of the entries' uncompressed sizes as the central directory of the
+// archive at `path` declares them: what unpacking it writes. False with the
+// reason when the file cannot be read or is not an archive this reader unpacks.
+bool ZipUnpackedSize(const std::filesystem::path& path, std::uint64_t& total, std::string& error);
 
 // Receives an entry's data in pieces; false stops the reading.
 using ZipOutput = std::function<bool(const std::uint8_t* data, std::size_t size)>;
@@ -75,10 +86,23 @@ class ZipReader {
   bool ReadEntry(const ZipEntry& entry, const ZipOutput& output, std::string& error);
 
  private:
-  bool ReadEndRecord(std::uint64_t& directory_offset, std::uint64_t& directory_size, std::uint32_t& entry_count,
-                     std::uint64_t& prefix, std::string& error);
+  // Where the central directory is, from the end record (and its ZIP64 form).
+  struct EndRecord {
+    std::uint64_t disk = 0;
+    std::uint64_t directory_disk = 0;
+    std::uint64_t entries_on_disk = 0;
+    std::uint64_t entries_total = 0;
+    std::uint64_t directory_size = 0;
+    std::uint64_t directory_offset = 0;  // as recorded, before the shift
+    std::uint64_t directory_end = 0;     // in the source: where the directory must end
+    std::uint64_t shift = 0;             // bytes placed before the archive
+    bool shift_known = false;            // the ZIP64 locator has told the shift
+  };
+  bool ReadEndRecord(EndRecord& end, std::string& error);
+  bool ReadZip64EndRecord(std::uint64_t locator_offset, EndRecord& end, std::string& error);
 
   ZipSource& source_;
+  std::unique_ptr<InflateWorkspace> workspace_;  // shared by the entries, made for the first deflated one
   std::vector<ZipEntry> entries_;
   std::uint64_t directory_start_ = 0;  // entry data must end before it
 };

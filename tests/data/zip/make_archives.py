@@ -3,6 +3,8 @@
 archives from an independent writer), next to itself. The output is deterministic."""
 import os
 import struct
+import subprocess
+import tempfile
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -105,6 +107,15 @@ def main():
     with zipfile.ZipFile(os.path.join(HERE, "zip64.zip"), "w") as zf:  # ZIP64 sizes in the local header
         with zf.open(info("z.txt"), "w", force_zip64=True) as out:
             out.write(b"zip64 local header\n")
+    with tempfile.TemporaryDirectory() as tmp:  # Info-ZIP's forced ZIP64: ZIP64 end record and extra fields
+        for name, data in [("a.txt", b"hello\n"), ("b.txt", compressible(2000))]:
+            with open(os.path.join(tmp, name), "wb") as f:
+                f.write(data)
+            os.utime(os.path.join(tmp, name), (1714564800, 1714564800))
+        out = os.path.join(HERE, "zip64_infozip.zip")
+        if os.path.exists(out):
+            os.remove(out)
+        subprocess.run(["zip", "-q", "-X", "-fz", out, "a.txt", "b.txt"], cwd=tmp, check=True, env={"TZ": "UTC"})
     write("utf8_names.zip", [("caf\u00e9/na\u00efve.txt", b"utf-8 name\n", D)])  # flagged as UTF-8
 
 
