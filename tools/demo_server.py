@@ -20,7 +20,9 @@ import hashlib
 import io
 import json
 import os
+import subprocess
 import sys
+import tempfile
 import threading
 import zipfile
 
@@ -61,6 +63,18 @@ def zip_bytes(files):
     return buffer.getvalue()
 
 
+def zip64_bytes(files):
+    """The archive as Info-ZIP's `zip -fz` makes it: ZIP64, as a whole client of many GB must be."""
+    with tempfile.TemporaryDirectory() as tmp:
+        for rel, data in files.items():
+            os.makedirs(os.path.dirname(os.path.join(tmp, "in", rel)), exist_ok=True)
+            with open(os.path.join(tmp, "in", rel), "wb") as f:
+                f.write(data)
+        subprocess.run(["zip", "-q", "-r", "-X", "-fz", "../out.zip", "."], cwd=os.path.join(tmp, "in"), check=True)
+        with open(os.path.join(tmp, "out.zip"), "rb") as f:
+            return f.read()
+
+
 def md5_of(data):
     return hashlib.md5(data).hexdigest()
 
@@ -92,7 +106,7 @@ def build_site(root, host, port, client_exe=None, stall_client=False):
     if client_exe:
         with open(client_exe, "rb") as f:
             client[CLIENT_DIR + "/Wow.exe"] = f.read()
-    client_zip = zip_bytes(client)
+    client_zip = zip64_bytes(client)
     with open(os.path.join(files_dir, "wow_client.zip"), "wb") as f:
         f.write(client_zip)
     # The first request of the client archive stops sending halfway (the launcher's retry carries on).

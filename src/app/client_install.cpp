@@ -13,16 +13,13 @@
 
 namespace {
 
-bool Unrar(const std::wstring& archive, const std::wstring& folder, InstallBackend& backend) {
+bool Unrar(const std::wstring& archive, const std::wstring& folder, InstallBackend& backend, std::string& error) {
   const std::wstring command = UnrarCommandLine(UnrarToolPath(backend.LauncherFolder()), archive, folder);
   Log::Info(L"Running UnRAR: " + command);
   const auto code = backend.Run(command);
-  if (!code) {
-    Log::Error(L"Failed to launch UnRAR");
-    return false;
-  }
-  if (*code != 0) Log::Error(L"UnRAR exited with code " + std::to_wstring(*code));
-  return *code == 0;
+  error = !code ? "Failed to launch UnRAR" : "UnRAR exited with code " + std::to_string(*code);
+  if (!code || *code != 0) Log::Error(Widen(error));
+  return code && *code == 0;
 }
 
 // Ends the installation with the shortfall when `folder`'s volume cannot take `bytes` (and the spare).
@@ -94,12 +91,12 @@ void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend&
       window.ShowError(L"UnRAR.exe not found in assets\\tools\\. Reinstall the launcher.");
       return;
     }
-    extracted = Unrar(archive, job.folder, backend);
+    extracted = Unrar(archive, job.folder, backend, error);
   } else {
-    extracted = backend.ExtractZip(archive, job.folder);
+    extracted = backend.ExtractZip(archive, job.folder, error);
   }
   if (!extracted) {
-    window.ShowError(L"Extraction failed. Check launcher.log for details.");
+    window.ShowError(L"Could not unpack " + archive.substr(archive.rfind(L'\\') + 1) + L": " + Widen(error));
     return;
   }
 

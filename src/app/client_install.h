@@ -46,7 +46,8 @@ class InstallBackend {
   virtual std::optional<std::uint32_t> Run(const std::wstring& command_line) = 0;
   // Size (when `size` >= 1) and MD5 (when given) of a downloaded archive.
   virtual FileCheckResult Check(const std::wstring& path, std::int64_t size, const std::string& md5) = 0;
-  virtual bool ExtractZip(const std::wstring& archive, const std::wstring& folder) = 0;
+  // False with the reason in `error`.
+  virtual bool ExtractZip(const std::wstring& archive, const std::wstring& folder, std::string& error) = 0;
   // The bytes a ZIP archive's entries take unpacked; nothing when unknown.
   virtual std::optional<std::int64_t> UnpackedSize(const std::wstring& archive) = 0;
   virtual void RemoveFile(const std::wstring& path) = 0;

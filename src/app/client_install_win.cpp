@@ -32,8 +32,8 @@ class SystemInstallBackend : public InstallBackend {
   FileCheckResult Check(const std::wstring& path, std::int64_t size, const std::string& md5) override {
     return CheckFile(path, size, md5);  // throws for an unreadable file: the worker reports it
   }
-  bool ExtractZip(const std::wstring& archive, const std::wstring& folder) override {
-    return ExtractWithTar(archive, folder);
+  bool ExtractZip(const std::wstring& archive, const std::wstring& folder, std::string& error) override {
+    return ExtractWithTar(archive, folder, error);
   }
   std::optional<std::int64_t> UnpackedSize(const std::wstring& archive) override {
     const auto size = ZipUnpackedSize(std::filesystem::path(archive));

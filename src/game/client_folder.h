@@ -14,5 +14,5 @@ constexpr const wchar_t* kCacheFolder = L"Cache";
 }  // namespace ClientFolder
 
 // client folder + "\" + a relative name; forward slashes of manifest paths
-// become backslashes.
+// become backslashes. A folder that ends in a separator (a drive root) gets no second one.
 std::wstring ClientPath(const std::wstring& client_dir, const std::wstring& relative);

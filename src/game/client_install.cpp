@@ -24,7 +24,7 @@ std::wstring FindClientFolder(const std::wstring& folder, const std::function<bo
                               const std::function<std::vector<std::wstring>(const std::wstring&)>& subfolders) {
   if (exists(ClientPath(folder, ClientFolder::kExecutable))) return folder;
   for (const std::wstring& name : subfolders(folder)) {
-    const std::wstring candidate = folder + L"\\" + name;
+    const std::wstring candidate = ClientPath(folder, name);
     if (exists(ClientPath(candidate, ClientFolder::kExecutable))) return candidate;
   }
   return folder;

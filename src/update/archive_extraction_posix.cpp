@@ -5,12 +5,10 @@
 #include "update/path_text.h"
 #include "update/zip_extract.h"
 
-bool ExtractZip(const std::wstring& archive_path, const std::wstring& destination) {
-  std::string error;
+bool ExtractZip(const std::wstring& archive_path, const std::wstring& destination, std::string& error) {
   return ExtractZipArchive(PathFromWide(archive_path), PathFromWide(destination), error);
 }
 
-bool ExtractWithTar(const std::wstring& archive_path, const std::wstring& destination) {
-  std::string error;
+bool ExtractWithTar(const std::wstring& archive_path, const std::wstring& destination, std::string& error) {
   return ExtractZipArchive(PathFromWide(archive_path), PathFromWide(destination), error);
 }

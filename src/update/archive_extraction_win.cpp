@@ -81,14 +81,15 @@ void WaitPumpingMessages(std::chrono::milliseconds duration) {
 
 // Reads the archive's directory and checks every entry's name, so a corrupt
 // archive or one with escaping names is refused before anything is copied.
-bool PlanArchive(const std::wstring& archive, std::vector<ZipExtractionItem>& items, std::uint64_t& total_bytes) {
+bool PlanArchive(const std::wstring& archive, std::vector<ZipExtractionItem>& items, std::uint64_t& total_bytes,
+                 std::string& error) {
   FileZipSource source;
   if (!source.Open(fs::path(archive))) {
+    error = "cannot open the archive";
     Log::Error(L"ExtractZip: cannot open the archive " + archive);
     return false;
   }
   ZipReader reader(source);
-  std::string error;
   if (!reader.ReadDirectory(error) || !PlanZipExtraction(reader.entries(), items, error)) {
     Log::Error(L"ExtractZip: " + archive + L": " + Widen(error));
     return false;
@@ -101,7 +102,7 @@ bool PlanArchive(const std::wstring& archive, std::vector<ZipExtractionItem>& it
 enum class ShellCopy { Done, Failed, Unavailable };
 
 ShellCopy CopyWithShell(const std::wstring& archive, const std::wstring& destination,
-                        const std::vector<ZipExtractionItem>& items, std::uint64_t total_bytes) {
+                        const std::vector<ZipExtractionItem>& items, std::uint64_t total_bytes, std::string& error) {
   ComPtr<IShellDispatch> shell;
   const HRESULT created = CoCreateInstance(kShellApplication, nullptr, CLSCTX_INPROC_SERVER, kShellDispatch,
                                            reinterpret_cast<void**>(shell.Put()));
@@ -157,32 +158,33 @@ ShellCopy CopyWithShell(const std::wstring& archive, const std::wstring& destina
     if (std::chrono::steady_clock::now() >= deadline) {
       Log::Error(L"ExtractZip: the shell did not finish unpacking " + archive + L" in time; waiting for " +
                  Widen(watch.pending()));
+      error = "the system's unpacking did not finish in time";
       return ShellCopy::Failed;
     }
     WaitPumpingMessages(kPollInterval);
   }
 }
 
-bool ExtractZipOrThrow(const std::wstring& archive, const std::wstring& destination) {
+bool ExtractZipOrThrow(const std::wstring& archive, const std::wstring& destination, std::string& error) {
   std::error_code ec;
   if (!fs::is_directory(fs::path(destination), ec)) {
     Log::Error(L"ExtractZip: destination folder does not exist: " + destination);
+    error = "the destination folder does not exist";
     return false;
   }
   std::vector<ZipExtractionItem> items;
   std::uint64_t total_bytes = 0;
-  if (!PlanArchive(archive, items, total_bytes)) return false;
-  switch (CopyWithShell(archive, destination, items, total_bytes)) {
+  if (!PlanArchive(archive, items, total_bytes, error)) return false;
+  switch (CopyWithShell(archive, destination, items, total_bytes, error)) {
     case ShellCopy::Done: return true;
     case ShellCopy::Failed: return false;
     case ShellCopy::Unavailable: break;
   }
   Log::Info(L"ExtractZip: using the built-in reader for " + archive);
-  std::string error;
   return ExtractZipArchive(fs::path(archive), fs::path(destination), error);
 }
 
-bool ExtractWithTarOrThrow(const std::wstring& archive, const std::wstring& destination) {
+bool ExtractWithTarOrThrow(const std::wstring& archive, const std::wstring& destination, std::string& error) {
   wchar_t system_folder[MAX_PATH];
   const UINT length = GetSystemDirectoryW(system_folder, MAX_PATH);
   const std::wstring tar =
@@ -190,41 +192,46 @@ bool ExtractWithTarOrThrow(const std::wstring& archive, const std::wstring& dest
   const DWORD attributes = tar.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(tar.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     Log::Info(L"ExtractWithTar: no tar.exe in the system folder; using the built-in ZIP reader for " + archive);
-    std::string error;
     return ExtractZipArchive(fs::path(archive), fs::path(destination), error);
   }
 
   const std::wstring command = TarCommandLine(tar, archive, destination);
   Log::Info(L"ExtractWithTar: " + command);
   const auto exit_code = RunHiddenAndWait(command);
-  if (!exit_code) return false;
+  if (!exit_code) {
+    error = "tar.exe could not be started";
+    return false;
+  }
   if (*exit_code != 0) {
     Log::Error(L"ExtractWithTar: tar.exe failed with exit code " + std::to_wstring(*exit_code) + L" for " + archive);
+    error = "tar.exe failed with exit code " + std::to_string(*exit_code);
     return false;
   }
   return true;
 }
 
-}  // namespace
-
-bool ExtractZip(const std::wstring& archive_path, const std::wstring& destination) {
+// Runs one of the above, turning an exception into its logged reason.
+template <typename Extract>
+bool Guarded(const wchar_t* name, Extract&& extract, std::string& error) {
   try {
-    return ExtractZipOrThrow(archive_path, destination);
+    return extract();
   } catch (const std::exception& e) {
-    Log::Error(L"ExtractZip: " + Widen(e.what()));
+    error = e.what();
   } catch (...) {
-    Log::Error(L"ExtractZip: unknown error");
+    error = "unknown error";
   }
+  Log::Error(std::wstring(name) + L": " + Widen(error));
   return false;
 }
 
-bool ExtractWithTar(const std::wstring& archive_path, const std::wstring& destination) {
-  try {
-    return ExtractWithTarOrThrow(archive_path, destination);
-  } catch (const std::exception& e) {
-    Log::Error(L"ExtractWithTar: " + Widen(e.what()));
-  } catch (...) {
-    Log::Error(L"ExtractWithTar: unknown error");
-  }
-  return false;
+}  // namespace
+
+bool ExtractZip(const std::wstring& archive_path, const std::wstring& destination, std::string& error) {
+  return Guarded(
+      L"ExtractZip", [&] { return ExtractZipOrThrow(archive_path, destination, error); }, error);
+}
+
+bool ExtractWithTar(const std::wstring& archive_path, const std::wstring& destination, std::string& error) {
+  return Guarded(
+      L"ExtractWithTar", [&] { return ExtractWithTarOrThrow(archive_path, destination, error); }, error);
 }

@@ -105,7 +105,9 @@ void WarnAboutDuplicatePaths(const Manifest& manifest) {
 bool IsSafeClientRelativePath(const std::string& path) { return IsSafeManifestPath(path); }
 
 std::wstring ClientTargetPath(const std::wstring& client_folder, const std::string& relative) {
-  std::wstring path = client_folder + L"\\" + Widen(relative);
+  std::wstring path = client_folder;
+  if (path.empty() || !IsSeparator(path.back())) path += L'\\';  // a drive root already ends in one
+  path += Widen(relative);
   for (wchar_t& c : path) {
     if (c == L'/') c = L'\\';
   }
@@ -385,7 +387,7 @@ bool Updater::Unpack(const GameFile& entry, std::string& error) {
   const std::wstring target = ClientTargetPath(client_folder_, entry.path);
   const std::wstring folder = ClientTargetPath(client_folder_, entry.extract_to);
   backend_->CreateFolders(folder);
-  if (backend_->Extract(target, folder)) return true;
-  error = "Zip extraction failed: " + entry.path;
+  if (backend_->Extract(target, folder, error)) return true;
+  error = "Could not unpack " + entry.path + ": " + error;
   return false;
 }

@@ -35,7 +35,8 @@ class UpdaterBackend {
                                   const DownloadProgress& progress, const DownloadStop& stop) = 0;
   // Bytes free to this user on the volume that holds `folder`; nothing when unknown.
   virtual std::optional<std::int64_t> FreeSpace(const std::wstring& folder) = 0;
-  virtual bool Extract(const std::wstring& archive, const std::wstring& folder) = 0;
+  // Unpacks a ZIP archive into the folder; false with the reason in `error`.
+  virtual bool Extract(const std::wstring& archive, const std::wstring& folder, std::string& error) = 0;
 };
 
 // The real operations (Windows build); a download that waits `stall_ms` for its

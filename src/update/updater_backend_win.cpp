@@ -50,7 +50,9 @@ class SystemUpdaterBackend : public UpdaterBackend {
     return static_cast<std::int64_t>(free_to_caller.QuadPart);
   }
 
-  bool Extract(const std::wstring& archive, const std::wstring& folder) override { return ExtractZip(archive, folder); }
+  bool Extract(const std::wstring& archive, const std::wstring& folder, std::string& error) override {
+    return ExtractZip(archive, folder, error);
+  }
 
  private:
   const std::uint32_t stall_ms_;

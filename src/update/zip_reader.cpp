@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <limits>
 
 #include "update/crc32.h"
 #include "update/inflate.h"
@@ -481,17 +480,3 @@ bool ZipReader::ReadEntry(const ZipEntry& entry, const ZipOutput& output, std::s
   return true;
 }
 
-bool ZipUnpackedSize(const std::filesystem::path& path, std::uint64_t& total, std::string& error) {
-  FileZipSource source;
-  if (!source.Open(path)) {
-    error = "cannot open the archive";
-    return false;
-  }
-  ZipReader reader(source);
-  if (!reader.ReadDirectory(error)) return false;
-  total = 0;
-  for (const ZipEntry& entry : reader.entries()) {
-    total += std::min(entry.size, std::numeric_limits<std::uint64_t>::max() - total);  // saturates
-  }
-  return true;
-}

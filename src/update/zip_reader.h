@@ -63,11 +63,6 @@ struct ZipEntry {
   std::uint64_t local_header_offset = 0;  // from the start of the source
 };
 
-// The sum of the entries' uncompressed sizes as the central directory of the
-// archive at `path` declares them: what unpacking it writes. False with the
-// reason when the file cannot be read or is not an archive this reader unpacks.
-bool ZipUnpackedSize(const std::filesystem::path& path, std::uint64_t& total, std::string& error);
-
 // Receives an entry's data in pieces; false stops the reading.
 using ZipOutput = std::function<bool(const std::uint8_t* data, std::size_t size)>;
 

@@ -211,7 +211,7 @@ class GameTest(unittest.TestCase):
             s.close()
         log = s.log_bytes().decode("latin-1")
         for line in ("State: Error (UnRAR.exe not found in assets\\tools\\. Reinstall the launcher.)",
-                     "UnRAR exited with code 1", "State: Error (Extraction failed. Check launcher.log for details.)"):
+                     "UnRAR exited with code 1", "State: Error (Could not unpack wow_client.rar: UnRAR exited with code 1)"):
             self.assertIn(line, log)
         self.assertEqual(read(os.path.join(s.folder, "assets", "tools", "UnRAR_ran.txt")),
                          '"%s\\assets\\tools\\UnRAR.exe" x -y "%s" "%s\\"|%s\r\n' % (

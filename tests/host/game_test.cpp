@@ -88,7 +88,9 @@ class FakeInstall : public InstallBackend {
   std::vector<std::wstring> Subfolders(const std::wstring&) override { return {L"Docs", L"Client"}; }
   std::optional<std::uint32_t> Run(const std::wstring&) override { return std::nullopt; }  // cannot start
   FileCheckResult Check(const std::wstring&, std::int64_t, const std::string&) override { return check; }
-  bool ExtractZip(const std::wstring&, const std::wstring&) override { return zip_ok; }
+  bool ExtractZip(const std::wstring&, const std::wstring&, std::string& error) override {
+    return error = "truncated archive", zip_ok;
+  }
   std::optional<std::int64_t> UnpackedSize(const std::wstring&) override { return std::nullopt; }
   void RemoveFile(const std::wstring& path) override { files.erase(path); }
   void SaveClientFolder(const std::wstring& wow_dir) override { saved = wow_dir; }
@@ -110,8 +112,8 @@ TEST(ClientInstall, FailuresEndInError) {
   const std::tuple<const wchar_t*, bool, bool, FileCheckResult, const wchar_t*, size_t> cases[] = {
       {L"http://h/c.zip", true, false, FileOk, L"Not enough disk space: 65 MB needed, 63 MB free on L\\launcher_cache",
        1},
-      {L"http://h/c.rar", true, false, FileOk, L"Extraction failed. Check launcher.log for details.", 2},
-      {L"http://h/c.zip", false, false, FileOk, L"Extraction failed. Check launcher.log for details.", 2},
+      {L"http://h/c.rar", true, false, FileOk, L"Could not unpack wow_client.rar: Failed to launch UnRAR", 2},
+      {L"http://h/c.zip", false, false, FileOk, L"Could not unpack wow_client.zip: truncated archive", 2},
       {L"http://h/c.zip", true, true, FileOk, L"Install failed unexpectedly.", 2},
       {L"http://h/c.zip", true, false, FileMd5Mismatch,
        L"Download failed: the client archive does not match the manifest.", 1},
@@ -139,7 +141,7 @@ TEST(ClientInstall, OneInstallAtATimeFromPickToUpdater) {
   w.SetState(LauncherState::NoInstall);
   auto backend = std::make_shared<FakeInstall>();
   int picks = 0;
-  auto pick = [&]() -> std::optional<std::wstring> { return ++picks == 1 ? std::nullopt : std::optional(L"D:\\WoW"); };
+  auto pick = [&]() -> std::optional<std::wstring> { return ++picks == 1 ? std::nullopt : std::optional(L"D:\\"); };
 
   StartClientInstall(w, pick, backend);  // no client package in the manifest
   EXPECT_EQ(w.StatusText(), L"No client download available in manifest.");
@@ -151,14 +153,14 @@ TEST(ClientInstall, OneInstallAtATimeFromPickToUpdater) {
   EXPECT_EQ(w.State(), LauncherState::NoInstall);
 
   backend->hold = true;
-  backend->files.insert(L"D:\\WoW\\Client\\Wow.exe");
+  backend->files.insert(L"D:\\Client\\Wow.exe");  // picked at a drive root
   StartClientInstall(w, pick, backend);
   ASSERT_EQ(backend->downloading.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
   StartClientInstall(w, pick, backend);  // a second click while the first downloads: ignored
   EXPECT_EQ(picks, 2);
   backend->release.set_value();
   ASSERT_TRUE(w.WaitFor(LauncherState::Ready));  // the hand-over's update run, over an empty list
-  EXPECT_EQ(backend->saved, L"D:\\WoW\\Client");
+  EXPECT_EQ(backend->saved, L"D:\\Client");
   EXPECT_EQ(backend->downloads, 1);
   while (w.ClientInstallBusy()) std::this_thread::yield();
 }

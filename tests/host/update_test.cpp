@@ -115,7 +115,7 @@ TEST(Updater, AFailingEntryEndsTheRunWithOneError) {
       {nullptr, false, false, false, "HTTP 404"},
       {"evil", false, false, false, "MD5 mismatch after download: Data/b"},
       {"evil", true, false, false, "SHA-256 mismatch after download: Data/b"},
-      {"good", false, true, false, "Zip extraction failed: Data/b"},
+      {"good", false, true, false, "Could not unpack Data/b: bad archive: CRC mismatch in \"x\""},
       {"good", false, false, true, "create_directories failed for the folder"},
   };
   for (const auto& [served, sha256, extract_fails, folder_fails, error] : cases) {
@@ -217,6 +217,7 @@ TEST(Updater, UnsafeManifestPathsEndTheRunWithoutTouchingFiles) {
     EXPECT_TRUE(IsSafeClientRelativePath(good)) << good;
   EXPECT_EQ(ParentFolderOf(L"C:\\WoW\\\\x"), L"C:\\WoW");
   EXPECT_EQ(ParentFolderOf(L"C:\\x"), L"C:\\");
+  EXPECT_EQ(ClientTargetPath(L"C:\\", "Data/x"), L"C:\\Data\\x");
 }
 
 // A backend that holds the run at its start until released.

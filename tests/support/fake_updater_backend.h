@@ -84,9 +84,10 @@ class FakeUpdaterBackend : public UpdaterBackend {
 
   std::optional<std::int64_t> FreeSpace(const std::wstring&) override { return free_space; }
 
-  bool Extract(const std::wstring&, const std::wstring& folder) override {
+  bool Extract(const std::wstring&, const std::wstring& folder, std::string& error) override {
     std::lock_guard<std::mutex> lock(mutex);
     extracted.push_back(folder);
+    if (extract_fails) error = "bad archive: CRC mismatch in \"x\"";
     return !extract_fails;
   }
 

@@ -31,7 +31,8 @@ TEST(ArchiveExtraction, UnpacksRefusesEscapesAndKeepsGoodFiles) {
     testutil::TempDir dir;
     const fs::path game = dir / "My Games" / "World of Warcraft";
     testutil::WriteBytes(game / "hello.txt", "older content, longer than the new one");
-    ASSERT_TRUE(extract(archive("deflated.zip"), game.wstring()));
+    std::string error;
+    ASSERT_TRUE(extract(archive("deflated.zip"), game.wstring(), error)) << error;
     EXPECT_EQ(testutil::ReadBytes(game / "hello.txt"), "hello hello hello hello\n");  // what the reader makes
     EXPECT_TRUE(fs::is_directory(game / "emptydir"));                                 // of each entry: tests/host
     EXPECT_EQ(CountFiles(game), 6u);
@@ -41,7 +42,8 @@ TEST(ArchiveExtraction, UnpacksRefusesEscapesAndKeepsGoodFiles) {
     for (const char* bad : {"escape_dotdot.zip", "escape_backslash.zip", "escape_absolute.zip", "escape_drive.zip",
                             "corrupt_crc.zip", "truncated.zip", "no-such.zip"}) {
       testutil::WriteBytes(game / "damaged.bin", "the good copy");
-      EXPECT_FALSE(extract(archive(bad), game.wstring())) << bad;
+      EXPECT_FALSE(extract(archive(bad), game.wstring(), error)) << bad;
+      EXPECT_NE(error, "") << bad;  // the reason, for the status line
       EXPECT_EQ(testutil::ReadBytes(game / "damaged.bin"), "the good copy") << bad;
     }
     EXPECT_EQ(CountFiles(dir.path()), 8u);  // the 6, damaged.bin, and first.txt before the damaged entry
