@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""Makes ZIP64 archives with real tools into the folder given, for the reader's tests:
-Info-ZIP's `zip -fz` (infozip_fz.zip), zipfile's force_zip64 (force_zip64.zip) and
-streaming to a pipe (streamed.zip: 64-bit data descriptors), 70,000 entries
-(many_entries.zip) and, with --big, a deflated entry of 4 GiB + 1 MiB of zeros (big.zip)."""
+"""ZIP64 archives by real tools, into the folder given: Info-ZIP's `zip -fz`, zipfile's
+force_zip64, streamed to a pipe (64-bit data descriptors), 70,000 entries; with --big
+one deflated entry of 4 GiB + 1 MiB of zeros."""
 import os, random, subprocess, sys, zipfile
 
 out, D = sys.argv[1], zipfile.ZIP_DEFLATED
