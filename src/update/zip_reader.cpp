@@ -479,4 +479,3 @@ bool ZipReader::ReadEntry(const ZipEntry& entry, const ZipOutput& output, std::s
   }
   return true;
 }
-
