@@ -85,6 +85,7 @@ void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend&
     if (unpacked && !EnoughSpace(window, backend, job.folder, *unpacked)) return;
   }
   Log::Info(L"Extracting WoW client to: " + job.folder);
+  std::string error;
   bool extracted;
   if (kind == ClientArchiveKind::Rar) {
     if (!backend.Exists(UnrarToolPath(backend.LauncherFolder()))) {
