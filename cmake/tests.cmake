@@ -54,41 +54,57 @@ if(OSTREL_TARGET STREQUAL "windows")
   target_compile_definitions(win_tests PRIVATE OSTREL_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data")
   target_link_libraries(win_tests PRIVATE ostrel gtest_main)
 
-  # A launcher build with a realm key, for the signed-update tests. The key pair
-  # is made here by openssl and lives in the build folder only, never in the
-  # sources. Only the update server's settings (src/net/update_server.cpp) are
-  # compiled again, against a build-config header that carries the test key;
-  # everything else is the same library. The executable's own copy of that
-  # file defines every symbol the file has, so the library's is never linked.
+  # Launcher builds with other update-server settings for the tests, each in a
+  # folder of its own under the same program name. Only the update server's
+  # settings (src/net/update_server.cpp) are compiled again, against a
+  # build-config header with the given settings (NAME VALUE pairs); everything
+  # else is the same library. The executable's own copy of that file defines
+  # every symbol the file has, so the library's is never linked.
+  function(ostrel_test_launcher target dir)
+    while(ARGN)
+      list(POP_FRONT ARGN name value)
+      set(${name} "${value}")
+    endwhile()
+    file(MAKE_DIRECTORY ${dir}/generated)
+    configure_file(${CMAKE_SOURCE_DIR}/src/build_config.h.in ${dir}/generated/build_config.h @ONLY)
+    add_executable(${target} WIN32 ${CMAKE_SOURCE_DIR}/src/main/winmain_win.cpp
+                   ${CMAKE_SOURCE_DIR}/src/main/resources/launcher.rc ${CMAKE_SOURCE_DIR}/src/net/update_server.cpp)
+    target_include_directories(${target} BEFORE PRIVATE ${dir}/generated)
+    target_compile_options(${target} PRIVATE ${OSTREL_WARNINGS})
+    target_link_options(${target} PRIVATE ${OSTREL_UNICODE_ENTRY})
+    target_link_libraries(${target} PRIVATE ostrel)
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME OstrelLauncher RUNTIME_OUTPUT_DIRECTORY ${dir})
+  endfunction()
+
+  # With a realm key, for the signed-update tests. The key pair is made here by
+  # openssl and lives in the build folder only, never in the sources.
   set(OSTREL_TEST_KEY_DIR ${CMAKE_BINARY_DIR}/test-key)
   set(key ${OSTREL_TEST_KEY_DIR}/realm-test-key.pem)
-  file(MAKE_DIRECTORY ${OSTREL_TEST_KEY_DIR}/generated)
+  file(MAKE_DIRECTORY ${OSTREL_TEST_KEY_DIR})
   if(NOT EXISTS ${key})
     execute_process(COMMAND openssl ecparam -name prime256v1 -genkey -noout -out ${key} COMMAND_ERROR_IS_FATAL ANY)
   endif()
   execute_process(COMMAND openssl ec -in ${key} -pubout -outform DER -out ${key}.pub.der
                   ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
   file(READ ${key}.pub.der public_der HEX)
-  string(SUBSTRING "${public_der}" 54 128 OSTREL_UPDATE_PUBLIC_KEY)  # X, Y after the 27-byte header
-  configure_file(${CMAKE_SOURCE_DIR}/src/build_config.h.in ${OSTREL_TEST_KEY_DIR}/generated/build_config.h @ONLY)
-  unset(OSTREL_UPDATE_PUBLIC_KEY)  # the cache value again
-  add_executable(OstrelLauncherTestKey WIN32 ${CMAKE_SOURCE_DIR}/src/main/winmain_win.cpp
-                 ${CMAKE_SOURCE_DIR}/src/main/resources/launcher.rc ${CMAKE_SOURCE_DIR}/src/net/update_server.cpp)
-  target_include_directories(OstrelLauncherTestKey BEFORE PRIVATE ${OSTREL_TEST_KEY_DIR}/generated)
-  target_compile_options(OstrelLauncherTestKey PRIVATE ${OSTREL_WARNINGS})
-  target_link_options(OstrelLauncherTestKey PRIVATE ${OSTREL_UNICODE_ENTRY})
-  target_link_libraries(OstrelLauncherTestKey PRIVATE ostrel)
-  set_target_properties(OstrelLauncherTestKey PROPERTIES OUTPUT_NAME OstrelLauncher
-                        RUNTIME_OUTPUT_DIRECTORY ${OSTREL_TEST_KEY_DIR})
+  string(SUBSTRING "${public_der}" 54 128 test_public_key)  # X, Y after the 27-byte header
+  ostrel_test_launcher(OstrelLauncherTestKey ${OSTREL_TEST_KEY_DIR} OSTREL_UPDATE_PUBLIC_KEY ${test_public_key})
+  # Over TLS to "localhost" (Wine matches no IP address in a certificate), for
+  # the https tests; the tests make the certificates.
+  ostrel_test_launcher(OstrelLauncherTestHttps ${CMAKE_BINARY_DIR}/test-https
+                       OSTREL_UPDATE_SCHEME https OSTREL_UPDATE_HOST localhost)
 
   # Stand-ins for the programs the launcher starts (Wow.exe, UnRAR.exe, the
   # newer launcher build of the self-update test; also the demo client's Wow.exe), and the launcher's window with scripted folder
   # pickers for the end-to-end tests.
   add_executable(stand_in WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/stand_in.cpp)
+  # Adds a test CA to the Wine prefix's machine Root store (never the host's).
+  add_executable(trust_test_ca ${CMAKE_SOURCE_DIR}/tests/win/helpers/trust_test_ca.cpp)
+  target_link_libraries(trust_test_ca PRIVATE crypt32)
   add_executable(launcher_host WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/launcher_host.cpp
                  ${CMAKE_SOURCE_DIR}/src/main/resources/launcher.rc)
   target_link_libraries(launcher_host PRIVATE ostrel)
-  foreach(helper stand_in launcher_host)
+  foreach(helper stand_in launcher_host trust_test_ca)
     target_compile_options(${helper} PRIVATE ${OSTREL_WARNINGS})
     target_link_options(${helper} PRIVATE ${OSTREL_UNICODE_ENTRY})
   endforeach()

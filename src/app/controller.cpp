@@ -57,6 +57,16 @@ ManifestFetch FetchInto(LauncherWindow& window, Manifest& manifest, std::string&
   return fetched;
 }
 
+// Why no manifest could be used, in the player's words. A TLS failure's text
+// comes from the connection (certificate refused, or no secure connection).
+std::wstring FetchFailureText(ManifestFetch fetched, const std::string& error, const wchar_t* unreached) {
+  switch (fetched) {
+    case ManifestFetch::Rejected: return L"Update server signature invalid.";
+    case ManifestFetch::TlsFailed: return Widen(error);
+    default: return unreached;
+  }
+}
+
 }  // namespace
 
 void StartUpdateRun(LauncherWindow& window, const Manifest& manifest, ProgressHandler handler) {
@@ -103,8 +113,8 @@ void ManifestThread(LauncherWindow& window, bool client_found) {
     const bool rejected = fetched == ManifestFetch::Rejected;
     if (!rejected) Log::Warn(L"Manifest fetch failed: " + Widen(error));
     if (client_found) {
-      window.SetStatusText(rejected ? L"Update server signature invalid. Playing in offline mode."
-                                    : L"Update server unreachable. Playing in offline mode.");
+      window.SetStatusText(FetchFailureText(fetched, error, L"Update server unreachable.") +
+                           L" Playing in offline mode.");
       window.SetState(LauncherState::Offline);
     }
     window.Repaint();
@@ -127,8 +137,7 @@ void RetryThread(LauncherWindow& window) {
       StartUpdateRun(window, manifest, OnUpdaterProgressQuiet);
       return;
     }
-    window.ShowError(fetched == ManifestFetch::Rejected ? L"Update server signature invalid."
-                                                        : L"Cannot reach update server.");
+    window.ShowError(FetchFailureText(fetched, error, L"Cannot reach update server."));
   } catch (const std::exception& e) {
     Log::Error(L"Retry exception: " + Widen(e.what()));
     window.ShowError(L"Retry failed.");

@@ -8,7 +8,10 @@ void LauncherWindow::SetState(LauncherState state) {
   if (state_.exchange(state) == state) return;
   std::wstring line = std::wstring(L"State: ") + LauncherStateName(state);
   // The log holds the reason the player was shown.
-  if (state == LauncherState::Error) line += L" (" + StatusText() + L")";
+  const std::wstring reason = StatusText();
+  if (state == LauncherState::Error || (state == LauncherState::Offline && !reason.empty())) {
+    line += L" (" + reason + L")";
+  }
   Log::Info(line);
 }
 

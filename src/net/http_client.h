@@ -13,11 +13,12 @@
 #include "net/http_download_plan.h"
 
 struct HttpResponse {
-  uint32_t status = 0;  // 0 when no reply arrived
-  std::string body;     // byte for byte as received, whatever the status
-  bool ok = false;      // status 200 and the whole body arrived
-  std::string error;    // why the request or the body could not be completed; empty for a whole
-                        // reply, whatever its status
+  uint32_t status = 0;                // 0 when no reply arrived
+  std::string body;                   // byte for byte as received, whatever the status
+  bool ok = false;                    // status 200 and the whole body arrived
+  std::string error;                  // why the request or the body could not be completed; empty for a whole
+                                      // reply, whatever its status
+  TlsFailure tls = TlsFailure::None;  // no reply because no trusted secure connection came about
 };
 
 // (bytes of the file present so far, counting a resumed part; total size or -1 when unknown).

@@ -37,8 +37,21 @@ void Record(CallFailure& failure, const wchar_t* call) {
 }
 
 // Logs the failing call next to the caller's own line (which keeps its short text).
+// A TLS failure is an ERROR: it is either an attack or a server that needs mending.
 void LogFailure(const CallFailure& failure, const std::wstring& url) {
-  Log::Warn(std::wstring(failure.call) + L" failed: " + std::to_wstring(failure.code) + L" (" + url + L")");
+  const std::wstring line =
+      std::wstring(failure.call) + L" failed: " + std::to_wstring(failure.code) + L" (" + url + L")";
+  if (ClassifyTlsError(failure.code) == TlsFailure::None) {
+    Log::Warn(line);
+  } else {
+    Log::Error(L"TLS failure: " + line);
+  }
+}
+
+// The short text of a request that got no reply: a TLS failure's own, else `plain`.
+const char* NoReplyText(const CallFailure& failure, const char* plain) {
+  const char* tls = TlsFailureText(ClassifyTlsError(failure.code));
+  return tls ? tls : plain;
 }
 
 // The process's one session. WinHTTP keeps the connections of a session open
@@ -79,6 +92,10 @@ OpenFailure OpenGetRequest(const UrlParts& url, RequestHandles& h, CallFailure& 
     Record(failure, L"WinHttpOpenRequest");
     return OpenFailure::Request;
   }
+  // Never from https down to http; WinHTTP's default already, stated so that
+  // no default elsewhere can weaken it. A refused redirect fails the request.
+  DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+  WinHttpSetOption(h.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
   return OpenFailure::None;
 }
 
@@ -204,7 +221,10 @@ HttpResponse HttpClient::Get(const std::wstring& url, uint32_t receive_timeout_m
     case OpenFailure::Session: response.error = kSessionFailed; return response;
     case OpenFailure::Connect: response.error = kConnectFailed; return response;
     case OpenFailure::Request: response.error = kOpenRequestFailed; return response;
-    case OpenFailure::Send: response.error = kRequestFailed; return response;
+    case OpenFailure::Send:
+      response.tls = ClassifyTlsError(failure.code);
+      response.error = NoReplyText(failure, kRequestFailed);
+      return response;
     case OpenFailure::None: break;
   }
   response.status = QueryStatus(h.request.get());
@@ -255,7 +275,9 @@ DownloadResult HttpClient::DownloadFile(const std::wstring& url, const std::wstr
   CallFailure failure;
   if (Send(parts, stall_ms, resume_offset, h, failure) != OpenFailure::None) {
     LogFailure(failure, url);
-    return Failed(DownloadFailure::Network, kRequestSendFailed);
+    const TlsFailure tls = ClassifyTlsError(failure.code);
+    return Failed(tls == TlsFailure::None ? DownloadFailure::Network : DownloadFailure::Tls,
+                  NoReplyText(failure, kRequestSendFailed));
   }
 
   const DWORD status = QueryStatus(h.request.get());

@@ -130,3 +130,30 @@ std::string ReplyTooLargeError(uint64_t max_bytes) {
                                                        : in(1, " bytes");
   return "reply larger than " + size;
 }
+
+TlsFailure ClassifyTlsError(uint32_t winhttp_error) {
+  switch (winhttp_error) {
+    case 12037:  // ERROR_WINHTTP_SECURE_CERT_DATE_INVALID
+    case 12038:  // ERROR_WINHTTP_SECURE_CERT_CN_INVALID
+    case 12045:  // ERROR_WINHTTP_SECURE_INVALID_CA
+    case 12057:  // ERROR_WINHTTP_SECURE_CERT_REV_FAILED
+    case 12169:  // ERROR_WINHTTP_SECURE_INVALID_CERT
+    case 12170:  // ERROR_WINHTTP_SECURE_CERT_REVOKED
+    case 12175:  // ERROR_WINHTTP_SECURE_FAILURE: Windows' code for any refused certificate
+    case 12179:  // ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE
+      return TlsFailure::Certificate;
+    case 12044:  // ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED
+    case 12157:  // ERROR_WINHTTP_SECURE_CHANNEL_ERROR
+      return TlsFailure::Channel;
+    default: return TlsFailure::None;
+  }
+}
+
+const char* TlsFailureText(TlsFailure failure) {
+  switch (failure) {
+    case TlsFailure::Certificate: return kCertificateNotTrusted;
+    case TlsFailure::Channel: return kSecureConnectionFailed;
+    case TlsFailure::None: break;
+  }
+  return nullptr;
+}

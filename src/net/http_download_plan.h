@@ -23,6 +23,7 @@ enum class DownloadFailure {
   Network,   // no reply (connect, send, receive, time-out) or a body cut short
   Status,    // a reply that cannot be taken (its status, a wrong range)
   DiskFull,  // the volume has no room for the bytes
+  Tls,       // no trusted secure connection came about: trying again does not mend a certificate
   Local,     // anything else on this side (a bad address, a file that cannot be opened or written)
 };
 
@@ -44,7 +45,7 @@ constexpr int64_t kLongestRetryAfter = 60;
 // The pause before retry number `retry` (1 for the first) after `result`, or
 // -1 when it is not retried: network trouble, 5xx, 408 and 429 are (a server's
 // Retry-After, capped at a minute, replaces the planned pause); other replies,
-// a full disk and local faults are not.
+// a full disk, TLS failures and local faults are not.
 double RetryPause(const DownloadResult& result, int retry, const RetryPauses& pauses);
 
 // "reply larger than 1 MiB": a bounded reply that went past its bound.
@@ -52,6 +53,20 @@ std::string ReplyTooLargeError(uint64_t max_bytes);
 
 // A Retry-After value in seconds; -1 for a date or anything else.
 int64_t ParseRetryAfter(const std::wstring& text);
+
+// A request that got no reply because no trusted secure connection came about.
+// They reach the player as they are (the status line, an update run's error).
+constexpr const char* kCertificateNotTrusted = "Update server certificate not trusted.";
+constexpr const char* kSecureConnectionFailed = "Secure connection to the update server failed.";
+
+// What a WinHTTP error code says about TLS. Certificate: the server's certificate
+// was refused (issuer not trusted, another name, expired, revoked, wrong use).
+// Channel: no secure connection came about for another reason (handshake,
+// protocol); Wine reports refused certificates this way too.
+enum class TlsFailure { None, Certificate, Channel };
+TlsFailure ClassifyTlsError(uint32_t winhttp_error);
+// The player's text for a TLS failure; nullptr for None.
+const char* TlsFailureText(TlsFailure failure);
 
 // "Range: bytes=<offset>-": the rest of the file from `offset` on.
 std::wstring RangeHeader(int64_t offset);

@@ -1,9 +1,27 @@
 #include "net/manifest_fetch.h"
 
+#include "base/text.h"
+#include "net/http_url.h"
+
 namespace {
 
 std::string HttpFailure(const HttpResponse& reply) {
   return "HTTP " + std::to_string(reply.status) + ": " + reply.error;
+}
+
+// A reply that is not the document: the TLS failure's own text, or `what` and the status.
+ManifestFetch Unanswered(const HttpResponse& reply, const std::string& what, std::string& error) {
+  if (reply.tls != TlsFailure::None) {
+    error = reply.error;
+    return ManifestFetch::TlsFailed;
+  }
+  error = what + HttpFailure(reply);
+  return ManifestFetch::Failed;
+}
+
+bool IsPlainHttp(const std::string& url) {
+  UrlParts parts;
+  return SplitUrl(Widen(url), parts) && !parts.secure;
 }
 
 }  // namespace
@@ -32,12 +50,19 @@ HttpResponse SignedNews(HttpResponse news, const HttpResponse& signature_reply, 
   return news;
 }
 
-bool ReadManifestReply(const HttpResponse& reply, Manifest& manifest, std::string& error) {
-  if (!reply.ok) {
-    error = HttpFailure(reply);
-    return false;
+ManifestFetch ReadManifestReply(const HttpResponse& reply, Manifest& manifest, std::string& error) {
+  if (!reply.ok) return Unanswered(reply, "", error);
+  return ParseManifest(reply.body, manifest, error) ? ManifestFetch::Loaded : ManifestFetch::Failed;
+}
+
+std::string PlainHttpDownload(const Manifest& manifest) {
+  for (const GameFile& file : manifest.game_files) {
+    if (IsPlainHttp(file.cdn_url)) return file.cdn_url;
   }
-  return ParseManifest(reply.body, manifest, error);
+  for (const std::string* url : {&manifest.launcher_url, &manifest.wow_client.url}) {
+    if (IsPlainHttp(*url)) return *url;
+  }
+  return "";
 }
 
 std::string UnpinnedDownload(const Manifest& manifest) {
@@ -54,14 +79,8 @@ std::string UnpinnedDownload(const Manifest& manifest) {
 ManifestFetch ReadSignedManifest(const HttpResponse& manifest_reply, const HttpResponse& signature_reply,
                                  const std::string& public_key_text, const SignatureCheck& check, Manifest& manifest,
                                  std::string& error) {
-  if (!manifest_reply.ok) {
-    error = HttpFailure(manifest_reply);
-    return ManifestFetch::Failed;
-  }
-  if (signature_reply.status == 0) {
-    error = "signature: " + HttpFailure(signature_reply);
-    return ManifestFetch::Failed;
-  }
+  if (!manifest_reply.ok) return Unanswered(manifest_reply, "", error);
+  if (signature_reply.status == 0) return Unanswered(signature_reply, "signature: ", error);
   error = SignatureProblem("manifest", manifest_reply.body, signature_reply, public_key_text, check);
   if (error.empty()) {
     Manifest signed_manifest = manifest;

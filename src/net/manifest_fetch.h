@@ -13,12 +13,15 @@
 
 // How a fetch ended. Rejected: the server answered, but the manifest is not
 // the realm's (its signature is missing, malformed or wrong, or it leaves a
-// download unpinned by a digest); nothing in it may be used.
-enum class ManifestFetch { Loaded, Failed, Rejected };
+// download unpinned by a digest); nothing in it may be used. TlsFailed: no
+// trusted secure connection to the server came about; the error text is the
+// player's (a certificate refused, or the secure connection failed).
+enum class ManifestFetch { Loaded, Failed, Rejected, TlsFailed };
 
 // Reads the reply to a manifest request: a 200 reply's body as ParseManifest
-// does, anything else fails with "HTTP <status>: <transport error>".
-bool ReadManifestReply(const HttpResponse& reply, Manifest& manifest, std::string& error);
+// does; a TLS failure as TlsFailed; anything else fails with
+// "HTTP <status>: <transport error>".
+ManifestFetch ReadManifestReply(const HttpResponse& reply, Manifest& manifest, std::string& error);
 
 // Whether `signature` is the key's signature of `message` (SHA-256, ECDSA P-256).
 using SignatureCheck =
@@ -56,10 +59,14 @@ HttpResponse FetchNews();
 // empty: a signature vouches only for what the manifest pins by digest.
 std::string UnpinnedDownload(const Manifest& manifest);
 
+// The first download address a manifest gives over plain http://, or empty.
+std::string PlainHttpDownload(const Manifest& manifest);
+
 // Windows build: fetches `url` (10 s receive time-out) and, when
 // `public_key_text` is not empty, `url` + ".sig", and reads them as above.
 ManifestFetch FetchManifest(Manifest& manifest, const std::wstring& url, const std::string& public_key_text,
                             std::string& error);
 // The same, from the update server's manifest address with the built-in key.
-// A build without a key logs once that signatures are not checked.
+// A build without a key logs once that signatures are not checked; an https
+// build logs once (WARN) that a manifest names plain-http downloads.
 ManifestFetch FetchManifest(Manifest& manifest, std::string& error);

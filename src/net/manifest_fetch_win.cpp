@@ -17,9 +17,7 @@ constexpr std::uint32_t kNewsTimeoutMs = 8000;
 ManifestFetch FetchManifest(Manifest& manifest, const std::wstring& url, const std::string& public_key_text,
                             std::string& error) {
   const HttpResponse reply = HttpClient::Get(url, kManifestTimeoutMs, kManifestMaxBytes);
-  if (public_key_text.empty()) {
-    return ReadManifestReply(reply, manifest, error) ? ManifestFetch::Loaded : ManifestFetch::Failed;
-  }
+  if (public_key_text.empty()) return ReadManifestReply(reply, manifest, error);
   // No signature is asked for when the manifest itself did not come.
   const HttpResponse signature =
       reply.ok ? HttpClient::Get(url + L".sig", kManifestTimeoutMs, kSignatureMaxBytes) : HttpResponse{};
@@ -43,5 +41,15 @@ ManifestFetch FetchManifest(Manifest& manifest, std::string& error) {
       Log::Info(L"Manifest signatures are not checked: this build has no update key (OSTREL_UPDATE_PUBLIC_KEY)");
     });
   }
-  return FetchManifest(manifest, Widen(ManifestUrl()), key, error);
+  const ManifestFetch fetched = FetchManifest(manifest, Widen(ManifestUrl()), key, error);
+  if (fetched == ManifestFetch::Loaded && UpdateServerIsSecure()) {
+    // Allowed, for realms whose files sit on a plain mirror, but the player's
+    // privacy and the unpinned parts are then in the clear.
+    const std::string plain = PlainHttpDownload(manifest);
+    static std::once_flag warned;
+    if (!plain.empty()) {
+      std::call_once(warned, [&] { Log::Warn(L"Manifest names plain-HTTP downloads: " + Widen(plain)); });
+    }
+  }
+  return fetched;
 }

@@ -7,9 +7,15 @@
 // of the login-port probe, whatever port the HTTP addresses use.
 std::string UpdateServerHost();
 
-// "http://" + host [+ ":" + port] + path. The port is only present in builds
-// made for a local test or demo server.
+// scheme + "://" + host [+ ":" + port] + path: the build's settings
+// OSTREL_UPDATE_SCHEME (http or https), OSTREL_UPDATE_HOST, OSTREL_UPDATE_PORT
+// (empty: the scheme's own port, 80 or 443).
 std::string UpdateServerUrl(const std::string& path);
+std::string ServerUrl(const std::string& scheme, const std::string& host, const std::string& port,
+                      const std::string& path);
+
+// Whether the build reaches its update server over TLS.
+bool UpdateServerIsSecure();
 
 std::string ManifestUrl();  // /launcher/manifest.php (its signature: the same + ".sig")
 std::string StatusUrl();    // /launcher/api/status.php

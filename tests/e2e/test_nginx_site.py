@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """The launcher against nginx with the repository's configuration (tools/nginx), serving a site
 whose manifest ostrel-manifest wrote. Keyless build: a partial file resumed with a 206, a changed
-file replaced; a newer
-launcher build refused when its digest differs, handed over when it matches. The build with the
-realm's key (test-key/): a signature by another key, none, or a manifest changed after signing
-leaves the client as it was, offline with the reason."""
+file replaced; a newer launcher build refused when its digest differs, handed over when it
+matches. The build with the realm's key (test-key/): a signature by another key, none, or a
+manifest changed after signing leaves the client as it was, offline with the reason. The https
+build (test-https/) against nginx over TLS with certificates from a CA made here and trusted in
+the Wine prefix only: an update with a resumed file; a certificate from a CA the prefix does not
+trust, or for another name, leaves the client as it was, offline with the reason."""
 import os
 import shutil
 import socket
@@ -31,9 +33,36 @@ http {{
     access_log {dir}/access.log ostrel;
     client_body_temp_path {dir}/tmp/body; proxy_temp_path {dir}/tmp/proxy; fastcgi_temp_path {dir}/tmp/fastcgi;
     uwsgi_temp_path {dir}/tmp/uwsgi; scgi_temp_path {dir}/tmp/scgi;
-    server {{ listen 127.0.0.1:{port}; root {dir}/site; include {root}/tools/nginx/ostrel-update-locations.conf; }}
+    {servers}
 }}
 """
+PLAIN_SERVER = "server {{ listen 127.0.0.1:{port}; {site} }}"
+SITE = "root {dir}/site; include {root}/tools/nginx/ostrel-update-locations.conf;"
+# localhost may be tried over IPv6 first.
+TLS_SERVER = """server {{ listen 127.0.0.1:{port} ssl; listen [::1]:{port} ssl;
+    ssl_certificate {cert}.pem; ssl_certificate_key {cert}.key;
+    include {root}/tools/nginx/ostrel-update-tls.conf; {site} }}"""
+HTTPS_BASE = "https://localhost:%d" % PORT
+PLAIN_MIRROR = "http://localhost:%d" % (PORT + 1)
+PLAIN_MIRROR_SERVER = "server {{ listen 127.0.0.1:%d; listen [::1]:%d; {site} }}" % (PORT + 1, PORT + 1)
+
+
+def make_certificate(path, subject, issuer=None, dns=None):
+    """An EC key and certificate at path.key / path.pem: a CA when issuer is None (self-signed),
+    else a server certificate for `dns` signed by the CA at `issuer`."""
+    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", path + ".key",
+           "-subj", "/CN=" + subject]
+    if issuer is None:
+        subprocess.run(["openssl", "req", "-x509", *key, "-out", path + ".pem", "-days", "30", "-addext",
+                        "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign"],
+                       check=True, capture_output=True)
+        return
+    subprocess.run(["openssl", "req", *key, "-out", path + ".csr"], check=True, capture_output=True)
+    with open(path + ".ext", "w") as f:
+        f.write("subjectAltName=DNS:%s\nextendedKeyUsage=serverAuth\n" % dns)
+    subprocess.run(["openssl", "x509", "-req", "-in", path + ".csr", "-CA", issuer + ".pem", "-CAkey", issuer + ".key",
+                    "-CAcreateserial", "-days", "30", "-extfile", path + ".ext", "-out", path + ".pem"],
+                   check=True, capture_output=True)
 
 
 def snapshot(folder):
@@ -56,17 +85,26 @@ class NginxSiteTest(unittest.TestCase):
         write(os.path.join(self.site, "launcher", "api", "status.php"), b'{"online": true, "population": 12}')
         write(os.path.join(self.site, "launcher", "api", "news.php"), b"[]")
         write(os.path.join(self.client, "Wow.exe"), b"stand-in client")
+        self.nginx = None
+
+    def serve(self, *servers):
+        """(Re)starts nginx with the given server blocks (formatted with dir, port, root, site)."""
+        if self.nginx:
+            self.nginx.terminate()
+            self.nginx.wait(10)
+        fields = dict(dir=self.dir, port=PORT, root=ROOT)
+        fields["site"] = SITE.format(**fields)
         with open(os.path.join(self.dir, "nginx.conf"), "w") as f:
-            f.write(NGINX_CONF.format(dir=self.dir, port=PORT, root=ROOT))
-        nginx = subprocess.Popen(["nginx", "-p", self.dir, "-c", os.path.join(self.dir, "nginx.conf")])
+            f.write(NGINX_CONF.format(servers="\n".join(s.format(**fields) for s in servers), **fields))
+        nginx = self.nginx = subprocess.Popen(["nginx", "-p", self.dir, "-c", os.path.join(self.dir, "nginx.conf")])
         self.addCleanup(nginx.wait, 10)
         self.addCleanup(nginx.terminate)
         listening = lambda: nginx.poll() is None and socket.socket().connect_ex(("127.0.0.1", PORT)) == 0  # noqa: E731
         self.assertTrue(wait_until(lambda: nginx.poll() is not None or listening(), 10) and listening(), "no nginx")
 
-    def publish(self, session, *options):
+    def publish(self, session, *options, base=BASE):
         """Runs ostrel-manifest.exe over the realm folder into launcher/manifest.php."""
-        argv = [os.path.join(BUILD, "ostrel-manifest.exe"), "--files-url", BASE + "/files/client", "--out",
+        argv = [os.path.join(BUILD, "ostrel-manifest.exe"), "--files-url", base + "/files/client", "--out",
                 windows_path(os.path.join(self.site, "launcher", "manifest.php"))]
         argv += [windows_path(o) if o.startswith("/") else o for o in options] + [windows_path(self.realm)]
         proc = session.start(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -76,6 +114,7 @@ class NginxSiteTest(unittest.TestCase):
     def test_unsigned_site_updates_and_hands_over(self):
         files = {"Data/patch-4.MPQ": os.urandom(300000), "Data/enUS/realmlist.wtf": b"set realmlist 127.0.0.1\r\n",
                  "Data/Ostrel Patch #2.MPQ": os.urandom(5000)}
+        self.serve(PLAIN_SERVER)
         session = self.enterContext(LauncherSession()).install()
         for rel, data in files.items():
             write(os.path.join(self.realm, rel), data)
@@ -110,6 +149,7 @@ class NginxSiteTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(session.folder, "OstrelLauncher_update.exe")))
 
     def test_only_the_realms_signature_opens_the_manifest(self):
+        self.serve(PLAIN_SERVER)
         session = self.enterContext(LauncherSession()).install(os.path.join(BUILD, "test-key", "OstrelLauncher.exe"))
         manifest, other_key = os.path.join(self.site, "launcher", "manifest.php"), os.path.join(self.dir, "other.pem")
         subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other_key], check=True)
@@ -154,6 +194,60 @@ class NginxSiteTest(unittest.TestCase):
             session.launch(self.client)
             session.expect("News not used: " + reason)
             session.close()
+
+    def test_https_site_updates_and_untrusted_certificates_leave_the_client_alone(self):
+        certs = os.path.join(self.dir, "certs")
+        os.makedirs(certs)
+        ca, stranger = os.path.join(certs, "realm-test-ca"), os.path.join(certs, "stranger-ca")
+        make_certificate(ca, "Ostrelhold test CA")
+        make_certificate(stranger, "Stranger CA")
+        for name, issuer, dns in (("good", ca, "localhost"), ("untrusted", stranger, "localhost"),
+                                  ("other-name", ca, "elsewhere.test")):
+            make_certificate(os.path.join(certs, name), dns, issuer, dns)
+        subprocess.run(["openssl", "x509", "-in", ca + ".pem", "-outform", "DER", "-out", ca + ".der"], check=True)
+        session = self.enterContext(LauncherSession()).install(os.path.join(BUILD, "test-https", "OstrelLauncher.exe"))
+        self.assertEqual(session.start([os.path.join(BUILD, "trust_test_ca.exe"), windows_path(ca + ".der")]).wait(), 0)
+
+        files = {"Data/patch-4.MPQ": os.urandom(300000), "Data/enUS/realmlist.wtf": b"set realmlist localhost\r\n"}
+        for rel, data in files.items():
+            write(os.path.join(self.realm, rel), data)
+        self.publish(session, base=HTTPS_BASE)
+        # One file from a plain mirror: allowed, and said once.
+        manifest = os.path.join(self.site, "launcher", "manifest.php")
+        write(manifest, read(manifest).replace(HTTPS_BASE + "/files/client/Data/enUS", PLAIN_MIRROR +
+                                                "/files/client/Data/enUS").encode())
+        write(os.path.join(self.client, "Data", "patch-4.MPQ"), files["Data/patch-4.MPQ"][:100000])
+        self.serve(TLS_SERVER.replace("{cert}", os.path.join(certs, "good")), PLAIN_MIRROR_SERVER)
+        log = session.run_to(self.client, "Updater complete")
+        self.assertEqual(log.count("[WARN] Manifest names plain-HTTP downloads: " + PLAIN_MIRROR), 1)
+        self.assertNotIn("TLS failure", log)
+        self.assertEqual({rel: snapshot(self.client)[rel] for rel in files}, files)
+        with open(os.path.join(self.dir, "access.log")) as f:
+            self.assertRegex(f.read(), r'GET /files/client/Data/patch-4\.MPQ\?v=\w+ 206 "bytes=100000-" 200000')
+
+        before = snapshot(self.client)
+        write(os.path.join(self.realm, "Data", "patch-4.MPQ"), b"a newer patch")
+        self.publish(session, base=HTTPS_BASE)
+        # Wine reports every refused certificate as a failed secure channel (12157); Windows
+        # names it a certificate failure (12175). A redirect down to http is no way round.
+        refused = r"\[ERROR\] TLS failure: WinHttp\w+ failed: 12157 \(https://localhost:"
+        downgrade = TLS_SERVER.replace("{site}", "location = /launcher/manifest.php {{ return 302 %s$uri; }} {site}" %
+                                       PLAIN_MIRROR).replace("{cert}", os.path.join(certs, "good"))
+        for name, servers, line, reason in [
+                ("untrusted", [TLS_SERVER.replace("{cert}", os.path.join(certs, "untrusted"))], refused,
+                 "Secure connection to the update server failed."),
+                ("other name", [TLS_SERVER.replace("{cert}", os.path.join(certs, "other-name"))], refused,
+                 "Secure connection to the update server failed."),
+                ("redirect to http", [downgrade, PLAIN_MIRROR_SERVER], r"\[WARN\] WinHttpReceiveResponse failed: 12156",
+                 "Update server unreachable.")]:
+            with self.subTest(name):
+                self.serve(*servers)
+                log = session.run_to(self.client, "State: Offline")
+                self.assertRegex(log, line)
+                self.assertIn("State: Offline (%s Playing in offline mode.)" % reason, log)
+                self.assertEqual(snapshot(self.client), before)
+        with open(os.path.join(self.dir, "access.log")) as f:
+            self.assertNotRegex(f.read().split("GET /launcher/manifest.php 302")[-1], "GET /launcher/manifest.php")
 
 
 if __name__ == "__main__":

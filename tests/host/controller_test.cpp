@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
-#include <tuple>
+#include <utility>
 
 #include "fake_window.h"
 
@@ -23,20 +23,22 @@ void OneCorrectFile(FakeWindow& w, const std::string& launcher_version) {
   w.SetWowDir(L"C:\\WoW");
 }
 
-// No server, or a manifest that is not the realm's: nothing of it is used, no self-update.
+// No server, no trusted secure connection, or a manifest that is not the
+// realm's: nothing of it is used, no self-update.
 TEST(Controller, NoServerOrRejectedManifestWithAndWithoutClient) {
-  for (const bool rejected : {false, true}) {
+  for (const auto& [fetch, reason] :
+       {std::make_pair(ManifestFetch::Failed, L"Update server unreachable."),
+        std::make_pair(ManifestFetch::TlsFailed, L"Update server certificate not trusted."),
+        std::make_pair(ManifestFetch::Rejected, L"Update server signature invalid.")}) {
     for (const bool client : {true, false}) {
       FakeWindow w;
-      w.server_down = !rejected;
-      w.rejected = rejected;
+      w.fetch = fetch;
       OneCorrectFile(w, "9.9.9");
       if (!client) w.SetState(S::NoInstall);
       ManifestThread(w, client);
       EXPECT_EQ(w.State(), client ? S::Offline : S::NoInstall);
       if (client) {
-        EXPECT_EQ(w.StatusText(), rejected ? L"Update server signature invalid. Playing in offline mode."
-                                           : L"Update server unreachable. Playing in offline mode.");
+        EXPECT_EQ(w.StatusText(), std::wstring(reason) + L" Playing in offline mode.");
       }
       EXPECT_EQ(w.self_updates, 0);
       EXPECT_EQ(w.CurrentUpdater(), nullptr);
@@ -81,16 +83,17 @@ TEST(Controller, UpdaterErrorThenRetryWithTheServerGoneRejectedAndBack) {
   ASSERT_TRUE(w.WaitFor(S::Error));
   EXPECT_EQ(w.StatusText(), L"HTTP 404");
 
-  for (const auto& [down, rejected, status] : {std::make_tuple(true, false, L"Cannot reach update server."),
-                                               std::make_tuple(false, true, L"Update server signature invalid.")}) {
-    w.server_down = down;
-    w.rejected = rejected;
+  for (const auto& [fetch, status] :
+       {std::make_pair(ManifestFetch::Failed, L"Cannot reach update server."),
+        std::make_pair(ManifestFetch::TlsFailed, L"Update server certificate not trusted."),
+        std::make_pair(ManifestFetch::Rejected, L"Update server signature invalid.")}) {
+    w.fetch = fetch;
     StartRetry(w);
     EXPECT_EQ(w.CurrentUpdater(), nullptr);
     ASSERT_TRUE(w.WaitFor(S::Error));
     EXPECT_EQ(w.StatusText(), status);
   }
-  w.rejected = false;
+  w.fetch = ManifestFetch::Loaded;
   w.backend->server[L"http://cdn/missing"] = "data";
   StartRetry(w);
   ASSERT_TRUE(w.WaitFor(S::Ready));

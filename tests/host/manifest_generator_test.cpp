@@ -163,6 +163,13 @@ HttpResponse Reply(std::uint32_t status, std::string body) {
   return reply;
 }
 
+HttpResponse TlsFailedReply() {
+  HttpResponse reply = Reply(0, "");
+  reply.tls = TlsFailure::Certificate;
+  reply.error = kCertificateNotTrusted;
+  return reply;
+}
+
 // What the launcher does with what it fetched: the signature is checked over
 // the exact bytes before anything is read, and nothing else changes the manifest.
 TEST(SignedManifest, OnlyAValidSignatureOfAPinnedManifestLoads) {
@@ -173,6 +180,8 @@ TEST(SignedManifest, OnlyAValidSignatureOfAPinnedManifestLoads) {
       {Reply(200, pinned), Reply(200, " " + good_sig + "\n"), kHex, ManifestFetch::Loaded, ""},
       {Reply(404, ""), Reply(200, good_sig), kHex, ManifestFetch::Failed, "HTTP 404: "},
       {Reply(200, pinned), Reply(0, ""), kHex, ManifestFetch::Failed, "signature: HTTP 0: Request failed"},
+      {TlsFailedReply(), HttpResponse{}, kHex, ManifestFetch::TlsFailed, kCertificateNotTrusted},
+      {Reply(200, pinned), TlsFailedReply(), kHex, ManifestFetch::TlsFailed, kCertificateNotTrusted},
       {Reply(200, pinned), Reply(404, ""), kHex, ManifestFetch::Rejected, "manifest signature missing: HTTP 404: "},
       {Reply(200, pinned), Reply(200, "<html>"), kHex, ManifestFetch::Rejected, "manifest signature malformed"},
       {Reply(200, pinned), Reply(200, other_sig), kHex, ManifestFetch::Rejected, "manifest signature invalid"},
@@ -195,9 +204,22 @@ TEST(SignedManifest, OnlyAValidSignatureOfAPinnedManifestLoads) {
   // Without a key: an error page is never read as the manifest.
   Manifest m;
   std::string error;
-  EXPECT_FALSE(ReadManifestReply(Reply(404, pinned), m, error));
+  EXPECT_EQ(ReadManifestReply(Reply(404, pinned), m, error), ManifestFetch::Failed);
   EXPECT_EQ(error, "HTTP 404: ");
+  EXPECT_EQ(ReadManifestReply(TlsFailedReply(), m, error), ManifestFetch::TlsFailed);
+  EXPECT_EQ(error, kCertificateNotTrusted);
   EXPECT_TRUE(m.launcher_version.empty());
+}
+
+TEST(SignedManifest, FirstPlainHttpDownload) {
+  Manifest m;
+  m.game_files.resize(2);
+  m.game_files[0].cdn_url = "https://cdn/a";
+  EXPECT_EQ(PlainHttpDownload(m), "");
+  m.wow_client.url = "HTTP://mirror/client.zip";
+  EXPECT_EQ(PlainHttpDownload(m), "HTTP://mirror/client.zip");
+  m.game_files[1].cdn_url = "http://cdn/b";
+  EXPECT_EQ(PlainHttpDownload(m), "http://cdn/b");
 }
 
 bool Verified(const std::string& message, const EcdsaPublicKey& key, const EcdsaSignature& signature,

@@ -10,11 +10,14 @@
 #include <stdexcept>
 #include <tuple>
 
+#include "base/text.h"
+
 #include "net/http_client.h"
 #include "net/http_download_plan.h"
 #include "net/http_url.h"
 #include "net/status_cycle.h"
 #include "net/status_probe.h"
+#include "net/update_server.h"
 
 namespace {
 
@@ -33,6 +36,8 @@ TEST(SplitUrl, TakesSchemeHostPortAndPath) {
       {L"http://[::1]:9000/x", L"0 ::1 9000 /x"},
       {L"http://" + kLongestHost + L"/", L"0 " + kLongestHost + L" 80 /"},
       {L"http://host" + kLongestPath, L"0 host 80 " + kLongestPath},
+      // The update server's addresses as a build makes them: https with no port is 443.
+      {Widen(ServerUrl("https", "localhost", "", "/launcher/manifest.php")), L"1 localhost 443 /launcher/manifest.php"},
   };
   for (const auto& [url, shown] : cases) {
     UrlParts p;
@@ -54,6 +59,22 @@ TEST(SplitUrl, RejectsMalformedAddressesAndLeavesPartsAlone) {
     EXPECT_TRUE(rejected(url)) << Narrow(url);
   EXPECT_TRUE(rejected(L"http://" + kLongestHost + L"h/"));
   EXPECT_TRUE(rejected(L"http://host" + kLongestPath + L"p"));
+}
+
+// Windows reports a refused certificate as 12175 (or, through its callback, as the
+// specific code); only these change what the player is told.
+TEST(HttpDownloadPlan, TlsFailuresByWinHttpError) {
+  const std::pair<uint32_t, const char*> cases[] = {
+      {12175, kCertificateNotTrusted},
+      {12045, kCertificateNotTrusted},
+      {12038, kCertificateNotTrusted},
+      {12037, kCertificateNotTrusted},
+      {12157, kSecureConnectionFailed},
+      {12029, nullptr},
+      {12002, nullptr},
+      {0, nullptr},
+  };
+  for (const auto& [code, text] : cases) EXPECT_STREQ(TlsFailureText(ClassifyTlsError(code)), text) << code;
 }
 
 TEST(HttpDownloadPlan, ParsesHeaderValues) {

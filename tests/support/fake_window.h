@@ -16,8 +16,12 @@ class FakeWindow : public LauncherWindow {
  public:
   ManifestFetch FetchManifest(Manifest& manifest, std::string& error) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (server_down) return error = "HTTP 0: Request failed", ManifestFetch::Failed;
-    if (rejected) return error = "manifest signature invalid", ManifestFetch::Rejected;
+    switch (fetch) {
+      case ManifestFetch::Failed: return error = "HTTP 0: Request failed", fetch;
+      case ManifestFetch::Rejected: return error = "manifest signature invalid", fetch;
+      case ManifestFetch::TlsFailed: return error = kCertificateNotTrusted, fetch;
+      case ManifestFetch::Loaded: break;
+    }
     if (fetch_throws) throw std::runtime_error("boom");
     manifest = served;
     return ManifestFetch::Loaded;
@@ -54,7 +58,8 @@ class FakeWindow : public LauncherWindow {
 
   std::shared_ptr<FakeUpdaterBackend> backend = std::make_shared<FakeUpdaterBackend>();
   Manifest served;
-  bool server_down = false, rejected = false, fetch_throws = false, self_update_hands_over = false;
+  ManifestFetch fetch = ManifestFetch::Loaded;  // how every fetch ends
+  bool fetch_throws = false, self_update_hands_over = false;
   int self_updates = 0, repaints = 0;
   bool closed = false;
 
