@@ -133,7 +133,8 @@ int RunBare(const std::wstring& url, const std::wstring* dest) {
                                         WINHTTP_NO_PROXY_BYPASS, 0));
   h.connection = WinHttpHandle(WinHttpConnect(h.session.get(), parts.host.c_str(), parts.port, 0));
   h.request = WinHttpHandle(WinHttpOpenRequest(h.connection.get(), L"GET", parts.path.c_str(), nullptr,
-                                               WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
+                                               WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                               parts.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!h.request ||
       !WinHttpSendRequest(h.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !WinHttpReceiveResponse(h.request.get(), nullptr)) {

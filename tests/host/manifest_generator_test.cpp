@@ -164,7 +164,7 @@ HttpResponse Reply(std::uint32_t status, std::string body) {
 }
 
 HttpResponse TlsFailedReply() {
-  HttpResponse reply = Reply(0, "");
+  HttpResponse reply;
   reply.tls = TlsFailure::Certificate;
   reply.error = kCertificateNotTrusted;
   return reply;
@@ -209,17 +209,6 @@ TEST(SignedManifest, OnlyAValidSignatureOfAPinnedManifestLoads) {
   EXPECT_EQ(ReadManifestReply(TlsFailedReply(), m, error), ManifestFetch::TlsFailed);
   EXPECT_EQ(error, kCertificateNotTrusted);
   EXPECT_TRUE(m.launcher_version.empty());
-}
-
-TEST(SignedManifest, FirstPlainHttpDownload) {
-  Manifest m;
-  m.game_files.resize(2);
-  m.game_files[0].cdn_url = "https://cdn/a";
-  EXPECT_EQ(PlainHttpDownload(m), "");
-  m.wow_client.url = "HTTP://mirror/client.zip";
-  EXPECT_EQ(PlainHttpDownload(m), "HTTP://mirror/client.zip");
-  m.game_files[1].cdn_url = "http://cdn/b";
-  EXPECT_EQ(PlainHttpDownload(m), "http://cdn/b");
 }
 
 bool Verified(const std::string& message, const EcdsaPublicKey& key, const EcdsaSignature& signature,

