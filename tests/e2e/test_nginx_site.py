@@ -5,8 +5,9 @@ file replaced; a newer launcher build refused when its digest differs, handed ov
 matches. The build with the realm's key (test-key/): a signature by another key, none, or a
 manifest changed after signing leaves the client as it was, offline with the reason. The https
 build (test-https/) against nginx over TLS with certificates from a CA made here and trusted in
-the Wine prefix only: an update with a resumed file; a certificate from a CA the prefix does not
-trust, or for another name, leaves the client as it was, offline with the reason."""
+the Wine prefix only: an update with a resumed file (and one plain-http file, allowed with a
+warning); a certificate from a CA the prefix does not trust, one for another name, or a redirect
+of the manifest to plain http leaves the client as it was, offline with the reason."""
 import os
 import shutil
 import socket
@@ -45,8 +46,6 @@ TLS_SERVER = """server {{ listen 127.0.0.1:{port} ssl; listen [::1]:{port} ssl;
     include {root}/tools/nginx/ostrel-update-tls.conf; {site} }}"""
 HTTPS_BASE, MIRROR = "https://localhost:%d" % PORT, "http://localhost:%d" % (PORT + 1)
 MIRROR_SERVER = "server {{ listen 127.0.0.1:%d; listen [::1]:%d; {site} }}" % (PORT + 1, PORT + 1)
-
-
 
 def snapshot(folder):
     files = {}
@@ -204,18 +203,20 @@ class NginxSiteTest(unittest.TestCase):
         self.publish(session, base=HTTPS_BASE)
         downgrade = TLS_SERVER.replace("{site}", "location = /launcher/manifest.php {{ return 302 %s$uri; }} {site}"
                                        % MIRROR)
-        for name, issuer, server, line, reason in [
-                ("untrusted", stranger, TLS_SERVER, refused, "Secure connection to the update server failed."),
-                ("elsewhere.test", ca, TLS_SERVER, refused, "Secure connection to the update server failed."),
-                ("localhost", ca, downgrade, r"\[WARN\] WinHttpReceiveResponse failed: 12156",
+        no_tls = "Secure connection to the update server failed."
+        for case, dns, issuer, server, line, reason in [
+                ("untrusted CA", "localhost", stranger, TLS_SERVER, refused, no_tls),
+                ("other name", "elsewhere.test", ca, TLS_SERVER, refused, no_tls),
+                ("to http", "localhost", ca, downgrade, r"\[WARN\] WinHttpReceiveResponse failed: 12156",
                  "Update server unreachable.")]:
-            with self.subTest(name):
-                make_certificate(cert, name, issuer)
+            with self.subTest(case):
+                make_certificate(cert, dns, issuer)
                 self.serve(server, MIRROR_SERVER, cert=cert)
                 log = session.run_to(self.client, "State: Offline")
                 self.assertRegex(log, line)
                 self.assertIn("State: Offline (%s Playing in offline mode.)" % reason, log)
                 self.assertEqual(snapshot(self.client), before)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
