@@ -179,8 +179,8 @@ class NginxSiteTest(unittest.TestCase):
 
     def test_https_site_updates_and_untrusted_certificates_leave_the_client_alone(self):
         session = self.enterContext(LauncherSession()).install(os.path.join(BUILD, "test-https", "OstrelLauncher.exe"))
-        ca, stranger, cert = (os.path.join(self.dir, name) for name in ("ca", "stranger-ca", "cert"))
-        make_trusted_ca(ca, BUILD, session.env)
+        stranger, cert = os.path.join(self.dir, "stranger-ca"), os.path.join(self.dir, "cert")
+        ca = make_trusted_ca(BUILD, session.env)
         make_certificate(stranger, "Stranger CA")
         patch = os.urandom(300000)
         write(os.path.join(self.realm, "Data", "patch-4.MPQ"), patch)

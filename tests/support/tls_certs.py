@@ -19,9 +19,13 @@ def make_certificate(path, name, issuer=None):
     subprocess.run(argv + ["-out", path + ".pem"], check=True, capture_output=True)
 
 
-def make_trusted_ca(path, build_dir, wine_env):
-    """A new CA at `path`, added to the build's Wine prefix (`wine_env`: its environment)."""
-    make_certificate(path, "Ostrelhold test CA")
-    subprocess.run(["openssl", "x509", "-in", path + ".pem", "-outform", "DER", "-out", path + ".der"], check=True)
+def make_trusted_ca(build_dir, wine_env):
+    """The build's test CA (made once, under a name of its own), added to the build's Wine prefix
+    (`wine_env`: its environment) if it is not there yet; gives its path (.key, .pem)."""
+    path = os.path.join(build_dir, "test-https", "test-ca")
+    if not os.path.exists(path + ".der"):
+        make_certificate(path, "Ostrelhold test CA " + os.urandom(4).hex())
+        subprocess.run(["openssl", "x509", "-in", path + ".pem", "-outform", "DER", "-out", path + ".der"], check=True)
     subprocess.run(["wine", os.path.join(build_dir, "trust_test_ca.exe"), "Z:" + path.replace("/", "\\") + ".der"],
                    env=wine_env, check=True, timeout=120)
+    return path
