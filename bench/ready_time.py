@@ -8,7 +8,10 @@ Each round starts OstrelLauncher.exe in a fresh launcher folder (settings
 pointing at the client), with the manifest served on 127.0.0.1:8405, and
 polls launcher.log every 5 ms: the time from starting the program to
 "State: Ready", and from "Manifest loaded OK" to "Updater complete" (the
-verification itself). Wine's start-up is inside the first figure.
+verification itself). Wine's start-up is inside the first figure. With
+second_start, another side starts the launcher again and again in one launcher
+folder (after one start before the first round), so that every measured start
+finds the record of verified files its previous start left.
 """
 import json
 import os
@@ -43,9 +46,14 @@ def serve(site):
     return proc
 
 
-def one_start(build, exe, client):
-    """Seconds from start to Ready, and from manifest loaded to updater complete."""
-    folder = tempfile.mkdtemp(prefix="ostrel-ready-")
+def one_start(build, exe, client, folder=None):
+    """Seconds from start to Ready, and from manifest loaded to updater complete; in a new launcher
+    folder, or in `folder` as an earlier start left it."""
+    if folder:
+        os.environ["OSTREL_KEEP_TEST_FOLDERS"] = "1"  # the session leaves the folder for the next start
+    else:
+        os.environ.pop("OSTREL_KEEP_TEST_FOLDERS", None)
+        folder = tempfile.mkdtemp(prefix="ostrel-ready-")
     with LauncherSession(build, folder=folder) as session:
         shutil.copy2(exe, os.path.join(folder, "OstrelLauncher.exe"))
         shutil.copytree(os.path.join(build, "assets"), os.path.join(folder, "assets"), dirs_exist_ok=True)
@@ -53,6 +61,7 @@ def one_start(build, exe, client):
             f.write(json.dumps({"wow_dir": wine_env.windows_path(client), "close_on_launch": True, "muted": True},
                                separators=(",", ":")))
         log = os.path.join(folder, "launcher.log")
+        earlier = os.path.getsize(log) if os.path.exists(log) else 0  # what earlier starts wrote
         marks = {b"Manifest loaded OK": None, b"Updater complete": None, b"State: Ready": None}
         start = time.perf_counter()
         session.proc = session.start([os.path.join(folder, "OstrelLauncher.exe")], cwd=folder)
@@ -61,7 +70,7 @@ def one_start(build, exe, client):
         while marks[b"State: Ready"] is None and time.perf_counter() < deadline:
             if os.path.exists(log):
                 with open(log, "rb") as f:  # only what is new: the log grows by a line per file
-                    f.seek(len(text))
+                    f.seek(earlier + len(text))
                     text += f.read()
                 now = time.perf_counter()
                 for mark in marks:
@@ -78,35 +87,40 @@ def one_start(build, exe, client):
         return marks[b"State: Ready"], marks[b"Updater complete"] - marks[b"Manifest loaded OK"]
 
 
-def measure(build, work, client, manifest, rounds, quiet, baseline=None):
+def measure(build, work, client, manifest, rounds, quiet, baseline=None, second_start=False):
     site = os.path.join(work, "site")
     os.makedirs(os.path.join(site, "launcher"), exist_ok=True)
     shutil.copy2(manifest, os.path.join(site, "launcher", "manifest.php"))
     wow = os.path.join(client, "Wow.exe")
     with open(wow, "wb") as f:
         f.write(b"stand-in client")
-    sides = [("launcher", os.path.join(build, "OstrelLauncher.exe"))]
+    sides = [("launcher", os.path.join(build, "OstrelLauncher.exe"), None)]
     if baseline:
-        sides.insert(0, ("baseline", os.path.abspath(baseline)))
-    results = {name: [] for name, _ in sides}
+        sides.insert(0, ("baseline", os.path.abspath(baseline), None))
+    if second_start:
+        sides.append(("launcher second start", sides[-1][1], os.path.join(work, "kept-launcher")))
+        os.makedirs(sides[-1][2])
+    results = {name: [] for name, _, _ in sides}
     server = serve(site)
     try:
+        if second_start:
+            one_start(build, sides[-1][1], client, sides[-1][2])
         for round_ in range(rounds):
             start_load = quiet.wait()
-            for name, exe in sides:
+            for name, exe, folder in sides:
                 for _ in range(3):
-                    result = one_start(build, exe, client)
+                    result = one_start(build, exe, client, folder)
                     if result:
                         break
                     print("  %s went Offline with the server up; started again" % name, flush=True)
                 results[name].append(result)
             print("ready round %d (load %.2f at its start): %s" % (round_ + 1, start_load, ", ".join(
                 "%s start-to-Ready %.2f s, verification %.2f s" % ((name,) + results[name][-1])
-                for name, _ in sides)), flush=True)
+                for name, _, _ in sides)), flush=True)
     finally:
         server.terminate()
         server.wait()
         os.remove(wow)
-    for name, _ in sides:
+    for name, _, _ in sides:
         print("ready %s: start-to-Ready median %.2f s, manifest loaded to updater complete median %.2f s" % (
             name, statistics.median(r[0] for r in results[name]), statistics.median(r[1] for r in results[name])))

@@ -1,10 +1,12 @@
 // Verifies a client folder against a manifest the way the launcher does (the
 // real update run: file checks with MD5 over every file) and prints the time.
-//   verify_bench <manifest.json> <client folder> [--threads N] [--log FILE]
+//   verify_bench <manifest.json> <client folder> [--threads N] [--log FILE] [--record FILE [--full]]
 // prints "verify_seconds=<s> files=<n> downloads=<n> private_bytes_before=<n> peak_private_bytes=<n>
 // result=<Done|Error...>": private bytes before the run and their peak during it (sampled every 10 ms).
 // --threads sets how many files are checked at once (default: the launcher's
-// own choice); --log writes launcher.log lines to FILE as the launcher does.
+// own choice); --log writes launcher.log lines to FILE as the launcher does;
+// --record keeps the record of verified files in FILE as the launcher keeps
+// launcher_cache\verified.dat (--full: a "Check all files" run).
 //
 //   verify_bench profile <manifest.json> <client folder> <log file>
 // times, per file of the manifest, each piece of work a check and its report
@@ -83,10 +85,11 @@ bool LoadManifest(const wchar_t* path, Manifest& manifest) {
   return true;
 }
 
-int Verify(const Manifest& manifest, const std::wstring& client, int threads) {
+int Verify(const Manifest& manifest, const std::wstring& client, int threads, const std::wstring& record, bool full) {
   UpdaterProgress last;
   int downloads = 0;
   auto updater = std::make_shared<Updater>(client, MakeSystemUpdaterBackend(), threads);
+  if (!record.empty()) updater->UseRecord(record, full);
   const size_t before = PrivateBytes();
   PeakPrivateBytes peak;
   const auto start = std::chrono::steady_clock::now();
@@ -225,10 +228,15 @@ int wmain(int argc, wchar_t** argv) {
   if (profile) return Profile(manifest, argv[first + 1], argv[first + 2]);
 
   int threads = 0;
-  for (int i = 3; i + 1 < argc; i += 2) {
+  std::wstring record;
+  bool full = false;
+  for (int i = 3; i < argc; ++i) {
     const std::wstring option = argv[i];
-    if (option == L"--threads") threads = _wtoi(argv[i + 1]);
-    if (option == L"--log") Log::Init(argv[i + 1]);
+    if (option == L"--full") full = true;
+    if (i + 1 == argc) break;
+    if (option == L"--threads") threads = _wtoi(argv[++i]);
+    if (option == L"--log") Log::Init(argv[++i]);
+    if (option == L"--record") record = argv[++i];
   }
-  return Verify(manifest, argv[2], threads);
+  return Verify(manifest, argv[2], threads, record, full);
 }

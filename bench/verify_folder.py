@@ -15,6 +15,13 @@ before the first round). With --quiet LOAD every round first waits (up to
 --quiet-wait seconds in all) until the 1-minute load average is below LOAD: a
 speed-up from a second core shows only on an otherwise idle machine.
 
+--record times the quick check instead: the run without a record (as before
+it existed), a first run that writes one (it is deleted before), a second run with the record the first left, and a "Check all
+files" run that reads every file whatever the record says; the folder's files
+are left to settle for 1.5 s first, as files changed within a second of a
+listing are read again at the next run. --ready then also times a second start
+of the launcher in a launcher folder that kept its record.
+
 --profile also runs verify_bench's profile mode (per-file cost of each piece of
 a check and its report) and --ready the start-to-Ready time of the launcher
 (bench/ready_time.py) over the same folder. The folder is deleted at the end.
@@ -177,6 +184,7 @@ def main():
     parser.add_argument("--baseline", help="another verify_bench.exe to time in the same rounds")
     parser.add_argument("--quiet", type=float, help="wait for a 1-minute load below this before each round")
     parser.add_argument("--quiet-wait", type=float, default=3600, help="seconds of waiting allowed in all")
+    parser.add_argument("--record", action="store_true", help="first run, second run and Check all files")
     parser.add_argument("--profile", action="store_true", help="also print verify_bench's per-file profile")
     parser.add_argument("--ready", action="store_true", help="also time the launcher's start to Ready")
     parser.add_argument("--ready-baseline", help="another OstrelLauncher.exe for --ready")
@@ -197,6 +205,12 @@ def main():
         log = wine_env.windows_path(os.path.join(args.work, "launcher.log"))
         md5sum_seconds(client, paths)  # warms the page cache for every side
         sides = [("md5sum", None), ("launcher", []), ("launcher-1-thread", ["--threads", "1"])]
+        record = os.path.join(args.work, "verified.dat")
+        if args.record:
+            time.sleep(1.5)
+            keep = ["--record", wine_env.windows_path(record)]
+            sides = [("md5sum", None), ("no record", []), ("first run", keep), ("second run", keep),
+                     ("check all files", keep + ["--full"])]
         if args.baseline:
             sides.append(("baseline", None))
         times = {name: [] for name, _ in sides}
@@ -208,6 +222,8 @@ def main():
             start_load = quiet.wait()
             for name, extra in sides:
                 server_cpu = server.cpu()
+                if name == "first run" and os.path.exists(record):
+                    os.remove(record)
                 if name == "md5sum":
                     seconds, process_cpu = md5sum_seconds(client, paths)
                 elif name == "baseline":
@@ -249,7 +265,7 @@ def main():
             sys.path.insert(0, HERE)
             import ready_time  # noqa: E402
             ready_time.measure(build, args.work, client, manifest, args.rounds, quiet,
-                               baseline=args.ready_baseline)
+                               baseline=args.ready_baseline, second_start=args.record)
     finally:
         shutil.rmtree(args.work, ignore_errors=True)
         wine_env.kill_wineserver(build)

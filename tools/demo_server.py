@@ -59,7 +59,8 @@ def zip_bytes(files):
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
         for rel, data in files.items():
-            archive.writestr(rel, data)
+            # A fixed time: the same files give the same archive (and digest) on every start.
+            archive.writestr(zipfile.ZipInfo(rel, date_time=(2026, 1, 1, 0, 0, 0)), data, zipfile.ZIP_DEFLATED)
     return buffer.getvalue()
 
 

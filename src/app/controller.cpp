@@ -69,8 +69,10 @@ std::wstring FetchFailureText(ManifestFetch fetched, const std::string& error, c
 
 }  // namespace
 
-void StartUpdateRun(LauncherWindow& window, const Manifest& manifest, ProgressHandler handler) {
+void StartUpdateRun(LauncherWindow& window, const Manifest& manifest, ProgressHandler handler, RecordUse use) {
   auto updater = window.MakeUpdater(window.WowDir());
+  const std::wstring record = window.VerifiedRecordPath();
+  if (use != RecordUse::None && !record.empty()) updater->UseRecord(record, use == RecordUse::Full);
   window.SetUpdater(updater);
   updater->Start(manifest, [&window, handler](const UpdaterProgress& report) { handler(window, report); });
 }
@@ -127,14 +129,14 @@ void ManifestThread(LauncherWindow& window, bool client_found) {
   }
 }
 
-void RetryThread(LauncherWindow& window) {
+void RetryThread(LauncherWindow& window, RecordUse use) {
   try {
     Log::Info(L"Retry: fetching manifest");
     Manifest manifest;
     std::string error;
     const ManifestFetch fetched = FetchInto(window, manifest, error);
     if (fetched == ManifestFetch::Loaded) {
-      StartUpdateRun(window, manifest, OnUpdaterProgressQuiet);
+      StartUpdateRun(window, manifest, OnUpdaterProgressQuiet, use);
       return;
     }
     window.ShowError(FetchFailureText(fetched, error, L"Cannot reach update server."));
@@ -153,4 +155,21 @@ void StartRetry(LauncherWindow& window) {
   window.SetState(LauncherState::Connecting);
   window.Repaint();
   std::thread([&window] { RetryThread(window); }).detach();
+}
+
+bool StartFullCheck(LauncherWindow& window, bool game_running) {
+  const LauncherState state = window.State();
+  if (game_running || !(IsPlayable(state) || state == LauncherState::Error)) return false;
+  Log::Info(L"Full check requested");
+  window.CancelUpdater();  // a failed run may still be on its way out
+  window.SetStatusText(L"");
+  window.SetState(LauncherState::Verifying);
+  window.Repaint();
+  const Manifest manifest = window.CurrentManifest();
+  if (manifest.game_files.empty()) {
+    std::thread([&window] { RetryThread(window, RecordUse::Full); }).detach();
+  } else {
+    StartUpdateRun(window, manifest, OnUpdaterProgress, RecordUse::Full);
+  }
+  return true;
 }

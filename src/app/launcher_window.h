@@ -83,6 +83,8 @@ class LauncherWindow {
   // True only when a newer launcher was fetched and its replacement started.
   virtual bool SelfUpdate(const Manifest& manifest, std::string& error) = 0;
   virtual std::shared_ptr<Updater> MakeUpdater(const std::wstring& wow_dir) = 0;
+  // Where update runs keep their record of verified files; empty: no record.
+  virtual std::wstring VerifiedRecordPath() const { return std::wstring(); }
   // Asks for the screen to be drawn again; callable from any thread.
   virtual void Repaint() = 0;
   // Asks the window to close (posted, never waited for).

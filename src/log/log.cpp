@@ -37,6 +37,8 @@ namespace Log {
 void Init(const std::wstring& path) {
   LogState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
+  // Each start appends; a log past the limit starts afresh, keeping one older file.
+  if (LogFileSize(path) > kLogRotateBytes) ReplaceLogFile(path, path + L".1");
   state.file = OpenLogFileForAppend(path);
 }
 

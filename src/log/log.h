@@ -6,6 +6,10 @@
 
 namespace Log {
 
+// A log larger than this when the launcher starts becomes `path` + ".1"
+// (replacing an older one) and a new log begins.
+constexpr long long kLogRotateBytes = 8 << 20;
+
 // Opens the file for appending. Lines logged before this (or when the file
 // cannot be opened) reach only the debugger.
 void Init(const std::wstring& path);

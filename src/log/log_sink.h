@@ -9,5 +9,11 @@
 // other processes; empty on failure.
 UniqueFile OpenLogFileForAppend(const std::wstring& path);
 
+// The size of the file at `path`, or -1 when it cannot be read.
+long long LogFileSize(const std::wstring& path);
+
+// Moves `from` to `to`, replacing a file there; false when it could not.
+bool ReplaceLogFile(const std::wstring& from, const std::wstring& to);
+
 // Hands a line to an attached debugger (nothing where there is none).
 void WriteToDebugger(const std::wstring& line);

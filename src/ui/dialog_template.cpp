@@ -61,7 +61,7 @@ void DialogTemplate::AddRawControl(std::uint32_t style, std::int16_t x, std::int
 
 DialogTemplate BuildSettingsTemplate() {
   DialogTemplate t;
-  PushHeader(t, 7, 430, 105, L"Settings \u2014 Ostrelhold");
+  PushHeader(t, 8, 430, 105, L"Settings \u2014 Ostrelhold");
   t.AddControl(0, 7, 7, 80, 10, 100, DialogTemplate::kStatic, L"WoW Install Path:");
   t.AddControl(0x00810080, 7, 19, 330, 14, 101, DialogTemplate::kEdit, L"");  // WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL
   t.AddControl(kTabStop, 342, 19, 80, 14, 102, DialogTemplate::kButton, L"Browse...");
@@ -70,6 +70,8 @@ DialogTemplate BuildSettingsTemplate() {
   t.AddControl(0x00000010, 7, 60, 415, 1, 104, DialogTemplate::kStatic, L"");  // SS_ETCHEDHORZ
   t.AddControl(kTabStop | kDefPushButton, 255, 70, 75, 14, 1, DialogTemplate::kButton, L"OK");
   t.AddControl(kTabStop, 337, 70, 75, 14, 2, DialogTemplate::kButton, L"Cancel");
+  // Last in the tab order, on the left of the button row, aligned with the controls above.
+  t.AddControl(kTabStop, 7, 70, 75, 14, 105, DialogTemplate::kButton, L"Check all files");
   return t;
 }
 

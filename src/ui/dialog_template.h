@@ -35,7 +35,7 @@ class DialogTemplate {
 };
 
 // The settings dialog: folder field (101), Browse... (102), close-on-launch
-// box (103), OK (1), Cancel (2). Built once and kept; safe on first use from
+// box (103), OK (1), Cancel (2), Check all files (105). Built once and kept; safe on first use from
 // several threads.
 const DialogTemplate& SettingsTemplate();
 DialogTemplate BuildSettingsTemplate();

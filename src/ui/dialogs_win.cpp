@@ -33,12 +33,13 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wparam, LP
   SettingsDialogData* data = DialogData<SettingsDialogData>(dialog);
   if (data == nullptr) return 0;
   switch (LOWORD(wparam)) {
-    case IDOK: {
+    case IDOK:
+    case kCheckAllFiles: {
       wchar_t folder[MAX_PATH] = {};  // longer text is cut to 259 characters
       GetDlgItemTextW(dialog, kFolderField, folder, MAX_PATH);
       data->wow_dir = folder;
       data->close_on_launch = IsDlgButtonChecked(dialog, kCloseOnLaunch) == BST_CHECKED;
-      EndDialog(dialog, IDOK);
+      EndDialog(dialog, LOWORD(wparam));
       return 1;
     }
     case IDCANCEL: EndDialog(dialog, IDCANCEL); return 1;

@@ -22,10 +22,14 @@ struct AddonsDialogData {
   std::vector<bool> selected;  // one per entry, set from the check boxes on Apply
 };
 
+// The settings dialog's result for "Check all files": the choices are taken as
+// on OK, and then every file of the client is to be read.
+constexpr INT_PTR kCheckAllFiles = 105;
+
 INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 INT_PTR CALLBACK AddonsDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
-// Runs the dialog modally, owned by `owner`: IDOK (1) for OK, IDCANCEL (2)
+// Runs the dialog modally, owned by `owner`: IDOK (1) for OK (or kCheckAllFiles), IDCANCEL (2)
 // for Cancel, Escape or the close box, -1 when it could not be shown. On OK
 // the record holds what the player chose.
 INT_PTR RunSettingsDialog(HWND owner, SettingsDialogData& data);

@@ -156,14 +156,22 @@ void MainWindow::ManageAddons() {
   CancelUpdater();
   SetState(LauncherState::Updating);
   Repaint();
-  StartUpdateRun(*this, install, OnAddonProgress);
+  StartUpdateRun(*this, install, OnAddonProgress, RecordUse::None);
 }
 
 void MainWindow::OpenSettings() {
   SettingsDialogData data{WowDir(), close_on_launch, instance, prompts};
-  if (RunSettingsDialog(hwnd, data) != IDOK) return;
+  const INT_PTR result = RunSettingsDialog(hwnd, data);
+  if (result != IDOK && result != kCheckAllFiles) return;
   SetWowDir(data.wow_dir);
   close_on_launch = data.close_on_launch;
   SaveSettings();
   Log::Info(L"Settings saved. WoW dir: " + data.wow_dir);
+  if (result != kCheckAllFiles) return;
+  // As at start-up, a folder without Wow.exe is never filled with the realm's files.
+  if (!PathExists(ClientPath(data.wow_dir, ClientFolder::kExecutable))) {
+    Log::Warn(L"Check all files: no Wow.exe in " + data.wow_dir);
+    return;
+  }
+  StartFullCheck(*this, IsGameRunning());
 }

@@ -212,6 +212,8 @@ std::shared_ptr<Updater> MainWindow::MakeUpdater(const std::wstring& wow_dir) {
   return std::make_shared<Updater>(wow_dir, MakeSystemUpdaterBackend());
 }
 
+std::wstring MainWindow::VerifiedRecordPath() const { return LauncherPath(L"\\launcher_cache\\verified.dat"); }
+
 // An update run reports every file it verifies, thousands a second in a
 // folder of small files; one request per paint is enough.
 void MainWindow::Repaint() {

@@ -14,6 +14,7 @@
 #include "log/log_format.h"
 #include "update/download_rate.h"
 #include "update/download_retry.h"
+#include "update/quick_check.h"
 #include "update/verify_ahead.h"
 
 namespace {
@@ -184,8 +185,10 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
   // checked before the first download, so the fetch knows its whole size.
   size_t checkable = 0;  // entries before the first unsafe one
   while (checkable < entries.size() && !UnsafePathOf(entries[checkable])) ++checkable;
+  QuickCheck quick(*backend_, client_folder_, record_path_, full_check_, check_threads_);
+  quick.Begin(entries, checkable);
   std::vector<DigestBuffer> buffers(check_threads_);  // sized on first use
-  VerifyAhead ahead(*backend_, client_folder_, entries, buffers, cancelled_);
+  VerifyAhead ahead(*backend_, client_folder_, entries, buffers, cancelled_, quick.Passed());
   const DigestStop cancelled = [this] { return cancelled_.load(); };
   std::vector<size_t> wanted;  // entries to fetch
 
@@ -200,6 +203,7 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
       record.phase = UpdaterPhase::Error;
       record.error = "Unsafe path in manifest: " + *unsafe;
       Log::Error(Widen(record.error));
+      quick.Save(false);
       Report(callback, record);
       return;
     }
@@ -207,6 +211,7 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
     const std::wstring target = ClientTargetPath(client_folder_, entry.path);
     record.phase = UpdaterPhase::Verifying;
     Report(callback, record);
+    if (quick.Passed()[i]) continue;
     std::optional<FileCheckResult> result = ahead.Result(i);
     if (!result && !cancelled_) {
       ahead.Stop();
@@ -217,15 +222,23 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
       wanted.push_back(i);
       continue;
     }
+    quick.Matched(i);  // only a check that ran to its end gets here
     Log::Info(L"OK: " + Widen(entry.path));
     if (!ahead.Covers(i + 1)) ahead.Start(i + 1, checkable);
   }
   ahead.Stop();
-  if (!cancelled_ && !wanted.empty() && !FetchAll(entries, wanted, callback, record)) {
-    record.phase = UpdaterPhase::Error;
-    Report(callback, record);
-    return;
+  if (!cancelled_ && !wanted.empty()) {
+    quick.Save(true);  // what the checks found outlives a launcher closed mid-download
+    const bool fetched = FetchAll(entries, wanted, callback, record);
+    for (size_t i : wanted) quick.Changed(i);
+    if (!fetched) {
+      quick.Save(false);
+      record.phase = UpdaterPhase::Error;
+      Report(callback, record);
+      return;
+    }
   }
+  quick.Save(false);
   record.phase = UpdaterPhase::Done;
   Report(callback, record);
 }

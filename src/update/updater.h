@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/manifest.h"
@@ -34,6 +35,14 @@ class Updater : public std::enable_shared_from_this<Updater> {
   // throws if the thread cannot be created.
   void Start(const Manifest& manifest, UpdaterCallback callback);
 
+  // Keeps the record of verified files at `path` (update/quick_check.h), so that
+  // files unchanged since a run found them matching are not read again; with
+  // `full` this run reads every file and then replaces the record. Before Start.
+  void UseRecord(std::wstring path, bool full) {
+    record_path_ = std::move(path);
+    full_check_ = full;
+  }
+
   // Asks the run to stop before its next entry, and the checks and downloads in
   // hand to stop within one piece of their files; does not wait.
   void Cancel() { cancelled_ = true; }
@@ -57,6 +66,8 @@ class Updater : public std::enable_shared_from_this<Updater> {
   const size_t check_threads_;
   const size_t connections_;
   const RetryPauses pauses_;
+  std::wstring record_path_;
+  bool full_check_ = false;
   std::atomic<bool> cancelled_{false};
 };
 

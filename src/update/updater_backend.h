@@ -3,13 +3,16 @@
 // keeps the run's logic testable without a network or a Windows file system.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "net/file_digest.h"
 #include "net/http_client.h"
+#include "update/verified_record.h"
 
 class UpdaterBackend {
  public:
@@ -37,6 +40,22 @@ class UpdaterBackend {
   virtual std::optional<std::int64_t> FreeSpace(const std::wstring& folder) = 0;
   // Unpacks a ZIP archive into the folder; false with the reason in `error`.
   virtual bool Extract(const std::wstring& archive, const std::wstring& folder, std::string& error) = 0;
+
+  // What the verified-state record needs (update/quick_check.h); without them no file is
+  // ever passed unread. The identity of every file directly in `folder`; false when it
+  // cannot be listed. Called from several threads at once.
+  virtual bool ListFolder(const std::wstring& /*folder*/, std::vector<ListedFile>& /*files*/) { return false; }
+  virtual std::optional<FolderIdentity> IdentifyFolder(const std::wstring& /*folder*/) { return std::nullopt; }
+  // The system time, in the units of FileIdentity's times.
+  virtual std::uint64_t Now() { return 0; }
+  // A whole file, cut after `limit` + 1 bytes; nothing with `missing` set when there is
+  // none, nothing with it clear when it cannot be read.
+  virtual std::optional<std::string> ReadSmallFile(const std::wstring& /*path*/, std::size_t /*limit*/, bool& missing) {
+    missing = true;
+    return std::nullopt;
+  }
+  // Replaces a file whole through a temporary file: old or new content after a crash.
+  virtual bool ReplaceSmallFile(const std::wstring& /*path*/, const std::string& /*bytes*/) { return false; }
 };
 
 // The real operations (Windows build); a download that waits `stall_ms` for its

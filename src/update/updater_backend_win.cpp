@@ -5,8 +5,10 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "base/file_replace_win.h"
 #include "log/log_format.h"
 #include "update/archive_extraction.h"
+#include "update/file_identity_win.h"
 #include "update/updater_backend.h"
 
 namespace {
@@ -52,6 +54,18 @@ class SystemUpdaterBackend : public UpdaterBackend {
 
   bool Extract(const std::wstring& archive, const std::wstring& folder, std::string& error) override {
     return ExtractZip(archive, folder, error);
+  }
+
+  bool ListFolder(const std::wstring& folder, std::vector<ListedFile>& files) override {
+    return ListFolderIdentities(folder, files);
+  }
+  std::optional<FolderIdentity> IdentifyFolder(const std::wstring& folder) override { return FolderIdentityOf(folder); }
+  std::uint64_t Now() override { return SystemTimeNow(); }
+  std::optional<std::string> ReadSmallFile(const std::wstring& path, std::size_t limit, bool& missing) override {
+    return ReadWholeFile(path, limit, missing);
+  }
+  bool ReplaceSmallFile(const std::wstring& path, const std::string& bytes) override {
+    return ReplaceFileContent(path, bytes);
   }
 
  private:

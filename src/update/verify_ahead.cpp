@@ -8,8 +8,13 @@
 
 VerifyAhead::VerifyAhead(UpdaterBackend& backend, const std::wstring& client_folder,
                          const std::vector<GameFile>& entries, std::vector<DigestBuffer>& buffers,
-                         const std::atomic<bool>& cancelled)
-    : backend_(backend), client_folder_(client_folder), entries_(entries), buffers_(buffers), cancelled_(cancelled) {}
+                         const std::atomic<bool>& cancelled, const std::vector<char>& skip)
+    : backend_(backend),
+      client_folder_(client_folder),
+      entries_(entries),
+      buffers_(buffers),
+      cancelled_(cancelled),
+      skip_(skip) {}
 
 VerifyAhead::~VerifyAhead() {
   try {
@@ -102,6 +107,11 @@ void VerifyAhead::Work(size_t buffer) {
       if (index >= end_) break;
       const GameFile& entry = entries_[index];
       Slot slot;
+      if (skip_[index]) {  // the loop never asks for it, but may wait on it as the end of a batch
+        slot.state = SlotState::Known;
+        Finish(index, std::move(slot), false);
+        continue;
+      }
       try {
         const auto result = backend_.Check(ClientTargetPath(client_folder_, entry.path), entry.size, entry.md5,
                                            entry.sha256, buffers_[buffer], stop);

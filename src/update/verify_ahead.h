@@ -26,9 +26,11 @@
 
 class VerifyAhead {
  public:
-  // One worker per buffer. `entries`, `buffers` and `cancelled` outlive this object.
+  // One worker per buffer. `entries`, `buffers`, `cancelled` and `skip` outlive this
+  // object; entries whose `skip` flag is set are up to date without a read, and `skip`
+  // changes only while no worker runs.
   VerifyAhead(UpdaterBackend& backend, const std::wstring& client_folder, const std::vector<GameFile>& entries,
-              std::vector<DigestBuffer>& buffers, const std::atomic<bool>& cancelled);
+              std::vector<DigestBuffer>& buffers, const std::atomic<bool>& cancelled, const std::vector<char>& skip);
   ~VerifyAhead();
   VerifyAhead(const VerifyAhead&) = delete;
   VerifyAhead& operator=(const VerifyAhead&) = delete;
@@ -68,6 +70,7 @@ class VerifyAhead {
   const std::vector<GameFile>& entries_;
   std::vector<DigestBuffer>& buffers_;
   const std::atomic<bool>& cancelled_;
+  const std::vector<char>& skip_;
 
   std::vector<std::thread> workers_;
   std::atomic<bool> stopping_{false};

@@ -90,6 +90,11 @@ class GameTest(unittest.TestCase):
         s = self.session(game, answers=[docs])
         s.launch()
         s.expect("State: Ready")
+        s.dialog(SETTINGS, "Tab", "Tab", "Tab", "Tab", "Tab", "space", via="gear")  # Check all files: all read
+        s.expect("Full check requested")
+        log = s.expect("Updater complete", count=2).split("Full check requested")[1]
+        self.assertEqual([log.count("OK: " + f["path"]) for f in files], [1, 1])
+        self.assertNotIn("Quick check", log)
         s.dialog(ADDONS_TITLE, "Return", via="addons")  # Apply without a change
         s.dialog(ADDONS_TITLE, "space", "Tab", "space", "Return", via="addons")  # untick OstrelUI, tick OstrelMap
         s.expect("Addon install complete")
@@ -139,7 +144,7 @@ class GameTest(unittest.TestCase):
         # Browse... picks a folder without Wow.exe: PLAY fails and leaves it as it was.
         s.dialog(SETTINGS, "Tab", "space", "Tab", "Return", via="gear")
         s.expect("Settings saved. WoW dir: " + windows_path(docs))
-        self.assertEqual(s.log_bytes().count(b"Settings saved"), 2)  # none from Cancel and Escape
+        self.assertEqual(s.log_bytes().count(b"Settings saved"), 3)  # none from Cancel and Escape
         s.press("play")
         s.expect("State: Error (CreateProcess failed: 2)")
         self.assertEqual(os.listdir(docs), ["Cache"])

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""The update run and the main screen as a player meets them, three starts in one launcher
+"""The update run and the main screen as a player meets them, four starts in one launcher
 folder against the demo site: the first fetches the files (a partial one resumed) while the
 screen is probed (status dot, PLAY, video, wheel, mute, drag strip), with no warning; the second
-only verifies, on a system without Media Foundation; the third finds the server gone. And
-OstrelLauncher.exe imports only DLLs that every supported Windows has."""
+only verifies, on a system without Media Foundation; the third reads nothing; the fourth finds the
+server gone. And OstrelLauncher.exe imports only DLLs that every supported Windows has."""
 import hashlib
 import json
 import os
@@ -132,7 +132,14 @@ class MainScreenTest(unittest.TestCase):
             self.assertNotIn("ExtractZip", s.new_log())  # an archive in place and whole is not unpacked again
             self.assertEqual(read(os.path.join(s.folder, "launcher_cache", "news.json")), "<html>maintenance</html>")
 
-        # Third start, the server gone, with a font file that holds another family.
+            # Third start: every file was read at the second and has not changed since; none is read again.
+            s.launch(client)
+            log = s.expect("State: Ready")
+            s.close()
+            self.assertIn("Quick check: %d of %d files unchanged since their last check" % ((len(entries),) * 2), log)
+            self.assertNotIn("OK: ", log)
+
+        # Fourth start, the server gone, with a font file that holds another family.
         shutil.copy("/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf",
                     os.path.join(s.folder, "assets", "fonts", "FRIZQT__.TTF"))
         s.launch(client)

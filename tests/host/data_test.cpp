@@ -203,4 +203,18 @@ TEST(Log, AppendsAcrossRunsAndKeepsWritingAfterWideCharacters) {
   EXPECT_EQ(content.find('\n', 0) - 1, content.find('\r', 0));  // no bare line feeds
 }
 
+// At start a log past its limit becomes launcher.log.1, replacing an older one; one at the limit stays.
+TEST(Log, ALogPastItsLimitStartsAfresh) {
+  for (const long long size : {Log::kLogRotateBytes, Log::kLogRotateBytes + 1}) {
+    testutil::TempDir dir;
+    testutil::WriteBytes(dir / "launcher.log.1", "oldest");
+    testutil::WriteBytes(dir / "launcher.log", std::string(static_cast<size_t>(size), 'x'));
+    Log::Init((dir / "launcher.log").wstring());
+    Log::Info(L"new start");
+    const bool rotated = size > Log::kLogRotateBytes;
+    EXPECT_EQ(testutil::ReadBytes(dir / "launcher.log.1").size(), rotated ? static_cast<size_t>(size) : 6u);
+    EXPECT_EQ(testutil::ReadBytes(dir / "launcher.log").size() < 100, rotated);
+  }
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include "data/manifest_path.h"
 #include "fake_updater_backend.h"
 #include "net/file_check.h"
+#include "update/quick_check.h"
 #include "update/self_update.h"
 #include "update/updater.h"
 
@@ -352,3 +353,115 @@ TEST(SelfUpdateVersion, OnlyANewerServerVersionUpdates) {
 }
 
 }  // namespace
+
+VerifiedFile Verified(std::string key, FileIdentity identity, const std::string& md5, const std::string& sha256) {
+  VerifiedFile file{std::move(key), identity};
+  SetDigests(file, md5, sha256);
+  return file;
+}
+
+// Which entries pass unread: one base case (passes), each row changing one thing.
+TEST(QuickCheck, AnEntryPassesOnlyWhenNothingChanged) {
+  using Change = std::function<void(GameFile&, VerifiedFile&, std::optional<FileIdentity>&, std::uint64_t&)>;
+  const std::pair<const char*, Change> rows[] = {
+      {"unchanged", [](auto&, auto&, auto&, auto&) {}},
+      {"written, same size", [](auto&, auto&, auto& now, auto&) { now->last_write += 1, now->change += 1; }},
+      {"last-write time set back", [](auto&, auto&, auto& now, auto&) { now->change += 5; }},
+      {"replaced by a copy with kept times", [](auto&, auto&, auto& now, auto&) { now->file_id += 1; }},
+      {"gone", [](auto&, auto&, auto& now, auto&) { now.reset(); }},
+      {"manifest digest changed", [](auto& e, auto&, auto&, auto&) { e.md5[0] = 'b'; }},
+      {"manifest adds a SHA-256", [](auto& e, auto&, auto&, auto&) { e.sha256 = std::string(64, 'c'); }},
+      {"manifest size changed", [](auto& e, auto&, auto&, auto&) { e.size = 11; }},
+      {"entry without digest", [](auto& e, auto&, auto&, auto&) { e.md5.clear(); }},
+      {"changed just before the last listing", [](auto&, auto&, auto&, auto& at) { at = 199 + kIdentitySettleTime; }},
+      {"no file ids", [](auto&, auto& r, auto& now, auto&) { now->file_id = r.identity.file_id = 0; }},
+  };
+  for (const auto& [what, change] : rows) {
+    GameFile entry = Entry("Data/a.MPQ", "0123456789");
+    VerifiedFile recorded = Verified("data/a.mpq", {10, 100, 200, 7}, entry.md5, "");
+    std::optional<FileIdentity> now = recorded.identity;
+    std::uint64_t taken_at = 200 + kIdentitySettleTime;
+    change(entry, recorded, now, taken_at);
+    EXPECT_EQ(QuickPasses(entry, &recorded, now, taken_at), what == std::string("unchanged")) << what;
+  }
+}
+
+// A stored record serves only as written, for the folder it was written for.
+TEST(QuickCheck, ARecordIsTrustedOnlyWhenWhole) {
+  const FolderIdentity folder{L"C:\\Games\\WoW", 5, 9};
+  const auto write = [&](std::vector<VerifiedFile> files, std::uint64_t id = 9) {
+    return SerializeRecord({{folder.path, 5, id}, 1, std::move(files)});
+  };
+  const VerifiedFile a = Verified("data/a.mpq", {10, 1, 2, 3}, std::string(32, 'a'), ""),
+                     b = Verified("wow.exe", {1, 1, 1, 1}, "", std::string(64, 'b'));
+  auto outside = b, unnormal = b, huge = b;
+  outside.key = "../wow.exe", unnormal.key = "Wow.exe", huge.identity.size = std::int64_t{1} << 60;
+  std::string version = write({a}), flipped = version;
+  version[4] = 7, flipped[30] ^= 1;
+  const std::pair<std::string, bool> rows[] = {
+      {write({a, b}), true},
+      {write({a, b}, 8), false},
+      {write({a, a}), false},
+      {write({b, a}), false},
+      {write({a, outside}), false},
+      {write({a, unnormal}), false},
+      {write({a, huge}), false},
+      {write({a}).substr(0, 40), false},
+      {flipped, false},
+      {version, false},
+      {"", false},
+  };
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    VerifiedRecord read;
+    std::string why;
+    EXPECT_EQ(ParseRecord(rows[i].first, read, why) && RecordProblem(read, folder).empty(), rows[i].second) << i;
+  }
+  VerifiedRecord read;
+  std::string why;
+  ParseRecord(version, read, why);
+  EXPECT_EQ(why, "unknown format version 7");
+}
+
+// Only checks that ran to their end are remembered: a check stopped by a cancel, or by
+// the run ending on a failed download, is read again next time, so a wrong file is
+// still repaired; a file that an unpacking overwrote after the listing is read at once.
+TEST(QuickCheck, OnlyFinishedChecksAreRemembered) {
+  for (const std::string stop : {"cancel", "failed download", "unpacked over"}) {
+    UpdateRun warm(2), first(2), second(2);
+    Manifest m = PresentFiles(warm, {{"a", 1}, {"n", 1}, {"b", 64}, {"c", 512}, {"sub/d", 64}});
+    for (UpdateRun* run : {&warm, &first, &second}) {
+      run->backend->piece_bytes = 8;
+      run->updater->UseRecord(L"record", false);
+      for (const auto& entry : m.game_files) run->Serve(entry, std::string(size_t(entry.size), entry.path[0]));
+    }
+    Manifest known = m;  // n is new after the first run: its check starts the check threads
+    known.game_files.erase(known.game_files.begin() + 1);
+    warm.Go(known);
+    first.backend->files = warm.backend->files, first.backend->small = warm.backend->small;
+    first.File("c") = std::string(512, 'x');  // wrong, same size
+    std::atomic<int> pieces{0};
+    if (stop == "cancel") {
+      first.backend->on_piece = [&](const std::wstring&) {
+        if (++pieces == 12) first.updater->Cancel();  // the loop waiting for c, read by a worker
+      };
+    } else if (stop == "failed download") {
+      first.File("b") = std::string(64, 'x');
+      first.backend->server.erase(Widen(m.game_files[2].cdn_url));
+      first.backend->on_piece = [&](const std::wstring& path) {
+        if (path == ClientTargetPath(kClient, "c")) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      };
+    } else {
+      first.File("b") = std::string(64, 'x');
+      m.game_files[2].extract_to = "sub";
+      first.backend->unpacked[L"d"] = std::string(64, 'y');  // sub/d was listed unchanged before this
+    }
+    first.Go(m);
+    EXPECT_EQ(first.File("sub/d"), std::string(64, 's')) << stop;  // repaired at once when unpacked over
+    second.backend->files = first.backend->files, second.backend->small = first.backend->small;
+    second.Go(m);
+    for (const char* name : {"b", "c", "sub/d"}) EXPECT_EQ(second.File(name)[0], name[0]) << stop << " " << name;
+    const auto& read = second.backend->checked;
+    EXPECT_EQ(std::count(read.begin(), read.end(), ClientTargetPath(kClient, "a")), 0) << stop;  // in use
+    EXPECT_LE(first.backend->replaced, 2) << stop;
+  }
+}

@@ -1,8 +1,10 @@
-// An in-memory client folder and download server for update-run tests. A file's "digest" here
-// is "md5:" (or "sha256:") followed by its content, which keeps expected values readable.
+// An in-memory client folder and download server for update-run tests. A file's MD5 here is
+// 32 hex digits made from its content (so the record of verified files keeps it), its
+// SHA-256 "sha256:" followed by the content. A file's identity follows its path and content.
 #pragma once
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -16,10 +18,16 @@
 
 class FakeUpdaterBackend : public UpdaterBackend {
  public:
-  static std::string DigestOf(const std::string& content) { return "md5:" + content; }
+  static std::string DigestOf(const std::string& content) {
+    char hex[33];
+    std::snprintf(hex, sizeof hex, "%016llx%016llx", Hash(content), Hash(content + "."));
+    return hex;
+  }
 
   // Reads a file "piece" by piece (piece_bytes each), asking `stop` before each and
   // calling on_piece (outside the lock) for each, as a digest over a file does.
+  static unsigned long long Hash(const std::string& s) { return std::hash<std::string>{}(s) | 1; }
+
   std::optional<FileCheckResult> Check(const std::wstring& path, std::int64_t size, const std::string& md5,
                                        const std::string& sha256, DigestBuffer&, const DigestStop& stop) override {
     std::string content;
@@ -87,14 +95,40 @@ class FakeUpdaterBackend : public UpdaterBackend {
   bool Extract(const std::wstring&, const std::wstring& folder, std::string& error) override {
     std::lock_guard<std::mutex> lock(mutex);
     extracted.push_back(folder);
+    for (const auto& [path, content] : unpacked) files[folder + L"\\" + path] = content;
     if (extract_fails) error = "bad archive: CRC mismatch in \"x\"";
     return !extract_fails;
   }
 
+  bool ListFolder(const std::wstring& folder, std::vector<ListedFile>& listed) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& [path, content] : files) {
+      const size_t cut = path.rfind(L'\\');
+      if (path.compare(0, cut, folder) != 0 || cut != folder.size()) continue;
+      const std::int64_t size = static_cast<std::int64_t>(content.size());
+      listed.push_back({path.substr(cut + 1), {size, 1, Hash(content) >> 2, Hash(NarrowLowBytes(path)) >> 2}});
+    }
+    return true;
+  }
+  std::optional<FolderIdentity> IdentifyFolder(const std::wstring&) override { return FolderIdentity{L"", 1, 1}; }
+  std::uint64_t Now() override { return std::uint64_t{1} << 62; }
+  std::optional<std::string> ReadSmallFile(const std::wstring& path, std::size_t, bool& missing) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    missing = !small.count(path);
+    return missing ? std::nullopt : std::optional<std::string>(small[path]);
+  }
+  bool ReplaceSmallFile(const std::wstring& path, const std::string& bytes) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    return ++replaced, small[path] = bytes, true;
+  }
+
   std::mutex mutex;
-  std::map<std::wstring, std::string> files;   // the client folder: path -> content
-  std::map<std::wstring, std::string> server;  // url -> content
-  std::map<std::wstring, bool> unreadable;     // present files that cannot be hashed
+  std::map<std::wstring, std::string> files;     // the client folder: path -> content
+  std::map<std::wstring, std::string> server;    // url -> content
+  std::map<std::wstring, bool> unreadable;       // present files that cannot be hashed
+  std::map<std::wstring, std::string> unpacked;  // what an extraction writes: path below its folder -> content
+  std::map<std::wstring, std::string> small;     // files read and replaced whole (the record)
+  int replaced = 0;
   size_t piece_bytes = 1 << 20;
   std::function<void(const std::wstring&)> on_piece;  // set before the run
   std::wstring failing_folder;

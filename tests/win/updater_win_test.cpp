@@ -12,8 +12,10 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "digest_vectors.h"
+#include "log/log.h"
 #include "net/file_digest.h"
 #include "test_util.h"
 #include "update/updater.h"
@@ -125,6 +127,48 @@ TEST(UpdaterOnDisk, CancelStopsEveryConnectionWithinAPiece) {
     const std::string kept = testutil::ReadBytes(client / name);
     EXPECT_TRUE(kept.size() < data.size() && kept == data.substr(0, kept.size())) << name;
   }
+}
+
+// Files unchanged since the last run pass unread; a file rewritten at its size with its
+// last-write time set back, and one replaced by a copy with kept times, are read and repaired.
+TEST(UpdaterOnDisk, QuickCheckReadsChangedFilesAgain) {
+  if (testutil::TestServerPort().empty()) GTEST_SKIP() << "needs the test update server";
+  testutil::TempDir client, cache;
+  Manifest m;
+  for (const std::string name : {"Data/rewritten.MPQ", "Data/replaced.MPQ", "kept.txt"}) {
+    const std::string data = testutil::PatternBytes(3000, static_cast<unsigned>(name.size()));
+    testutil::WriteBytes(testutil::TestServerRoot() / name, data);
+    testutil::WriteBytes(client / name, data);
+    m.game_files.push_back({name, 3000, FileMd5((testutil::TestServerRoot() / name).wstring()),
+                            testutil::TestServerUrl("/" + name), true, "", ""});
+  }
+  Log::Init((cache / "launcher.log").wstring());
+  const auto run = [&] {
+    auto updater = std::make_shared<Updater>(client.wide(), MakeSystemUpdaterBackend());
+    updater->UseRecord((cache / "verified.dat").wstring(), false);
+    updater->Run(m, nullptr);
+  };
+  Sleep(1100);  // older than the file system's clock may blur
+  run();
+  // Writes `path` at the size of `like` and sets its last-write time back to that of `like`.
+  const auto rewrite = [](const std::filesystem::path& path, const std::filesystem::path& like) {
+    WIN32_FILE_ATTRIBUTE_DATA before = {};
+    GetFileAttributesExW(like.wstring().c_str(), GetFileExInfoStandard, &before);
+    testutil::WriteBytes(path, std::string(3000, 'x'));
+    HANDLE file = CreateFileW(path.wstring().c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &before.ftLastWriteTime));
+    CloseHandle(file);
+  };
+  rewrite(client / "Data/rewritten.MPQ", client / "Data/rewritten.MPQ");
+  rewrite(client / "copy", client / "Data/replaced.MPQ");
+  std::filesystem::rename(client / "copy", client / "Data/replaced.MPQ");
+  run();
+  // Both repaired, so neither passed unread.
+  for (const auto& entry : m.game_files) EXPECT_EQ(FileMd5((client / entry.path).wstring()), entry.md5);
+  const std::string log = testutil::ReadBytes(cache / "launcher.log");
+  EXPECT_NE(log.find("Quick check: 1 of 3 files unchanged since their last check\r\n"), std::string::npos);
+  EXPECT_EQ(log.find("OK: kept.txt", log.find("Quick check: 1")), std::string::npos);
+  Log::Init(L"");  // closed, so the folder can go
 }
 
 }  // namespace
