@@ -304,6 +304,8 @@ bool Updater::FetchAll(const std::vector<GameFile>& entries, const std::vector<s
       if (fetched || cancelled_) return true;
     } catch (const std::exception& e) {
       error = e.what();
+    } catch (...) {  // this may be a connection's own thread: nothing may leave it
+      error = "Unknown error in updater";
     }
     fail(index, error);
     return false;
