@@ -5,6 +5,12 @@ network namespace, since the update server takes the build's fixed port:
 
   unshare -n sh -c 'ip link set lo up && bench/fetch_files.py --baseline OTHER/OstrelLauncher.exe'
 
+With --https the same site is served over TLS by nginx (bench/run's
+tls_server: the site's TLS settings, a certificate from the build's test CA,
+trusted in the Wine prefix only) as https://localhost:8405, and the build's
+test-https/OstrelLauncher.exe is started (a --baseline must be an https build
+too); the server then waits for nothing, so --wait is refused.
+
 Each start gets an empty client folder (Wow.exe only) and a manifest of
 --files files of --size bytes; the server waits --wait seconds before every
 reply (the test server's delay option, as across the internet). The figure is
@@ -13,6 +19,7 @@ median of --rounds starts taken in turn with the baseline; the peak resident
 size of the launcher's process is sampled from /proc.
 """
 import argparse
+import contextlib
 import hashlib
 import importlib.machinery
 import json
@@ -26,11 +33,23 @@ sys.path.insert(0, HERE)
 sys.dont_write_bytecode = True
 import ready_time  # noqa: E402
 
-# bench/run is a script without the .py ending; its process sampler is reused.
-PeakRss = importlib.machinery.SourceFileLoader("bench_run", os.path.join(HERE, "run")).load_module().PeakRss
+# bench/run is a script without the .py ending; its process sampler and TLS server are reused.
+bench_run = importlib.machinery.SourceFileLoader("bench_run", os.path.join(HERE, "run")).load_module()
+PeakRss = bench_run.PeakRss
+import wine_env  # noqa: E402  (on the path bench/run set)
 
 
-def make_site(work, files, size, wait):
+@contextlib.contextmanager
+def plain_server(site):
+    server = ready_time.serve(site)
+    try:
+        yield
+    finally:
+        server.terminate()
+        server.wait()
+
+
+def make_site(work, files, size, wait, base):
     site = os.path.join(work, "site")
     shutil.rmtree(site, ignore_errors=True)
     os.makedirs(os.path.join(site, "launcher"))
@@ -41,7 +60,7 @@ def make_site(work, files, size, wait):
         data = data[:size]
         with open(os.path.join(site, "files", "f%04d.bin" % i), "wb") as f:
             f.write(data)
-        url = "http://127.0.0.1:%d/files/f%04d.bin" % (ready_time.PORT, i)
+        url = "%s/files/f%04d.bin" % (base, i)
         entries.append({"path": "Data/f%04d.bin" % i, "size": size, "md5": hashlib.md5(data).hexdigest(),
                         "cdn_url": url + ("?delay=%g" % wait if wait else "")})
     with open(os.path.join(site, "launcher", "manifest.php"), "w") as f:
@@ -71,27 +90,32 @@ def main():
     parser.add_argument("--size", type=int, default=4096)
     parser.add_argument("--wait", type=float, default=0.0, help="seconds the server waits before each reply")
     parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--https", action="store_true", help="over TLS from nginx, with the test-https build")
     parser.add_argument("--work", default="/tmp/ostrel-bench-fetch")
     args = parser.parse_args()
+    if args.https and args.wait:
+        parser.error("--wait needs the plain test server")
+    args.build = os.path.abspath(args.build)
     os.makedirs(args.work, exist_ok=True)
-    site = make_site(args.work, args.files, args.size, args.wait)
-    sides = [("launcher", os.path.join(args.build, "OstrelLauncher.exe"))]
+    base = ("https://localhost:%d" if args.https else "http://127.0.0.1:%d") % ready_time.PORT
+    site = make_site(args.work, args.files, args.size, args.wait, base)
+    sides = [("launcher", os.path.join(args.build, "test-https" if args.https else "", "OstrelLauncher.exe"))]
     if args.baseline:
         sides.append(("baseline", os.path.abspath(args.baseline)))
     results = {name: [] for name, _ in sides}
-    server = ready_time.serve(site)
     try:
-        for round_ in range(args.rounds):
-            for name, exe in sides:
-                results[name].append(one_fetch(args.build, exe, args.work))
-                print("round %d %s: %.2f s, peak %.0f MiB" % ((round_ + 1, name) + results[name][-1]), flush=True)
+        with (bench_run.tls_server(args.build, wine_env.wine_environment(args.build), site, args.work,
+                                   ready_time.PORT) if args.https else plain_server(site)):
+            for round_ in range(args.rounds):
+                for name, exe in sides:
+                    results[name].append(one_fetch(args.build, exe, args.work))
+                    print("round %d %s: %.2f s, peak %.0f MiB; load %s" % (
+                        (round_ + 1, name) + results[name][-1] + (bench_run.load(),)), flush=True)
     finally:
-        server.terminate()
-        server.wait()
         shutil.rmtree(args.work, ignore_errors=True)
     for name, _ in sides:
-        print("fetch %s: %d files of %d bytes, wait %g s: manifest loaded to updater complete median %.2f s, "
-              "peak resident median %.0f MiB" % (name, args.files, args.size, args.wait,
+        print("fetch %s over %s: %d files of %d bytes, wait %g s: manifest loaded to updater complete median %.2f s, "
+              "peak resident median %.0f MiB" % (name, base.split(":")[0], args.files, args.size, args.wait,
                                                  statistics.median(r[0] for r in results[name]),
                                                  statistics.median(r[1] for r in results[name])))
 
