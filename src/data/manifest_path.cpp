@@ -68,3 +68,8 @@ std::string ManifestPathKey(const std::string& path) {
   });
   return key;
 }
+
+bool IsInsidePathKey(const std::string& key, const std::string& folder) {
+  return folder.empty() ||
+         (key.size() > folder.size() && key[folder.size()] == '/' && key.compare(0, folder.size(), folder) == 0);
+}

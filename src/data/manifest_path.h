@@ -25,3 +25,7 @@ inline bool IsSafeManifestPath(const std::string& path) { return ManifestPathPro
 // separators, empty and "." parts dropped, ASCII letters in lower case
 // (Windows file names ignore case). Equal keys name the same file.
 std::string ManifestPathKey(const std::string& path);
+
+// Whether the file of key `key` lies inside the folder of key `folder`; every
+// file lies inside the empty key, the client folder itself.
+bool IsInsidePathKey(const std::string& key, const std::string& folder);

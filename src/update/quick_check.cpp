@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -151,17 +152,19 @@ void QuickCheck::Matched(size_t index) {
   if (index < matched_.size()) matched_[index] = 1;
 }
 
-void QuickCheck::Changed(size_t index) {
-  if (seen_.empty()) return;
-  const GameFile& entry = (*entries_)[index];
-  const std::string& key = keys_[index];
-  const bool unpacks = !entry.extract_to.empty();
-  const std::string under = unpacks ? ManifestPathKey(entry.extract_to) : std::string();
+void QuickCheck::Changed(const std::vector<size_t>& written) {
+  if (seen_.empty() || written.empty()) return;
+  std::set<std::string> files;
+  std::vector<std::string> folders;  // of unpacked archives: few
+  for (size_t i : written) {
+    files.insert(keys_[i]);
+    const GameFile& entry = (*entries_)[i];
+    if (!entry.extract_to.empty()) folders.push_back(ManifestPathKey(entry.extract_to));
+  }
   for (size_t j = 0; j < seen_.size(); ++j) {
-    const std::string& other = keys_[j];
-    const bool inside = unpacks && (under.empty() || (other.size() > under.size() && other[under.size()] == '/' &&
-                                                      other.compare(0, under.size(), under) == 0));
-    if (other == key || inside) {
+    const std::string& key = keys_[j];
+    const auto inside = [&key](const std::string& folder) { return IsInsidePathKey(key, folder); };
+    if (files.count(key) || std::any_of(folders.begin(), folders.end(), inside)) {
       seen_[j].reset();
       passed_[j] = 0;
     }

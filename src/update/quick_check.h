@@ -54,9 +54,10 @@ class QuickCheck {
 
   // The run hashed entry `index` to its end and found it matching.
   void Matched(size_t index);
-  // The run wrote the file of entry `index` (download, unpacking): its listed
-  // identity, and that of later entries naming files it may have written, is stale.
-  void Changed(size_t index);
+  // The run wrote the files of the entries `written` (downloads, unpacking):
+  // their listed identities, and those of entries naming files an unpacking
+  // may have written, are stale.
+  void Changed(const std::vector<size_t>& written);
   // Replaces the stored record with what the run knows; `mid_run` only the first time.
   void Save(bool mid_run);
 

@@ -105,14 +105,15 @@ void WarnAboutDuplicatePaths(const Manifest& manifest) {
 
 bool IsSafeClientRelativePath(const std::string& path) { return IsSafeManifestPath(path); }
 
-std::wstring ClientTargetPath(const std::wstring& client_folder, const std::string& relative) {
+std::wstring ClientTargetPath(const std::wstring& client_folder, const std::wstring& relative) {
   std::wstring path = client_folder;
   if (path.empty() || !IsSeparator(path.back())) path += L'\\';  // a drive root already ends in one
-  path += Widen(relative);
-  for (wchar_t& c : path) {
-    if (c == L'/') c = L'\\';
-  }
+  for (const wchar_t c : relative) path += c == L'/' ? L'\\' : c;
   return path;
+}
+
+std::wstring ClientTargetPath(const std::wstring& client_folder, const std::string& relative) {
+  return ClientTargetPath(client_folder, Widen(relative));
 }
 
 std::wstring ParentFolderOf(const std::wstring& path) {
@@ -230,7 +231,7 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
   if (!cancelled_ && !wanted.empty()) {
     quick.Save(true);  // what the checks found outlives a launcher closed mid-download
     const bool fetched = FetchAll(entries, wanted, callback, record);
-    for (size_t i : wanted) quick.Changed(i);
+    quick.Changed(wanted);
     if (!fetched) {
       quick.Save(false);
       record.phase = UpdaterPhase::Error;
@@ -347,10 +348,10 @@ bool Updater::FetchAll(const std::vector<GameFile>& entries, const std::vector<s
   // when everything ran in manifest order.
   std::set<size_t> again;
   for (size_t a : archives) {
-    const std::string folder = ManifestPathKey(entries[a].extract_to) + "/";
+    const std::string folder = ManifestPathKey(entries[a].extract_to);
     for (size_t j = a + 1; j < entries.size(); ++j) {
       const std::string key = ManifestPathKey(entries[j].path);
-      if (key.compare(0, folder.size(), folder) == 0 && last[key] == j) again.insert(j);
+      if (IsInsidePathKey(key, folder) && last[key] == j) again.insert(j);
     }
   }
   for (size_t j : again) {

@@ -95,7 +95,10 @@ class FakeUpdaterBackend : public UpdaterBackend {
   bool Extract(const std::wstring&, const std::wstring& folder, std::string& error) override {
     std::lock_guard<std::mutex> lock(mutex);
     extracted.push_back(folder);
-    for (const auto& [path, content] : unpacked) files[folder + L"\\" + path] = content;
+    // "<folder>\." is the folder itself, as Windows resolves it.
+    const bool dot = folder.size() > 2 && folder.compare(folder.size() - 2, 2, L"\\.") == 0;
+    const std::wstring base = dot ? folder.substr(0, folder.size() - 2) : folder;
+    for (const auto& [path, content] : unpacked) files[base + L"\\" + path] = content;
     if (extract_fails) error = "bad archive: CRC mismatch in \"x\"";
     return !extract_fails;
   }
