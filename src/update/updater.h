@@ -76,6 +76,7 @@ class Updater : public std::enable_shared_from_this<Updater> {
 bool IsSafeClientRelativePath(const std::string& path);
 
 // client folder + "\" + the widened relative path, every '/' made '\'.
+std::wstring ClientTargetPath(const std::wstring& client_folder, const std::wstring& relative);
 std::wstring ClientTargetPath(const std::wstring& client_folder, const std::string& relative);
 
 // The folder that holds `path` (a root such as "C:\" stays whole).
