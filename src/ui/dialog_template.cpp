@@ -71,7 +71,7 @@ DialogTemplate BuildSettingsTemplate() {
   t.AddControl(kTabStop | kDefPushButton, 255, 70, 75, 14, 1, DialogTemplate::kButton, L"OK");
   t.AddControl(kTabStop, 337, 70, 75, 14, 2, DialogTemplate::kButton, L"Cancel");
   // Last in the tab order, on the left of the button row, aligned with the controls above.
-  t.AddControl(kTabStop, 7, 70, 75, 14, 105, DialogTemplate::kButton, L"Check all files");
+  t.AddControl(kTabStop, 7, 70, 75, 14, kCheckAllFilesButton, DialogTemplate::kButton, L"Check all files");
   return t;
 }
 

@@ -34,8 +34,11 @@ class DialogTemplate {
   std::vector<std::uint16_t> words_;
 };
 
+// The settings dialog's "Check all files" button; the dialog ends with its id.
+constexpr int kCheckAllFilesButton = 105;
+
 // The settings dialog: folder field (101), Browse... (102), close-on-launch
-// box (103), OK (1), Cancel (2), Check all files (105). Built once and kept; safe on first use from
+// box (103), OK (1), Cancel (2), Check all files (kCheckAllFilesButton). Built once and kept; safe on first use from
 // several threads.
 const DialogTemplate& SettingsTemplate();
 DialogTemplate BuildSettingsTemplate();

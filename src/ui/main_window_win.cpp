@@ -381,6 +381,9 @@ LRESULT HandleUnbound(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   }
 }
 
+// A client point in design pixels, where the controls are found at every scale.
+POINT DesignPoint(int x, int y, float scale) { return {ToDesign(x, scale), ToDesign(y, scale)}; }
+
 LRESULT HandleBound(MainWindow& self, HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_DESTROY:
@@ -392,16 +395,20 @@ LRESULT HandleBound(MainWindow& self, HWND hwnd, UINT message, WPARAM wparam, LP
     case WM_NCHITTEST: {
       POINT pt{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
       ScreenToClient(hwnd, &pt);
-      return IsCaptionPoint(ToDesign(pt.x, self.scale), ToDesign(pt.y, self.scale)) ? HTCAPTION : HTCLIENT;
+      const POINT at = DesignPoint(pt.x, pt.y, self.scale);
+      return IsCaptionPoint(at.x, at.y) ? HTCAPTION : HTCLIENT;
     }
-    // The controls are found in design pixels.
-    case WM_MOUSEMOVE:
-      self.OnMouseMove(ToDesign(LOWORD(lparam), self.scale), ToDesign(HIWORD(lparam), self.scale));
+    case WM_MOUSEMOVE: {
+      const POINT at = DesignPoint(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam), self.scale);
+      self.OnMouseMove(at.x, at.y);
       return 0;
+    }
     case WM_MOUSELEAVE: self.OnMouseLeave(); return 0;
-    case WM_LBUTTONDOWN:
-      self.OnClick(ToDesign(GET_X_LPARAM(lparam), self.scale), ToDesign(GET_Y_LPARAM(lparam), self.scale));
+    case WM_LBUTTONDOWN: {
+      const POINT at = DesignPoint(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam), self.scale);
+      self.OnClick(at.x, at.y);
       return 0;
+    }
     case WM_DPICHANGED: self.OnDpiChanged(LOWORD(wparam), *reinterpret_cast<const RECT*>(lparam)); return 0;
     case WM_MOUSEWHEEL: self.OnMouseWheel(GET_WHEEL_DELTA_WPARAM(wparam)); return 0;
     case WM_TIMER: self.OnTimer(wparam); return 0;

@@ -256,7 +256,6 @@ constexpr PixelRect kAll{0, 0, static_cast<int>(kScreenWidth), static_cast<int>(
 }  // namespace
 
 struct ScreenPainter::Cache {
-  float scale = 1;                            // every layer is of the window's size at this scale
   std::vector<DrawOp> shade_ops;              // what `shades` was drawn from
   std::unique_ptr<Gdiplus::Bitmap> shades;    // premultiplied: vignette, panel shade, divider, panel
   std::unique_ptr<Gdiplus::Bitmap> backdrop;  // picture or video frame with the shades over it
@@ -284,12 +283,14 @@ void ScreenPainter::PaintDirect(Gdiplus::Graphics& g, const Screen& screen, cons
 }
 
 void ScreenPainter::Paint(Gdiplus::Graphics& g, const Screen& screen, const PaintAssets& assets) {
-  if (cache_->scale != assets.scale) {
-    cache_.reset(new Cache);  // a new monitor: every layer at the new size
-    cache_->scale = assets.scale;
-  }
   Cache& c = *cache_;
   const WindowSize size = ScaledWindowSize(assets.scale), design = ScaledWindowSize(1);
+  // A new monitor's scale: the layers of the window's size start again; the
+  // shades and the backdrop stay at design size.
+  if (c.front && static_cast<int>(c.front->GetWidth()) != size.width) {
+    c.front.reset();
+    c.screen.reset();
+  }
   std::vector<DrawOp> shade_ops, front_ops;
   bool video = false;
   for (const DrawOp& op : screen.ops) {
