@@ -193,8 +193,7 @@ def main():
     build = os.path.abspath(args.build)
     subprocess.run(["cmake", "--build", build, "--target", "verify_bench"], check=True, stdout=subprocess.DEVNULL)
     wine_env.ensure_prefix(build)
-    env = wine_env.wine_environment(build)
-    env.pop("DISPLAY", None)
+    env = wine_env.headless_environment(build)
     quiet = QuietWaiter(args.quiet, args.quiet_wait)
 
     shutil.rmtree(args.work, ignore_errors=True)

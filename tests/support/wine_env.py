@@ -28,12 +28,18 @@ def wine_environment(build_dir, display=None, prefix="wineprefix"):
     return env
 
 
+def headless_environment(build_dir, prefix="wineprefix"):
+    """The environment for programs of the prefix that open no window."""
+    env = wine_environment(build_dir, prefix=prefix)
+    env.pop("DISPLAY", None)
+    return env
+
+
 def ensure_prefix(build_dir, prefix="wineprefix", dpi=None):
     """Creates a Wine prefix of the build once (about 10 s, safe against concurrent callers), with the
     fonts GDI+ asks for mapped to Liberation Sans and Wine's window management off; `dpi` sets the
     display's DPI for every program of the prefix."""
-    env = wine_environment(build_dir, prefix=prefix)
-    env.pop("DISPLAY", None)
+    env = headless_environment(build_dir, prefix=prefix)
     prefix = env["WINEPREFIX"]
     marker = os.path.join(prefix, ".ostrel-ready-2")  # bumped when the set-up changes
     os.makedirs(os.path.dirname(prefix), exist_ok=True)
