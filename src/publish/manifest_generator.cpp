@@ -411,17 +411,40 @@ int Refuse(std::ostream& err, const std::vector<std::string>& problems) {
   return 1;
 }
 
+// The whole document `name` into `text`; false with `problem` set when unreadable.
+bool ReadDocument(const std::string& name, std::string& text, std::string& problem) {
+  std::ifstream in(PathOf(name), std::ios::binary);
+  if (!in) {
+    problem = name + ": cannot read";
+    return false;
+  }
+  std::stringstream whole;
+  whole << in.rdbuf();
+  text = whole.str();
+  return true;
+}
+
+// Signs `text` with the key file and writes the signature beside `name`.
+int SignBeside(const std::string& key, const std::string& name, const std::string& text, std::ostream& out,
+               std::ostream& err) {
+  EcdsaSignature signature;
+  std::string error;
+  if (!SignWithKeyFile(key, text, signature, error) ||
+      !WriteWhole({{PathOf(name + ".sig"), Hex64(signature) + "\n"}}, error)) {
+    return Refuse(err, {error});
+  }
+  out << "Wrote " << name << ".sig\n";
+  return 0;
+}
+
 // --check, and --sign: a manifest written elsewhere, checked like a
 // generated one and, for --sign, signed as it stands.
 int CheckExisting(const Options& o, std::ostream& out, std::ostream& err) {
   const std::string& name = o.sign.empty() ? o.check : o.sign;
-  std::ifstream in(PathOf(name), std::ios::binary);
-  if (!in) return Refuse(err, {name + ": cannot read"});
-  std::stringstream text;
-  text << in.rdbuf();
+  std::string text, error;
+  if (!ReadDocument(name, text, error)) return Refuse(err, {error});
   Manifest manifest;
-  std::string error;
-  if (!ParseManifest(text.str(), manifest, error)) return Refuse(err, {name + ": not a manifest: " + error});
+  if (!ParseManifest(text, manifest, error)) return Refuse(err, {name + ": not a manifest: " + error});
   auto problems = ManifestProblems(manifest);
   const std::string unpinned = UnpinnedDownload(manifest);
   if (!o.sign.empty() && !unpinned.empty()) {
@@ -429,15 +452,7 @@ int CheckExisting(const Options& o, std::ostream& out, std::ostream& err) {
                        ": no digest; the launcher refuses a signed manifest that leaves a download unchecked");
   }
   if (!problems.empty()) return Refuse(err, problems);
-  if (!o.sign.empty()) {
-    EcdsaSignature signature;
-    if (!SignWithKeyFile(o.key, text.str(), signature, error) ||
-        !WriteWhole({{PathOf(name + ".sig"), Hex64(signature) + "\n"}}, error)) {
-      return Refuse(err, {error});
-    }
-    out << "Wrote " << name << ".sig\n";
-    return 0;
-  }
+  if (!o.sign.empty()) return SignBeside(o.key, name, text, out, err);
   out << name << ": " << manifest.game_files.size() << " game files, no problem found\n";
   return 0;
 }
@@ -445,24 +460,15 @@ int CheckExisting(const Options& o, std::ostream& out, std::ostream& err) {
 // --sign-news: the news document as it stands, if the launcher would take it.
 int SignNews(const Options& o, std::ostream& out, std::ostream& err) {
   const std::string& name = o.sign_news;
-  std::ifstream in(PathOf(name), std::ios::binary);
-  if (!in) return Refuse(err, {name + ": cannot read"});
-  std::stringstream text;
-  text << in.rdbuf();
-  if (text.str().size() > kNewsMaxBytes) return Refuse(err, {name + ": larger than the launcher reads (1 MiB)"});
+  std::string text, error;
+  if (!ReadDocument(name, text, error)) return Refuse(err, {error});
+  if (text.size() > kNewsMaxBytes) return Refuse(err, {name + ": larger than the launcher reads (1 MiB)"});
   try {
-    ParseNews(text.str());
+    ParseNews(text);
   } catch (const std::exception& e) {
     return Refuse(err, {name + ": not a news document: " + e.what()});
   }
-  EcdsaSignature signature;
-  std::string error;
-  if (!SignWithKeyFile(o.key, text.str(), signature, error) ||
-      !WriteWhole({{PathOf(name + ".sig"), Hex64(signature) + "\n"}}, error)) {
-    return Refuse(err, {error});
-  }
-  out << "Wrote " << name << ".sig\n";
-  return 0;
+  return SignBeside(o.key, name, text, out, err);
 }
 
 int MakeKey(const Options& o, std::ostream& out, std::ostream& err) {
