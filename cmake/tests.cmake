@@ -54,17 +54,21 @@ if(OSTREL_TARGET STREQUAL "windows")
   target_compile_definitions(win_tests PRIVATE OSTREL_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data")
   target_link_libraries(win_tests PRIVATE ostrel gtest_main)
 
-  # Launcher builds with other update-server settings for the tests, each in a
-  # folder of its own under the same program name. Only the update server's
-  # settings (src/net/update_server.cpp) are compiled again, against a
-  # build-config header with the given settings (NAME VALUE pairs); everything
-  # else is the same library. The executable's own copy of that file defines
-  # every symbol the file has, so the library's is never linked.
+  # Launcher builds with other build settings for the tests, each in a folder
+  # of its own under the same program name. Only the update server's settings
+  # and the launcher's version (src/net/update_server.cpp) and the resources
+  # (launcher.rc: the version block) are compiled again, against a build-config
+  # header with the given settings (NAME VALUE pairs); everything else is the
+  # same library. The executable's own copy of that file defines every symbol
+  # the file has, so the library's is never linked. A newer launcher build for
+  # a self-update test:
+  #   ostrel_test_launcher(OstrelLauncherNewer ${CMAKE_BINARY_DIR}/test-newer OSTREL_LAUNCHER_VERSION 1.0.1)
   function(ostrel_test_launcher target dir)
     while(ARGN)
       list(POP_FRONT ARGN name value)
       set(${name} "${value}")
     endwhile()
+    ostrel_launcher_version("${OSTREL_LAUNCHER_VERSION}")
     file(MAKE_DIRECTORY ${dir}/generated)
     configure_file(${CMAKE_SOURCE_DIR}/src/build_config.h.in ${dir}/generated/build_config.h @ONLY)
     add_executable(${target} WIN32 ${CMAKE_SOURCE_DIR}/src/main/winmain_win.cpp

@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "data/json.h"
 #include "log/log.h"
+#include "net/update_server.h"
 #include "ui/gdiplus_win.h"
 #include "ui/main_window_win.h"
 
@@ -22,6 +23,7 @@ int RunLauncher(HINSTANCE instance, int show_command) {
   try {
     Log::Init(LauncherPath(L"\\launcher.log"));
     Log::Info(L"=== Launcher starting ===");
+    Log::Info(L"Launcher version " + Widen(kLauncherVersion));
     JsonNull();  // the shared null value exists before any worker starts
 
     Log::Info(L"GDI+ init");

@@ -2,6 +2,8 @@
 
 #include "build_config.h"
 
+const char kLauncherVersion[] = OSTREL_LAUNCHER_VERSION;
+
 std::string UpdateServerHost() { return OSTREL_UPDATE_HOST; }
 std::string UpdatePublicKeyText() { return OSTREL_UPDATE_PUBLIC_KEY; }
 

@@ -32,5 +32,8 @@ constexpr unsigned short kLoginPort = 3724;
 // The realm's name as the client's configuration carries it.
 constexpr const char* kRealmName = "Ostrelhold";
 
-// The launcher's own version; a manifest naming a newer one triggers a self-update.
-constexpr const char* kLauncherVersion = "1.0.0";
+// The launcher's own version, "major.minor.patch" as the build option
+// OSTREL_LAUNCHER_VERSION gives it; a manifest naming a newer one triggers a
+// self-update. Defined in update_server.cpp, so that a launcher build with
+// other settings (cmake/tests.cmake) carries its own.
+extern const char kLauncherVersion[];
