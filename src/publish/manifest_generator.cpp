@@ -22,12 +22,16 @@
 #include "net/md5.h"
 #include "net/sha256.h"
 #include "publish/manifest_signer.h"
+#include "publish/pe_version.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr std::size_t kReadPieceBytes = 1 << 20;
+// A launcher build is a few MiB; a file far larger is none (its version block
+// is read from the file as a whole).
+constexpr std::uintmax_t kLauncherMaxBytes = 64u << 20;
 
 struct Options {
   std::string realm_folder;
@@ -246,7 +250,9 @@ code 1; nothing is written then.
   --extract PATH=FOLDER  the ZIP archive PATH (as listed) is unpacked into
                          FOLDER, relative to the client folder; repeatable
   --launcher FILE        the current launcher build (OstrelLauncher.exe)
-  --launcher-version V   its version, major.minor.patch (with --launcher)
+  --launcher-version V   its version, major.minor.patch (with --launcher);
+                         read from the build's version block when left out,
+                         refused when it disagrees with that block
   --launcher-url URL     where players download it (with --launcher)
   --client-file FILE     the full client archive offered to players who have
                          no client
@@ -334,9 +340,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
   if (!o.check.empty() || !o.sign.empty() || !o.sign_news.empty()) return error.empty();
   if (o.realm_folder.empty()) error = "no realm folder given";
   if (o.files_url.empty()) error = "--files-url is required";
-  if (!o.launcher_file.empty() && (o.launcher_version.empty() || o.launcher_url.empty())) {
-    error = "--launcher needs --launcher-version and --launcher-url";
-  }
+  if (!o.launcher_file.empty() && o.launcher_url.empty()) error = "--launcher needs --launcher-url";
   if (o.launcher_file.empty() && !(o.launcher_version.empty() && o.launcher_url.empty())) {
     error = "--launcher-version and --launcher-url need --launcher (the build, for its digest)";
   }
@@ -490,6 +494,32 @@ bool ReadNamedFile(const std::string& option, const std::string& name, FileFacts
   return false;
 }
 
+// The launcher build's version, "major.minor.patch", from its version block
+// (which the build writes as those three numbers and a 0); empty, with a
+// problem added, when the file holds none or it disagrees with `given`.
+std::string LauncherBuildVersion(const std::string& name, const std::string& given,
+                                 std::vector<std::string>& problems) {
+  std::error_code ec;
+  std::string image, problem;
+  PeFileVersion version{};
+  if (fs::file_size(PathOf(name), ec) > kLauncherMaxBytes && !ec) {
+    problem = "not a launcher build (larger than 64 MiB)";
+  } else if (ReadDocument(name, image, problem) && ReadPeFileVersion(image, version, problem) && version[3] != 0) {
+    problem = "its version block says " + PeFileVersionText(version) +
+              ", but a launcher build's ends in .0 (the build option OSTREL_LAUNCHER_VERSION)";
+  }
+  if (!problem.empty()) {
+    problems.push_back("--launcher " + name + ": " + problem);
+    return "";
+  }
+  const std::string built =
+      std::to_string(version[0]) + "." + std::to_string(version[1]) + "." + std::to_string(version[2]);
+  if (given.empty() || given == built) return built;
+  problems.push_back("--launcher-version " + given + " disagrees with the version block of " + name + " (" + built +
+                     "); leave the option out to take the build's");
+  return "";
+}
+
 int Generate(const Options& o, std::ostream& out, std::ostream& err) {
   std::vector<std::string> problems;
   std::map<std::string, fs::path> files;
@@ -500,7 +530,7 @@ int Generate(const Options& o, std::ostream& out, std::ostream& err) {
   manifest.realmName = o.realm_name;
   FileFacts facts;
   if (!o.launcher_file.empty() && ReadNamedFile("--launcher", o.launcher_file, facts, problems)) {
-    manifest.launcher_version = o.launcher_version;
+    manifest.launcher_version = LauncherBuildVersion(o.launcher_file, o.launcher_version, problems);
     manifest.launcher_url = o.launcher_url;
     manifest.launcher_md5 = facts.md5;
     manifest.launcher_sha256 = facts.sha256;

@@ -17,6 +17,8 @@
 #include "net/manifest_fetch.h"
 #include "net/md5.h"
 #include "net/sha256.h"
+#include "pe_image.h"
+#include "publish/pe_version.h"
 #include "test_util.h"
 #ifdef _WIN32
 #include "net/ecdsa.h"
@@ -58,12 +60,14 @@ TEST(ManifestGenerator, WritesAManifestTheLauncherReadsBack) {
   g.Write("realm/Data/patch-4.MPQ", testutil::BoundaryBytes(testutil::kMiB + 1));
   g.Write("realm/Data/enUS/My Patch#1.txt", "abc");
   g.Write("realm/Interface/ui.zip", std::string("PK\x03\x04", 4) + "...");
-  g.Write("OstrelLauncher.exe", "a");
+  const std::string launcher = testutil::PeImage(1, 0, 1, 0);
+  g.Write("OstrelLauncher.exe", launcher);
   g.Write("client.zip", "message digest");
+  // The launcher's version comes from its version block.
   ASSERT_EQ(g.Generate({"--extract", "Interface/ui.zip=Interface/AddOns", "--launcher", g.Path("OstrelLauncher.exe"),
-                        "--launcher-version", "1.0.1", "--launcher-url", "http://h/L.exe", "--client-file",
-                        g.Path("client.zip"), "--client-url", "http://h/c.zip", "--client-dir", "WoW", "--realm-list",
-                        "logon.example", "--realm-name", "Ostrelhold"}),
+                        "--launcher-url", "http://h/L.exe", "--client-file", g.Path("client.zip"), "--client-url",
+                        "http://h/c.zip", "--client-dir", "WoW", "--realm-list", "logon.example", "--realm-name",
+                        "Ostrelhold"}),
             0)
       << g.err;
 
@@ -71,8 +75,10 @@ TEST(ManifestGenerator, WritesAManifestTheLauncherReadsBack) {
   EXPECT_EQ(written, R"({
   "launcher_version": "1.0.1",
   "launcher_url": "http://h/L.exe",
-  "launcher_md5": "0cc175b9c0f1b6a831c399e269772661",
-  "launcher_sha256": "ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb",
+  "launcher_md5": ")" + Md5Hex(launcher) +
+                         R"(",
+  "launcher_sha256": ")" +
+                         Sha256Hex(launcher) + R"(",
   "config": {"realmList": "logon.example", "realmName": "Ostrelhold"},
   "wow_client": {"url": "http://h/c.zip", "size": 14, "md5": "f96b697d7cb7938d525a2f31aaf161d0", "dir_name": "WoW"},
   "game_files": [
@@ -123,7 +129,7 @@ TEST(ManifestGenerator, RefusedFilesAndWrongUsageWriteNothing) {
   const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
       {{"--extract", "Data/x.bin=Interface"}, 1, "Data/x.bin: not a ZIP archive"},
       {{"--extract", "Data/y.zip=Interface"}, 1, "--extract Data/y.zip: no such file"},
-      {{"--launcher", g.Path("no.exe")}, 2, "--launcher needs --launcher-version and --launcher-url"},
+      {{"--launcher", g.Path("no.exe")}, 2, "--launcher needs --launcher-url"},
   };
   for (const auto& [args, code, message] : cases) {
     EXPECT_EQ(g.Generate(args), code) << message;
@@ -135,6 +141,58 @@ TEST(ManifestGenerator, RefusedFilesAndWrongUsageWriteNothing) {
   EXPECT_NE(g.err.find("dangling: not a regular file that can be read"), std::string::npos) << g.err;
 #endif
   EXPECT_FALSE(std::filesystem::exists(g.dir / "manifest.php"));
+}
+
+TEST(ManifestGenerator, LauncherVersionIsTheBuildsVersionBlock) {
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      {testutil::PeImage(1, 2, 3, 0), "1.2.3", ""},
+      {testutil::PeImage(1, 2, 3, 0), "1.2.4", "--launcher-version 1.2.4 disagrees with the version block of "},
+      {testutil::PeImage(1, 2, 3, 4), "", "its version block says 1.2.3.4, but a launcher build's ends in .0"},
+      {"MZ not a program", "", "not a Windows program (no PE header)"},
+  };
+  for (const auto& [build, given, message] : cases) {
+    Generator g;
+    g.Write("realm/a", "a");
+    g.Write("L.exe", build);
+    std::vector<std::string> args = {"--launcher", g.Path("L.exe"), "--launcher-url", "http://h/L.exe"};
+    if (!given.empty()) args.insert(args.end(), {"--launcher-version", given});
+    EXPECT_EQ(g.Generate(args), message.empty() ? 0 : 1) << message;
+    EXPECT_NE(g.err.find(message), std::string::npos) << g.err;
+    EXPECT_EQ(std::filesystem::exists(g.dir / "manifest.php"), message.empty()) << message;
+  }
+}
+
+// The reader follows offsets from an operator-given file: each damaged or
+// cut-off image is refused with its reason, never read past its end (the
+// sanitizers watch; tests/fuzz/pe_version_fuzz.cpp tries the rest).
+TEST(PeVersion, ReadsTheVersionBlockAndRefusesDamage) {
+  const std::string good = testutil::PeImage(1, 2, 65535, 7);
+  PeFileVersion version{};
+  std::string problem;
+  ASSERT_TRUE(ReadPeFileVersion(good, version, problem)) << problem;
+  EXPECT_EQ(PeFileVersionText(version), "1.2.65535.7");
+
+  constexpr std::uint32_t r = testutil::kPeRsrcFile, block = r + testutil::kPeBlock;
+  const std::tuple<std::uint32_t, std::uint32_t, std::string> damage[] = {
+      {0x3C, 0xFFFFFFF0, "no PE header"},                  // the PE header's offset past the end
+      {0x58, 0x10C, "PE headers are damaged"},             // no known optional header
+      {0x58 + 112 + 16, 0x5000, "resources are damaged"},  // the resources outside every section
+      {r + 16, 3, "no version block"},                     // an icon where the version type was
+      {r + 20, 0x80FFFFF0, "resources are damaged"},       // a directory past the end
+      {r + 0x18 + 20, 0x30, "resources are damaged"},      // data where a directory belongs
+      {r + 0x4C, 0x7FFFFFFF, "version block is damaged"},  // a block larger than its section
+      {block + 6, 'W', "version block is damaged"},        // another key
+      {block + 40, 0xFEEF04BE, "version block is damaged"},
+  };
+  for (const auto& [at, value, message] : damage) {
+    std::string bad = good;
+    testutil::PutLe(bad, at, value);
+    EXPECT_FALSE(ReadPeFileVersion(bad, version, problem)) << message;
+    EXPECT_NE(problem.find(message), std::string::npos) << problem;
+  }
+  for (std::size_t length = 0; length < good.size(); ++length) {
+    EXPECT_FALSE(ReadPeFileVersion(std::string_view(good).substr(0, length), version, problem)) << length;
+  }
 }
 
 const std::string kHex =
