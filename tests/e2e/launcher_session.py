@@ -3,6 +3,7 @@ name holds a blank, as many players' do), a real window on a private display,
 real mouse clicks by button name; and reads the log each start adds."""
 import json
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -162,6 +163,11 @@ class LauncherSession(WineSession):
         finally:
             if not os.environ.get("OSTREL_KEEP_TEST_FOLDERS"):
                 shutil.rmtree(self.folder, ignore_errors=True)
+
+
+def configured_version():
+    """The build's OSTREL_LAUNCHER_VERSION."""
+    return re.search(r"^OSTREL_LAUNCHER_VERSION:\w+=(.*)$", read(os.path.join(BUILD, "CMakeCache.txt")), re.M).group(1)
 
 
 def wait_until(test, timeout=30):

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The update run and the main screen as a player meets them, four starts in one launcher
-folder against the demo site: the first fetches the files (a partial one resumed) while the
+folder (the players' package of the build, unpacked) against the demo site: the first fetches the files (a partial one resumed) while the
 screen is probed (status dot, PLAY, video, wheel, mute, drag strip), with no warning; the second
 only verifies, on a system without Media Foundation; the third reads nothing; the fourth finds the
 server gone. And OstrelLauncher.exe imports only DLLs that every supported Windows has."""
@@ -14,10 +14,11 @@ import sys
 import tempfile
 import time
 import unittest
+import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from launcher_session import (BUILD, GREEN, PORT, RED, ROOT, STATUS_DOT, LauncherSession, read,  # noqa: E402
-                              wait_until, write)
+from launcher_session import (BUILD, GREEN, PORT, RED, ROOT, STATUS_DOT, LauncherSession,  # noqa: E402
+                              configured_version, read, wait_until, write)
 from test_server import TestServer  # noqa: E402
 
 sys.path.insert(0, os.path.join(ROOT, "tools"))
@@ -36,12 +37,38 @@ def wrestool(*args):
     return subprocess.run(["wrestool", "-x", "--raw", *args, EXE], capture_output=True, check=True).stdout
 
 
+def unpack_package(test, folder):
+    """Makes the players' package of the build where an older package folder of the same name lies,
+    checks what it holds (the program, every asset, the players' texts, digests of it all; nothing
+    else) and unpacks it into `folder`."""
+    out = tempfile.mkdtemp(prefix="ostrel-package-")
+    test.addCleanup(shutil.rmtree, out, True)
+    name = "OstrelLauncher-%s-win64" % configured_version()
+    write(os.path.join(out, name, "assets", "old.png"))
+    said = subprocess.run([os.path.join(ROOT, "scripts", "package"), "--build", BUILD, "--out", out],
+                          capture_output=True, text=True, check=True).stdout
+    test.assertEqual(said.count("is not signed"), 1, said)
+    assets = {os.path.relpath(os.path.join(base, n), ROOT).replace(os.sep, "/")
+              for base, _, names in os.walk(os.path.join(ROOT, "assets")) for n in names} - {"assets/README.md"}
+    with zipfile.ZipFile(os.path.join(out, name + ".zip")) as z:
+        test.assertEqual(set(z.namelist()), assets | {"OstrelLauncher.exe", "README.txt", "LICENSES.txt",
+                                                      "licenses/mingw-w64.txt", "SHA256SUMS"})
+        z.extractall(folder)
+    test.assertFalse(os.path.exists(os.path.join(out, name, "assets", "old.png")), "old package folder kept")
+    sums = dict(reversed(line.split("  ", 1)) for line in read(os.path.join(folder, "SHA256SUMS")).splitlines())
+    test.assertEqual(set(sums), set(z.namelist()) - {"SHA256SUMS"})
+    for path, digest in sums.items():
+        with open(os.path.join(folder, path), "rb") as f:
+            test.assertEqual(hashlib.sha256(f.read()).hexdigest(), digest, path)
+
+
 class MainScreenTest(unittest.TestCase):
     def test_update_screen_and_offline(self):
         client = tempfile.mkdtemp(prefix="ostrel-client-")
         self.addCleanup(shutil.rmtree, client, True)
         write(os.path.join(client, "Wow.exe"), b"stand-in client")
-        s = self.enterContext(LauncherSession()).install()
+        s = self.enterContext(LauncherSession())
+        unpack_package(self, s.folder)
         with TestServer(port=PORT, login_port=3724) as server:
             build_site(server.root, "127.0.0.1", PORT)
             entries = json.loads(read(os.path.join(server.root, "launcher", "manifest.php")))["game_files"]
@@ -58,6 +85,7 @@ class MainScreenTest(unittest.TestCase):
             self.assertTrue(wait_until(lambda: s.settings()["muted"], 10), s.settings())
             os.remove(os.path.join(server.root, "_hold"))
             log = s.expect("Updater complete", "State: Ready", "News loaded: 6 items")
+            self.assertIn("Launcher version %s\r\n" % configured_version(), log)
             self.assertNotIn("WoW cache cleared", log)
             self.assertNotIn("CreateProcess", log)
             self.assertNotIn("[WARN]", log)  # the launcher's own fonts, found
@@ -169,7 +197,9 @@ class ExecutableTest(unittest.TestCase):
         self.assertRegex(dump, r"Subsystem\s+00000002")  # GUI
         icons = wrestool("--type=14", "--name=1")  # the icon group: 16, 32, 48, 256 at 32 bits
         self.assertEqual(sorted(icons[6 + 14 * i] or 256 for i in range(icons[4])), [16, 32, 48, 256])
-        self.assertIn("FileVersion", wrestool("--type=16").decode("utf-16-le", errors="replace"))
+        block = wrestool("--type=16").decode("utf-16-le", errors="replace")
+        for key in ("FileVersion", "ProductVersion"):
+            self.assertRegex(block, key + "\0+" + re.escape(configured_version() + ".0") + "\0")
         self.assertRegex(wrestool("--type=24").decode(), '(?s)level="asInvoker".*>PerMonitorV2<')
 
 if __name__ == "__main__":
