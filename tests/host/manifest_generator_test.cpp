@@ -17,7 +17,6 @@
 #include "net/manifest_fetch.h"
 #include "net/md5.h"
 #include "net/sha256.h"
-#include "pe_image.h"
 #include "publish/pe_version.h"
 #include "test_util.h"
 #ifdef _WIN32
@@ -31,6 +30,18 @@ TEST(PortableDigests, KnownDigests) {
     EXPECT_EQ(Md5Hex(v.input), v.md5) << v.input.size();
     EXPECT_EQ(Sha256Hex(v.input), v.sha256) << v.input.size();
   }
+}
+
+// The smallest Windows program with a version block (the fuzzer's seed, 1.2.3.0;
+// wrestool reads it too): PE32+ headers, one ".rsrc" section at file offset
+// 0x200 holding three resource directories (type 16, name 1, language 0x409),
+// the data entry at 0x248 and the block at 0x258, here with the file version a.b.c.d.
+constexpr std::uint32_t kRsrc = 0x200, kBlock = 0x258;
+std::string PeImage(std::uint16_t a, std::uint16_t b, std::uint16_t c, std::uint16_t d) {
+  std::string pe = testutil::ReadBytes(testutil::TestDataPath("../fuzz/corpus/pe_version_fuzz/minimal.exe"));
+  testutil::PutLe(pe, kBlock + 48, std::uint32_t{a} << 16 | b);
+  testutil::PutLe(pe, kBlock + 52, std::uint32_t{c} << 16 | d);
+  return pe;
 }
 
 struct Generator {
@@ -60,7 +71,7 @@ TEST(ManifestGenerator, WritesAManifestTheLauncherReadsBack) {
   g.Write("realm/Data/patch-4.MPQ", testutil::BoundaryBytes(testutil::kMiB + 1));
   g.Write("realm/Data/enUS/My Patch#1.txt", "abc");
   g.Write("realm/Interface/ui.zip", std::string("PK\x03\x04", 4) + "...");
-  const std::string launcher = testutil::PeImage(1, 0, 1, 0);
+  const std::string launcher = PeImage(1, 0, 1, 0);
   g.Write("OstrelLauncher.exe", launcher);
   g.Write("client.zip", "message digest");
   // The launcher's version comes from its version block.
@@ -145,9 +156,9 @@ TEST(ManifestGenerator, RefusedFilesAndWrongUsageWriteNothing) {
 
 TEST(ManifestGenerator, LauncherVersionIsTheBuildsVersionBlock) {
   const std::tuple<std::string, std::string, std::string> cases[] = {
-      {testutil::PeImage(1, 2, 3, 0), "1.2.3", ""},
-      {testutil::PeImage(1, 2, 3, 0), "1.2.4", "--launcher-version 1.2.4 disagrees with the version block of "},
-      {testutil::PeImage(1, 2, 3, 4), "", "its version block says 1.2.3.4, but a launcher build's ends in .0"},
+      {PeImage(1, 2, 3, 0), "1.2.3", ""},
+      {PeImage(1, 2, 3, 0), "1.2.4", "--launcher-version 1.2.4 disagrees with the version block of "},
+      {PeImage(1, 2, 3, 4), "", "its version block says 1.2.3.4, but a launcher build's ends in .0"},
       {"MZ not a program", "", "not a Windows program (no PE header)"},
   };
   for (const auto& [build, given, message] : cases) {
@@ -166,23 +177,22 @@ TEST(ManifestGenerator, LauncherVersionIsTheBuildsVersionBlock) {
 // cut-off image is refused with its reason, never read past its end (the
 // sanitizers watch; tests/fuzz/pe_version_fuzz.cpp tries the rest).
 TEST(PeVersion, ReadsTheVersionBlockAndRefusesDamage) {
-  const std::string good = testutil::PeImage(1, 2, 65535, 7);
+  const std::string good = PeImage(1, 2, 65535, 7);
   PeFileVersion version{};
   std::string problem;
   ASSERT_TRUE(ReadPeFileVersion(good, version, problem)) << problem;
   EXPECT_EQ(PeFileVersionText(version), "1.2.65535.7");
 
-  constexpr std::uint32_t r = testutil::kPeRsrcFile, block = r + testutil::kPeBlock;
   const std::tuple<std::uint32_t, std::uint32_t, std::string> damage[] = {
-      {0x3C, 0xFFFFFFF0, "no PE header"},                  // the PE header's offset past the end
-      {0x58, 0x10C, "PE headers are damaged"},             // no known optional header
-      {0x58 + 112 + 16, 0x5000, "resources are damaged"},  // the resources outside every section
-      {r + 16, 3, "no version block"},                     // an icon where the version type was
-      {r + 20, 0x80FFFFF0, "resources are damaged"},       // a directory past the end
-      {r + 0x18 + 20, 0x30, "resources are damaged"},      // data where a directory belongs
-      {r + 0x4C, 0x7FFFFFFF, "version block is damaged"},  // a block larger than its section
-      {block + 6, 'W', "version block is damaged"},        // another key
-      {block + 40, 0xFEEF04BE, "version block is damaged"},
+      {0x3C, 0xFFFFFFF0, "no PE header"},                      // the PE header's offset past the end
+      {0x58, 0x10C, "PE headers are damaged"},                 // no known optional header
+      {0x58 + 112 + 16, 0x5000, "resources are damaged"},      // the resources outside every section
+      {kRsrc + 16, 3, "no version block"},                     // an icon where the version type was
+      {kRsrc + 20, 0x80FFFFF0, "resources are damaged"},       // a directory past the end
+      {kRsrc + 0x18 + 20, 0x30, "resources are damaged"},      // data where a directory belongs
+      {kRsrc + 0x4C, 0x7FFFFFFF, "version block is damaged"},  // a block larger than its section
+      {kBlock + 6, 'W', "version block is damaged"},           // another key
+      {kBlock + 40, 0xFEEF04BE, "version block is damaged"},
   };
   for (const auto& [at, value, message] : damage) {
     std::string bad = good;

@@ -50,10 +50,6 @@ Unpacked UnpackInMemory(const std::string& archive) {
   return r;
 }
 
-void PutLe(std::string& b, std::size_t at, std::uint64_t v, int bytes = 4) {
-  for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
-}
-
 // Every block type decodes whatever the input piece size: held by the zip fuzzer,
 // which compares byte-at-a-time input with whole input; content by the extraction test.
 TEST(Inflate, MalformedStreamsFailWithTheirReason) {
@@ -109,19 +105,20 @@ TEST(ZipReader, CorruptOrDamagedArchivesFailWithAClearReason) {
       {damaged(stored, [&](std::string& b) { b[0] = 'X'; }), "bad local header signature"},
       {damaged(stored, [&](std::string& b) { b[b.find("PK\x03\x04", 1) + 8] = b[central + 10] = 12; }),  // bzip2
        "unsupported compression method 12"},
-      {damaged(stored, [&](std::string& b) { PutLe(b, central + 42, 0); }), "overlap"},  // both entries' data at 0
-      {damaged(stored, [&](std::string& b) { b[end + 10] = 3; }), "multi-part"},         // 3 entries, 2 on this disk
-      {damaged(stored, [&](std::string& b) { PutLe(b, end + 16, static_cast<std::uint32_t>(end)); }),
+      {damaged(stored, [&](std::string& b) { testutil::PutLe(b, central + 42, 0); }),
+       "overlap"},                                                                // both entries' data at 0
+      {damaged(stored, [&](std::string& b) { b[end + 10] = 3; }), "multi-part"},  // 3 entries, 2 on this disk
+      {damaged(stored, [&](std::string& b) { testutil::PutLe(b, end + 16, static_cast<std::uint32_t>(end)); }),
        "central directory lies outside"},
       {damaged(zip64, [&](std::string& b) { b[record] = 'X'; }), "ZIP64 end record is not where its locator points"},
-      {damaged(zip64, [&](std::string& b) { PutLe(b, locator + 8, 1ull << 40, 8); }),  // the record's offset
+      {damaged(zip64, [&](std::string& b) { testutil::PutLe(b, locator + 8, 1ull << 40, 8); }),  // the record's offset
        "ZIP64 end record disagrees with the central directory's place"},
-      {damaged(zip64, [&](std::string& b) { PutLe(b, record + 32, 3, 8); }), "disagrees with the end record"},
+      {damaged(zip64, [&](std::string& b) { testutil::PutLe(b, record + 32, 3, 8); }), "disagrees with the end record"},
       {damaged(zip64, [&](std::string& b) { b[central_b + 51] = 9; }), "\"b.txt\": its ZIP64 extra field is missing"},
       {damaged(zip64, [&](std::string& b) { b[central_b + 53] = 4; }), "ZIP64 extra field is too short"},
-      {damaged(zip64, [&](std::string& b) { PutLe(b, central_b + 55, 2001, 8); }),
+      {damaged(zip64, [&](std::string& b) { testutil::PutLe(b, central_b + 55, 2001, 8); }),
        "local header of \"b.txt\" do not match the central directory"},
-      {damaged(zip64, [&](std::string& b) { PutLe(b, central_b + 55, 1ull << 40, 8); }),
+      {damaged(zip64, [&](std::string& b) { testutil::PutLe(b, central_b + 55, 1ull << 40, 8); }),
        "declares 1099511627776 bytes, more than its 1018 compressed bytes can hold"},
   };
   for (const auto& [archive, reason] : cases) {
@@ -138,8 +135,8 @@ TEST(ZipReader, CorruptOrDamagedArchivesFailWithAClearReason) {
 // A deflated entry claiming 1,000 times its compressed size: small pieces, then a size error.
 TEST(ZipReader, HugeDeclaredSizeIsStreamedNotAllocated) {
   std::string b = ziptest::ReadData("size_mismatch.zip");
-  PutLe(b, 22, 1530000);
-  PutLe(b, b.rfind("PK\x01\x02") + 24, 1530000);
+  testutil::PutLe(b, 22, 1530000);
+  testutil::PutLe(b, b.rfind("PK\x01\x02") + 24, 1530000);
   const Unpacked result = UnpackInMemory(b);
   EXPECT_NE(result.error.find("instead of the declared 1530000"), std::string::npos) << result.error;
   EXPECT_EQ(result.files.at("short.txt").size(), 3000u);

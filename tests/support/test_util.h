@@ -60,6 +60,11 @@ inline std::string EnvOr(const char* name, const std::string& fallback = "") {
   return value ? value : fallback;
 }
 
+// Writes `v` into `b` at `at` as `bytes` little-endian bytes (to damage a file format's field).
+inline void PutLe(std::string& b, std::size_t at, std::uint64_t v, int bytes = 4) {
+  for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
+}
+
 // A file of the source tree's tests/data folder. Under Wine the folder's Unix
 // path is reached through the Z: drive.
 inline std::filesystem::path TestDataPath(const std::string& relative) {
