@@ -117,7 +117,8 @@ if(OSTREL_TARGET STREQUAL "windows")
   # Stand-ins for the programs the launcher starts (Wow.exe, UnRAR.exe, the
   # newer launcher build of the self-update test; also the demo client's Wow.exe), and the launcher's window with scripted folder
   # pickers for the end-to-end tests.
-  add_executable(stand_in WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/stand_in.cpp)
+  add_executable(stand_in WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/stand_in.cpp
+                 ${CMAKE_SOURCE_DIR}/tests/win/helpers/stand_in.rc)
   # Adds a test CA to the Wine prefix's machine Root store (never the host's).
   add_executable(trust_test_ca ${CMAKE_SOURCE_DIR}/tests/win/helpers/trust_test_ca.cpp)
   target_link_libraries(trust_test_ca PRIVATE crypt32)

@@ -21,7 +21,7 @@ from launcher_session import BUILD, PORT, ROOT, LauncherSession, read, wait_unti
 from tls_certs import make_certificate, make_trusted_ca  # noqa: E402
 
 BASE = "http://127.0.0.1:%d" % PORT
-NEW_BUILD = os.path.join(BUILD, "stand_in.exe")  # records where it ran in OstrelLauncher_ran.txt
+NEW_BUILD = os.path.join(BUILD, "stand_in.exe")  # version block 1.0.1; records where it ran in OstrelLauncher_ran.txt
 OFFER = ("--launcher", NEW_BUILD, "--launcher-version", "1.0.1", "--launcher-url",
          BASE + "/files/OstrelLauncher-1.0.1.exe")
 REALM_KEY = os.path.join(BUILD, "test-key", "realm-test-key.pem")
