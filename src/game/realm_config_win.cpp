@@ -35,8 +35,8 @@ std::optional<std::string> ReadWholeFile(const std::wstring& path) {
 bool WriteWholeFile(const std::wstring& path, const std::string& content) {
   std::FILE* raw = _wfopen(path.c_str(), L"wb");
   if (!raw) return false;
-  const bool written = std::fwrite(content.data(), 1, content.size(), raw) == content.size() &&
-                       std::fflush(raw) == 0 && _commit(_fileno(raw)) == 0;
+  const bool written = std::fwrite(content.data(), 1, content.size(), raw) == content.size() && std::fflush(raw) == 0 &&
+                       _commit(_fileno(raw)) == 0;
   const bool closed = std::fclose(raw) == 0;
   return written && closed;
 }

@@ -249,7 +249,7 @@ HttpResponse HttpClient::Get(const std::wstring& url, uint32_t receive_timeout_m
       response.body.clear();
       response.body.shrink_to_fit();
       response.error = ReplyTooLargeError(max_bytes);
-    response.refused = true;
+      response.refused = true;
       return response;
     }
     const size_t old_size = response.body.size();

@@ -74,9 +74,9 @@ class QuickCheck {
   const bool full_;
   const size_t threads_;
   const std::vector<GameFile>* entries_ = nullptr;
-  std::vector<std::string> keys_;                  // ManifestPathKey per entry
-  std::vector<std::optional<FileIdentity>> seen_;  // listed identity per entry
-  std::vector<char> passed_, matched_;             // per entry
+  std::vector<std::string> keys_;                            // ManifestPathKey per entry
+  std::vector<std::optional<FileIdentity>> seen_;            // listed identity per entry
+  std::vector<char> passed_, matched_;                       // per entry
   std::vector<std::pair<std::string, std::wstring>> parts_;  // listed download parts: owner's key, path
   std::optional<FolderIdentity> folder_;
   VerifiedRecord old_;  // the stored record when trusted

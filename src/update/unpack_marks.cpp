@@ -32,6 +32,15 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// Drops the marks of the archive of key `key`; true when there was one.
+bool Drop(std::vector<UnpackMark>& marks, const std::wstring& key) {
+  const auto kept =
+      std::remove_if(marks.begin(), marks.end(), [&key](const UnpackMark& m) { return ArchiveKey(m.archive) == key; });
+  const bool dropped = kept != marks.end();
+  marks.erase(kept, marks.end());
+  return dropped;
+}
+
 std::vector<std::string> Split(const std::string& line, char separator) {
   std::vector<std::string> parts(1);
   for (char c : line) {
@@ -66,7 +75,8 @@ std::vector<UnpackMark> ParseUnpackMarks(const std::string& text) {
     line.pop_back();
     const std::vector<std::string> f = Split(line, '\t');
     UnpackMark mark;
-    if (f.size() != 5 || f[0].empty() || !WideFromUtf8(f[0], mark.archive) || !WideFromUtf8(f[1], mark.folder)) continue;
+    if (f.size() != 5 || f[0].empty() || !WideFromUtf8(f[0], mark.archive) || !WideFromUtf8(f[1], mark.folder))
+      continue;
     const auto [end, error] = std::from_chars(f[2].data(), f[2].data() + f[2].size(), mark.size);
     if (error != std::errc() || end != f[2].data() + f[2].size()) continue;
     mark.md5 = f[3];
@@ -79,8 +89,8 @@ std::vector<UnpackMark> ParseUnpackMarks(const std::string& text) {
 bool SamePath(const std::wstring& a, const std::wstring& b) { return ArchiveKey(a) == ArchiveKey(b); }
 
 bool SameArchive(const UnpackMark& mark, const UnpackMark& other) {
-  return SamePath(mark.archive, other.archive) && mark.size == other.size &&
-         Lower(mark.md5) == Lower(other.md5) && Lower(mark.sha256) == Lower(other.sha256);
+  return SamePath(mark.archive, other.archive) && mark.size == other.size && Lower(mark.md5) == Lower(other.md5) &&
+         Lower(mark.sha256) == Lower(other.sha256);
 }
 
 std::vector<UnpackMark> UnpackMarkFile::ReadLocked() {
@@ -107,23 +117,15 @@ UnpackMarkFile::Unpacking::Unpacking(UnpackMarkFile* file, UnpackMark mark) : fi
   if (!file_) return;
   std::lock_guard<std::mutex> lock(marks_mutex);
   std::vector<UnpackMark> marks = file_->ReadLocked();
-  const std::wstring key = ArchiveKey(mark_.archive);
-  marks.erase(std::remove_if(marks.begin(), marks.end(),
-                             [&key](const UnpackMark& m) { return ArchiveKey(m.archive) == key; }),
-              marks.end());
+  Drop(marks, ArchiveKey(mark_.archive));
   marks.push_back(mark_);
   file_->ReplaceLocked(marks);
-  InHand().insert(key);
+  InHand().insert(ArchiveKey(mark_.archive));
 }
 
 void UnpackMarkFile::ClearLocked(const UnpackMark& mark) {
   std::vector<UnpackMark> marks = ReadLocked();
-  const std::wstring key = ArchiveKey(mark.archive);
-  const auto kept = std::remove_if(marks.begin(), marks.end(),
-                                   [&key](const UnpackMark& m) { return ArchiveKey(m.archive) == key; });
-  if (kept == marks.end()) return;
-  marks.erase(kept, marks.end());
-  ReplaceLocked(marks);
+  if (Drop(marks, ArchiveKey(mark.archive))) ReplaceLocked(marks);
 }
 
 void UnpackMarkFile::Clear(const UnpackMark& mark) {

@@ -11,8 +11,8 @@
 #include "data/manifest_path.h"
 #include "fake_updater_backend.h"
 #include "net/file_check.h"
-#include "update/quick_check.h"
 #include "update/download_parts.h"
+#include "update/quick_check.h"
 #include "update/self_update.h"
 #include "update/unpack_marks.h"
 #include "update/updater.h"
@@ -188,9 +188,9 @@ TEST(Updater, AnUnfinishedUnpackIsDoneAgainAndStrayPartsGo) {
   // archive whole, its mark (this, older bytes, another client folder), served, unpacking
   // fails, downloads, unpacks, a mark left, stray parts left
   const std::tuple<bool, const char*, bool, bool, size_t, size_t, bool, bool> rows[] = {
-      {true, "", true, false, 0, 0, false, false},        {true, "this", true, false, 0, 1, false, false},
-      {true, "older", true, false, 0, 0, true, false},    {true, "elsewhere", true, false, 0, 0, true, false},
-      {false, "", true, false, 1, 1, false, false},       {false, "", true, true, 1, 1, true, true},
+      {true, "", true, false, 0, 0, false, false},     {true, "this", true, false, 0, 1, false, false},
+      {true, "older", true, false, 0, 0, true, false}, {true, "elsewhere", true, false, 0, 0, true, false},
+      {false, "", true, false, 1, 1, false, false},    {false, "", true, true, 1, 1, true, true},
       {false, "", false, false, 1, 0, true, true},
   };
   for (const auto& [whole, mark, served, fails, downloads, unpacks, mark_left, strays_left] : rows) {

@@ -131,11 +131,11 @@ class FakeUpdaterBackend : public UpdaterBackend {
   }
 
   std::mutex mutex;
-  std::map<std::wstring, std::string> files;     // the client folder: path -> content
-  std::map<std::wstring, std::string> server;    // url -> content
-  std::map<std::wstring, bool> unreadable;       // present files that cannot be hashed
-  std::map<std::wstring, std::string> unpacked;  // what an extraction writes: path below its folder -> content
-  std::map<std::wstring, std::string> small;     // files read and replaced whole (the record, the marks)
+  std::map<std::wstring, std::string> files;             // the client folder: path -> content
+  std::map<std::wstring, std::string> server;            // url -> content
+  std::map<std::wstring, bool> unreadable;               // present files that cannot be hashed
+  std::map<std::wstring, std::string> unpacked;          // what an extraction writes: path below its folder -> content
+  std::map<std::wstring, std::string> small;             // files read and replaced whole (the record, the marks)
   std::map<std::wstring, std::string> small_at_extract;  // as they were at the last extraction
   int replaced = 0;
   size_t piece_bytes = 1 << 20;
