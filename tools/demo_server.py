@@ -18,6 +18,7 @@ files, anything); see README.md, "Hosting the update server".
 import argparse
 import hashlib
 import io
+import random
 import json
 import os
 import subprocess
@@ -76,11 +77,28 @@ def zip64_bytes(files):
             return f.read()
 
 
+def big_addon(path, name="OstrelMap", tiles=12, tile_bytes=10 << 20, pins=3000):
+    """Writes to `path` an addon archive as big as real ones get: the addon's two small files,
+    `pins` small map pin files and `tiles` map tiles (120 MB by default), stored as they are.
+    Unpacking it takes a few seconds: time enough to end the launcher halfway through. Gives the files."""
+    files = dict(DEMO_ADDONS[name])
+    for i in range(pins):
+        files["%s/Pins/pin%04d.lua" % (name, i)] = b"-- map pin %d\r\nreturn { x = %d, y = %d }\r\n" % (i, i % 97, i % 89)
+    block = random.Random(7).randbytes(1 << 20)  # the same bytes on every start, made quickly
+    for i in range(tiles):
+        turned = block[i:] + block[:i]
+        files["%s/Tiles/p%02d.bin" % (name, i + 1)] = (turned * (tile_bytes // len(block) + 1))[:tile_bytes]
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as archive:
+        for rel, data in files.items():
+            archive.writestr(zipfile.ZipInfo(rel, date_time=(2026, 1, 1, 0, 0, 0)), data)
+    return files
+
+
 def md5_of(data):
     return hashlib.md5(data).hexdigest()
 
 
-def build_site(root, host, port, client_exe=None, stall_client=False):
+def build_site(root, host, port, client_exe=None, stall_client=False, big_map=False):
     base = "http://%s:%d" % (host, port)
     files_dir = os.path.join(root, "files")
     game_files = []
@@ -95,10 +113,15 @@ def build_site(root, host, port, client_exe=None, stall_client=False):
     # Archives that unpack into the addons folder: the optional addons.
     os.makedirs(os.path.join(files_dir, "Interface", "AddOns"), exist_ok=True)
     for name, content in DEMO_ADDONS.items():
-        data = zip_bytes(content)
         rel = "Interface/AddOns/%s.zip" % name
-        with open(os.path.join(files_dir, rel), "wb") as f:
-            f.write(data)
+        if big_map and name == "OstrelMap":
+            big_addon(os.path.join(files_dir, rel), name)
+            with open(os.path.join(files_dir, rel), "rb") as f:
+                data = f.read()
+        else:
+            data = zip_bytes(content)
+            with open(os.path.join(files_dir, rel), "wb") as f:
+                f.write(data)
         game_files.append({"path": rel, "size": len(data), "md5": md5_of(data),
                            "cdn_url": "%s/files/%s" % (base, rel), "extract_to": "Interface/AddOns"})
 
@@ -160,8 +183,10 @@ def main():
     parser.add_argument("--client-exe", help="the program to offer as the client package's Wow.exe")
     parser.add_argument("--stall-client-once", action="store_true",
                         help="stop sending the client archive halfway through its first request")
+    parser.add_argument("--big-map-addon", action="store_true",
+                        help="the OstrelMap addon carries 120 MB of map tiles (time to end the launcher as it unpacks)")
     args = parser.parse_args()
-    build_site(args.root, "127.0.0.1", args.port, args.client_exe, args.stall_client_once)
+    build_site(args.root, "127.0.0.1", args.port, args.client_exe, args.stall_client_once, args.big_map_addon)
     with TestServer(args.root, args.port, args.login_port):
         print("demo-server: serving %s on http://127.0.0.1:%d" % (args.root, args.port), flush=True)
         try:

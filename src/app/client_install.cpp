@@ -9,6 +9,7 @@
 #include "log/log.h"
 #include "update/download_rate.h"
 #include "update/download_retry.h"
+#include "update/unpack_marks.h"
 #include "update/updater.h"
 
 namespace {
@@ -30,6 +31,67 @@ bool EnoughSpace(LauncherWindow& window, InstallBackend& backend, const std::wst
   Log::Error(Widen(shortfall));
   window.ShowError(Widen(shortfall));
   return false;
+}
+
+// Unpacks the downloaded archive into the chosen folder, finds Wow.exe, saves
+// the client folder and removes the archive; false once the failure is shown.
+bool UnpackAndSave(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, UpdaterProgress& progress,
+                   const std::wstring& archive) {
+  progress.phase = UpdaterPhase::Extracting;
+  progress.file = "WoW Client";
+  window.SetProgress(progress);
+  window.Repaint();
+  backend.CreateFolders(job.folder);
+  const ClientArchiveKind kind = ClientArchiveKindOf(job.url);
+  if (kind == ClientArchiveKind::Zip) {
+    const auto unpacked = backend.UnpackedSize(archive);
+    if (unpacked && !EnoughSpace(window, backend, job.folder, *unpacked)) return false;
+  }
+  Log::Info(L"Extracting WoW client to: " + job.folder);
+  std::string error;
+  bool extracted;
+  if (kind == ClientArchiveKind::Rar) {
+    if (!backend.Exists(UnrarToolPath(backend.LauncherFolder()))) {
+      window.ShowError(L"UnRAR.exe not found in assets\\tools\\. Reinstall the launcher.");
+      return false;
+    }
+    extracted = Unrar(archive, job.folder, backend, error);
+  } else {
+    extracted = backend.ExtractZip(archive, job.folder, error);
+  }
+  if (!extracted) {
+    window.ShowError(L"Could not unpack " + archive.substr(archive.rfind(L'\\') + 1) + L": " + Widen(error));
+    return false;
+  }
+
+  const std::wstring wow_dir = FindClientFolder(
+      job.folder, [&](const std::wstring& path) { return backend.Exists(path); },
+      [&](const std::wstring& folder) { return backend.Subfolders(folder); });
+  window.SetWowDir(wow_dir);
+  backend.SaveClientFolder(wow_dir);
+  Log::Info(L"WoW client installed at: " + wow_dir);
+  backend.RemoveFile(archive);
+  return true;
+}
+
+// The same with the archive marked as being unpacked until the client folder
+// is saved, so a kill on the way makes the next start unpack it again
+// (ResumeClientInstall). A failure here clears the mark as well: it is shown,
+// and the player starts over with DOWNLOAD CLIENT rather than meet it at
+// every start.
+bool UnpackClient(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, UpdaterProgress& progress) {
+  const std::wstring archive = ClientArchivePath(backend.LauncherFolder(), ClientArchiveKindOf(job.url));
+  UnpackMarkFile marks(backend, UnpackMarksPath(backend.LauncherFolder()));
+  UnpackMarkFile::Unpacking unpacking(&marks, {archive, job.folder, job.size, job.md5, ""});
+  bool installed = false;
+  try {
+    installed = UnpackAndSave(window, job, backend, progress, archive);
+  } catch (...) {
+    unpacking.Finished();
+    throw;
+  }
+  unpacking.Finished();
+  return installed;
 }
 
 void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, const RetryPauses& pauses) {
@@ -75,48 +137,35 @@ void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend&
     }
   }
 
-  progress.phase = UpdaterPhase::Extracting;
-  progress.file = "WoW Client";
-  window.SetProgress(progress);
-  window.Repaint();
-  backend.CreateFolders(job.folder);
-  if (kind == ClientArchiveKind::Zip) {
-    const auto unpacked = backend.UnpackedSize(archive);
-    if (unpacked && !EnoughSpace(window, backend, job.folder, *unpacked)) return;
+  if (UnpackClient(window, job, backend, progress)) {
+    StartUpdateRun(window, window.CurrentManifest(), OnUpdaterProgressQuiet);
   }
-  Log::Info(L"Extracting WoW client to: " + job.folder);
-  std::string error;
-  bool extracted;
-  if (kind == ClientArchiveKind::Rar) {
-    if (!backend.Exists(UnrarToolPath(backend.LauncherFolder()))) {
-      window.ShowError(L"UnRAR.exe not found in assets\\tools\\. Reinstall the launcher.");
-      return;
-    }
-    extracted = Unrar(archive, job.folder, backend, error);
-  } else {
-    extracted = backend.ExtractZip(archive, job.folder, error);
-  }
-  if (!extracted) {
-    window.ShowError(L"Could not unpack " + archive.substr(archive.rfind(L'\\') + 1) + L": " + Widen(error));
-    return;
-  }
-
-  const std::wstring wow_dir = FindClientFolder(
-      job.folder, [&](const std::wstring& path) { return backend.Exists(path); },
-      [&](const std::wstring& folder) { return backend.Subfolders(folder); });
-  window.SetWowDir(wow_dir);
-  backend.SaveClientFolder(wow_dir);
-  Log::Info(L"WoW client installed at: " + wow_dir);
-  backend.RemoveFile(archive);
-  StartUpdateRun(window, window.CurrentManifest(), OnUpdaterProgressQuiet);
 }
 
-}  // namespace
+// The client unpack a kill cut short, done again from the kept archive; true
+// once the client folder is saved.
+bool ResumeSteps(LauncherWindow& window, const UnpackMark& mark, InstallBackend& backend) {
+  Log::Warn(L"Unpacking " + mark.archive + L" again: the last unpack did not finish");
+  UpdaterProgress progress;
+  progress.bytes_total = mark.size;
+  window.SetState(LauncherState::Updating);
+  // Checked when it was downloaded; only its size here, as nothing else writes launcher_cache.
+  if (backend.Check(mark.archive, mark.size, "") != FileOk) {
+    Log::Warn(L"The kept client archive is gone or changed: not unpacked again");
+    UnpackMarkFile(backend, UnpackMarksPath(backend.LauncherFolder())).Clear(mark);
+    return false;
+  }
+  // The archive's path in place of the address: its ending tells the kind just the same.
+  return UnpackClient(window, {mark.folder, mark.archive, mark.size, mark.md5}, backend, progress);
+}
 
-void InstallWow(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, const RetryPauses& pauses) {
+// Runs `steps` on the worker thread as every installation does: COM, and every exception shown.
+template <typename Steps>
+bool Guarded(LauncherWindow& window, InstallBackend& backend, Steps&& steps) {
+  bool done = false;
   backend.EnterThread();
   try {
-    InstallSteps(window, job, backend, pauses);
+    done = steps();
   } catch (const std::exception& e) {
     Log::Error(L"InstallWow exception: " + Widen(e.what()));
     window.ShowError(L"Install failed unexpectedly.");
@@ -125,6 +174,35 @@ void InstallWow(LauncherWindow& window, const InstallJob& job, InstallBackend& b
     window.ShowError(L"Install failed unexpectedly.");
   }
   backend.LeaveThread();
+  return done;
+}
+
+}  // namespace
+
+bool ResumeClientInstall(LauncherWindow& window, std::shared_ptr<InstallBackend> backend, bool client_found) {
+  const std::wstring launcher = backend->LauncherFolder();
+  std::optional<UnpackMark> pending;
+  for (const UnpackMark& mark : UnpackMarkFile(*backend, UnpackMarksPath(launcher)).Unfinished()) {
+    for (const ClientArchiveKind kind : {ClientArchiveKind::Zip, ClientArchiveKind::Rar}) {
+      if (SamePath(mark.archive, ClientArchivePath(launcher, kind))) pending = mark;
+    }
+  }
+  if (!pending || !window.BeginClientInstall()) return false;
+  try {
+    std::thread([&window, mark = *pending, backend = std::move(backend), client_found] {
+      const bool installed = Guarded(window, *backend, [&] { return ResumeSteps(window, mark, *backend); });
+      window.EndClientInstall();
+      ManifestThread(window, installed || client_found);
+    }).detach();
+  } catch (...) {
+    window.EndClientInstall();
+    throw;
+  }
+  return true;
+}
+
+void InstallWow(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, const RetryPauses& pauses) {
+  Guarded(window, backend, [&] { return InstallSteps(window, job, backend, pauses), true; });
 }
 
 void StartClientInstall(LauncherWindow& window, const std::function<std::optional<std::wstring>()>& pick_folder,

@@ -16,6 +16,7 @@
 #include "net/file_digest.h"
 #include "net/http_client.h"
 #include "net/http_download_plan.h"
+#include "update/small_files.h"
 
 struct InstallJob {
   std::wstring folder;  // as the player chose it
@@ -26,9 +27,9 @@ struct InstallJob {
 
 // The outside operations of an installation; the Windows build supplies the
 // real ones, tests their own.
-class InstallBackend {
+// (SmallFiles: the unpack marks in launcher_cache.)
+class InstallBackend : public SmallFiles {
  public:
-  virtual ~InstallBackend() = default;
   virtual void EnterThread() {}  // COM for the worker thread
   virtual void LeaveThread() {}
   virtual std::wstring LauncherFolder() = 0;
@@ -61,6 +62,13 @@ std::shared_ptr<InstallBackend> MakeSystemInstallBackend();
 // The worker's body: runs the whole installation on the calling thread.
 // `pauses`: before the automatic retries of the download (tests pass short ones).
 void InstallWow(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, const RetryPauses& pauses = {});
+
+// At start, before the manifest thread: a client unpack that a kill cut short
+// (its mark is still in launcher_cache) is done again from the kept archive on
+// a detached thread, which then runs the manifest thread (with a client found
+// when the unpack succeeded or `client_found`). False, with nothing started,
+// when there is none.
+bool ResumeClientInstall(LauncherWindow& window, std::shared_ptr<InstallBackend> backend, bool client_found);
 
 // The DOWNLOAD CLIENT button, on the user-interface thread. Without a client
 // package in the manifest it shows the error; otherwise it asks `pick_folder`

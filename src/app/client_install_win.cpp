@@ -42,6 +42,12 @@ class SystemInstallBackend : public InstallBackend {
   }
   void RemoveFile(const std::wstring& path) override { DeleteFileW(path.c_str()); }
   void SaveClientFolder(const std::wstring& wow_dir) override { ::SaveClientFolder(SettingsFilePath(), wow_dir); }
+  std::optional<std::string> ReadSmallFile(const std::wstring& path, std::size_t limit, bool& missing) override {
+    return files_->ReadSmallFile(path, limit, missing);
+  }
+  bool ReplaceSmallFile(const std::wstring& path, const std::string& bytes) override {
+    return files_->ReplaceSmallFile(path, bytes);
+  }
 
  private:
   const std::shared_ptr<UpdaterBackend> files_ = MakeSystemUpdaterBackend();

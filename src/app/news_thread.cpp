@@ -1,23 +1,12 @@
 #include "app/news_thread.h"
 
 #include <exception>
-#include <filesystem>
-#include <fstream>
 #include <utility>
 
+#include "base/file_replace.h"
 #include "base/text.h"
 #include "data/news.h"
 #include "log/log.h"
-
-namespace {
-
-// The body as received, byte for byte; the launcher never reads it back.
-void WriteCache(const std::wstring& path, const std::string& body) {
-  std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
-  if (out) out.write(body.data(), static_cast<std::streamsize>(body.size()));
-}
-
-}  // namespace
 
 void RunNewsThread(LauncherWindow& window, const NewsFetch& fetch, const std::wstring& cache_path) {
   try {
@@ -27,10 +16,13 @@ void RunNewsThread(LauncherWindow& window, const NewsFetch& fetch, const std::ws
       const std::string why = reply.ok              ? "empty reply"
                               : reply.error.empty() ? "HTTP " + std::to_string(reply.status)
                                                     : reply.error;
-      Log::Warn(L"News not used: " + Widen(why));
+      // A reply that came whole but is refused (past its bound, or not signed
+      // by the realm) is told apart from one that did not come.
+      Log::Warn((reply.refused ? L"News not used: " : L"News fetch failed or empty: ") + Widen(why));
       return;
     }
-    WriteCache(cache_path, reply.body);
+    // Byte for byte as received, replaced whole (the launcher never reads it back).
+    ReplaceWholeFile(cache_path, reply.body);
     // Built here, swapped in whole: the user-interface thread never sees a half list.
     std::vector<NewsItem> news = ParseNews(reply.body);
     const std::size_t count = news.size();

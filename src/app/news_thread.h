@@ -13,7 +13,9 @@
 using NewsFetch = std::function<HttpResponse()>;
 
 // Body of the news thread. A reply that is not ok, or empty, leaves the news
-// (and the cached copy) as it was, with a WARN line saying why; any other
+// (and the cached copy) as it was, with a WARN line saying why ("News fetch
+// failed or empty: <reason>", or "News not used: <reason>" for a reply the
+// fetch refused); any other
 // body is written to `cache_path` (replacing it; a failed write is ignored)
 // and parsed; the entries replace the window's news whole, and the window is
 // told. Never throws.

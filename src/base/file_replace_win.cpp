@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "base/file_replace.h"
 #include "base/unique_handle_win.h"
 
 bool WriteAllBytes(HANDLE file, const std::string& bytes) {
@@ -31,3 +32,5 @@ bool ReplaceFileContent(const std::wstring& path, const std::string& bytes, cons
   if (!ok) DeleteFileW(temp_path.c_str());
   return ok;
 }
+
+bool ReplaceWholeFile(const std::wstring& path, const std::string& bytes) { return ReplaceFileContent(path, bytes); }

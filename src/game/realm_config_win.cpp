@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <io.h>
+
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -28,11 +30,13 @@ std::optional<std::string> ReadWholeFile(const std::wstring& path) {
 }
 
 // False when any byte did not reach the disk (a full disk, for instance), so
-// a short file is never moved over the player's settings.
+// a short file is never moved over the player's settings. The bytes are on the
+// disk before the move, so a power cut right after it cannot leave an empty file.
 bool WriteWholeFile(const std::wstring& path, const std::string& content) {
   std::FILE* raw = _wfopen(path.c_str(), L"wb");
   if (!raw) return false;
-  const bool written = std::fwrite(content.data(), 1, content.size(), raw) == content.size();
+  const bool written = std::fwrite(content.data(), 1, content.size(), raw) == content.size() && std::fflush(raw) == 0 &&
+                       _commit(_fileno(raw)) == 0;
   const bool closed = std::fclose(raw) == 0;
   return written && closed;
 }
@@ -57,7 +61,7 @@ bool WriteRealmConfig(const std::wstring& client_dir, std::string& error) {
     error = "Cannot write temp config";
     return false;
   }
-  if (!MoveFileExW(temp_path.c_str(), config_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExW(temp_path.c_str(), config_path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     const DWORD code = GetLastError();
     error = "MoveFileEx failed: " + std::to_string(code);
     return false;

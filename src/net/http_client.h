@@ -19,6 +19,7 @@ struct HttpResponse {
   std::string error;                  // why the request or the body could not be completed; empty for a whole
                                       // reply, whatever its status
   TlsFailure tls = TlsFailure::None;  // no reply because no trusted secure connection came about
+  bool refused = false;               // a reply came but is not used (past its bound, or a bad signature)
 };
 
 // (bytes of the file present so far, counting a resumed part; total size or -1 when unknown).

@@ -233,6 +233,7 @@ HttpResponse HttpClient::Get(const std::wstring& url, uint32_t receive_timeout_m
   // does not: memory stays flat whatever the server sends.
   if (announced >= 0 && static_cast<uint64_t>(announced) > max_bytes) {
     response.error = ReplyTooLargeError(max_bytes);
+    response.refused = true;
     return response;
   }
 
@@ -248,6 +249,7 @@ HttpResponse HttpClient::Get(const std::wstring& url, uint32_t receive_timeout_m
       response.body.clear();
       response.body.shrink_to_fit();
       response.error = ReplyTooLargeError(max_bytes);
+      response.refused = true;
       return response;
     }
     const size_t old_size = response.body.size();

@@ -44,6 +44,7 @@ HttpResponse SignedNews(HttpResponse news, const HttpResponse& signature_reply, 
   const std::string problem = SignatureProblem("news", news.body, signature_reply, public_key_text, check);
   if (!problem.empty()) {
     news.ok = false;
+    news.refused = true;
     news.error = problem;
     news.body.clear();
   }

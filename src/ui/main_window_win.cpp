@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "app/client_install.h"
 #include "app/controller.h"
 #include "app/news_thread.h"
 #include "base/launcher_folder.h"
@@ -22,6 +23,7 @@
 #include "ui/window_messages.h"
 #include "ui/window_scale.h"
 #include "update/self_update.h"
+#include "update/unpack_marks.h"
 
 namespace {
 
@@ -150,7 +152,10 @@ void MainWindow::OnCreate() {
   if (!client_found) Log::Info(L"Wow.exe not found — entering NoInstall state");
 
   // A thread that cannot be started throws into the entry, which reports it.
-  std::thread([this, client_found] { ManifestThread(*this, client_found); }).detach();
+  // A client unpack cut short is done first; its worker then runs the manifest thread.
+  if (!ResumeClientInstall(*this, MakeSystemInstallBackend(), client_found)) {
+    std::thread([this, client_found] { ManifestThread(*this, client_found); }).detach();
+  }
   std::thread([this] {
     RunNewsThread(
         *this, [] { return FetchNews(); }, LauncherPath(L"\\launcher_cache\\news.json"));
@@ -209,7 +214,9 @@ bool MainWindow::SelfUpdate(const Manifest& manifest, std::string& error) {
 }
 
 std::shared_ptr<Updater> MainWindow::MakeUpdater(const std::wstring& wow_dir) {
-  return std::make_shared<Updater>(wow_dir, MakeSystemUpdaterBackend());
+  auto updater = std::make_shared<Updater>(wow_dir, MakeSystemUpdaterBackend());
+  updater->UseUnpackMarks(UnpackMarksPath(LauncherFolder()));
+  return updater;
 }
 
 std::wstring MainWindow::VerifiedRecordPath() const { return LauncherPath(L"\\launcher_cache\\verified.dat"); }

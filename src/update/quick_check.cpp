@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "base/text.h"
 #include "data/manifest_path.h"
 #include "log/log.h"
+#include "update/download_parts.h"
 #include "update/updater.h"
 
 namespace {
@@ -113,6 +115,7 @@ void QuickCheck::ListFolders(const std::map<std::string, std::vector<size_t>>& f
   std::vector<const std::pair<const std::string, std::vector<size_t>>*> work;
   for (const auto& folder : folders) work.push_back(&folder);
   std::atomic<size_t> next{0};
+  std::mutex parts_mutex;
   const auto list = [&] {
     try {
       std::vector<ListedFile> listed;
@@ -126,6 +129,11 @@ void QuickCheck::ListFolders(const std::map<std::string, std::vector<size_t>>& f
         }
         for (const ListedFile& file : listed) {
           if (std::string name = NameKey(file.name); !name.empty()) by_name.emplace(std::move(name), file.identity);
+          if (const std::wstring owner = DownloadPartOwner(file.name); !owner.empty()) {
+            const std::wstring path = folder.empty() ? client_folder_ : ClientTargetPath(client_folder_, folder);
+            std::lock_guard<std::mutex> lock(parts_mutex);
+            parts_.emplace_back((folder.empty() ? "" : folder + "/") + NameKey(owner), path + L"\\" + file.name);
+          }
         }
         for (size_t i : members) {  // each entry in one folder only: no two threads write one slot
           const auto found = by_name.find(keys_[i].substr(folder.empty() ? 0 : folder.size() + 1));
@@ -168,6 +176,16 @@ void QuickCheck::Changed(const std::vector<size_t>& written) {
       seen_[j].reset();
       passed_[j] = 0;
     }
+  }
+}
+
+void QuickCheck::RemoveStrayParts() {
+  if (parts_.empty()) return;
+  const std::set<std::string> listed(keys_.begin(), keys_.end());
+  for (const auto& [owner, path] : parts_) {
+    if (listed.count(owner)) continue;
+    backend_.RemoveFile(path);
+    Log::Info(L"Removed a part file the manifest no longer lists: " + path);
   }
 }
 

@@ -60,6 +60,9 @@ class QuickCheck {
   void Changed(const std::vector<size_t>& written);
   // Replaces the stored record with what the run knows; `mid_run` only the first time.
   void Save(bool mid_run);
+  // At the end of a run that completed: removes the download parts found in
+  // the listing (update/download_parts.h) of files the manifest no longer lists.
+  void RemoveStrayParts();
 
  private:
   // Lists each folder once, several at a time, into seen_.
@@ -71,9 +74,10 @@ class QuickCheck {
   const bool full_;
   const size_t threads_;
   const std::vector<GameFile>* entries_ = nullptr;
-  std::vector<std::string> keys_;                  // ManifestPathKey per entry
-  std::vector<std::optional<FileIdentity>> seen_;  // listed identity per entry
-  std::vector<char> passed_, matched_;             // per entry
+  std::vector<std::string> keys_;                            // ManifestPathKey per entry
+  std::vector<std::optional<FileIdentity>> seen_;            // listed identity per entry
+  std::vector<char> passed_, matched_;                       // per entry
+  std::vector<std::pair<std::string, std::wstring>> parts_;  // listed download parts: owner's key, path
   std::optional<FolderIdentity> folder_;
   VerifiedRecord old_;  // the stored record when trusted
   std::uint64_t taken_at_ = 0;

@@ -4,6 +4,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <utility>
@@ -191,7 +192,11 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
   std::vector<DigestBuffer> buffers(check_threads_);  // sized on first use
   VerifyAhead ahead(*backend_, client_folder_, entries, buffers, cancelled_, quick.Passed());
   const DigestStop cancelled = [this] { return cancelled_.load(); };
-  std::vector<size_t> wanted;  // entries to fetch
+  std::vector<size_t> wanted;        // entries to fetch
+  std::vector<size_t> unpack_again;  // whole archives whose last unpack did not finish
+  std::optional<UnpackMarkFile> marks;
+  if (!marks_path_.empty()) marks.emplace(*backend_, marks_path_);
+  const std::vector<UnpackMark> unfinished = marks ? marks->Unfinished() : std::vector<UnpackMark>();
 
   for (size_t i = 0; i < entries.size(); ++i) {
     if (cancelled_) break;
@@ -228,10 +233,13 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
     if (!ahead.Covers(i + 1)) ahead.Start(i + 1, checkable);
   }
   ahead.Stop();
-  if (!cancelled_ && !wanted.empty()) {
+  if (!cancelled_) unpack_again = UnfinishedUnpacks(entries, wanted, unfinished);
+  if (!cancelled_ && (!wanted.empty() || !unpack_again.empty())) {
     quick.Save(true);  // what the checks found outlives a launcher closed mid-download
-    const bool fetched = FetchAll(entries, wanted, callback, record);
-    quick.Changed(wanted);
+    const bool fetched = FetchAll(entries, wanted, unpack_again, marks ? &*marks : nullptr, callback, record);
+    std::vector<size_t> written = wanted;
+    written.insert(written.end(), unpack_again.begin(), unpack_again.end());
+    quick.Changed(written);
     if (!fetched) {
       quick.Save(false);
       record.phase = UpdaterPhase::Error;
@@ -239,13 +247,15 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
       return;
     }
   }
+  if (!cancelled_) quick.RemoveStrayParts();
   quick.Save(false);
   record.phase = UpdaterPhase::Done;
   Report(callback, record);
 }
 
 bool Updater::FetchAll(const std::vector<GameFile>& entries, const std::vector<size_t>& wanted,
-                       const UpdaterCallback& callback, UpdaterProgress& record) {
+                       const std::vector<size_t>& unpack_again, UnpackMarkFile* marks, const UpdaterCallback& callback,
+                       UpdaterProgress& record) {
   // Of entries that name one file the last decides what it holds (as when they
   // were fetched one after the other); fetching the others would only put two
   // connections on one file.
@@ -262,6 +272,9 @@ bool Updater::FetchAll(const std::vector<GameFile>& entries, const std::vector<s
     total += std::max<std::int64_t>(entry.size, 0);
     present += kept;
   }
+  const std::set<size_t> whole(unpack_again.begin(), unpack_again.end());
+  archives.insert(archives.end(), whole.begin(), whole.end());
+  std::sort(archives.begin(), archives.end());
 
   // Nothing is fetched into a volume that cannot hold it all.
   if (const auto free = backend_->FreeSpace(client_folder_)) {
@@ -332,15 +345,19 @@ bool Updater::FetchAll(const std::vector<GameFile>& entries, const std::vector<s
   // Archives one at a time in manifest order, after the plain files: unpacking
   // writes many files and must not meet a download of one of them.
   DigestBuffer buffer;
+  // Each is marked from before its download (so a kill between the download
+  // and the unpack is caught too) until its last entry is in place.
   for (size_t index : archives) {
     if (cancelled_) return true;
-    if (!fetch(index, buffer)) return failed_run();
+    UnpackMarkFile::Unpacking unpacking(marks, MarkOf(entries[index]));
+    if (!whole.count(index) && !fetch(index, buffer)) return failed_run();
     if (cancelled_) return true;
     record.phase = UpdaterPhase::Extracting;
     record.index = static_cast<std::int32_t>(index + 1);
     record.file = entries[index].path;
     Report(callback, record);
     if (!Unpack(entries[index], record.error)) return false;
+    unpacking.Finished();
   }
 
   // Unpacking may have replaced the files of entries listed after the archive:
@@ -397,6 +414,31 @@ bool Updater::FetchFile(const GameFile& entry, const DownloadProgress& progress,
     offset = 0;
     if (progress) progress(0, entry.size);
   }
+}
+
+std::vector<size_t> Updater::UnfinishedUnpacks(const std::vector<GameFile>& entries, const std::vector<size_t>& wanted,
+                                               const std::vector<UnpackMark>& unfinished) const {
+  std::vector<size_t> again;
+  if (unfinished.empty()) return again;
+  std::map<std::string, size_t> last;
+  for (size_t i = 0; i < entries.size(); ++i) last[ManifestPathKey(entries[i].path)] = i;
+  const std::set<size_t> fetched(wanted.begin(), wanted.end());  // unpacked after their download anyway
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const GameFile& entry = entries[i];
+    if (entry.extract_to.empty() || fetched.count(i) || last[ManifestPathKey(entry.path)] != i) continue;
+    const UnpackMark mark = MarkOf(entry);
+    if (std::none_of(unfinished.begin(), unfinished.end(), [&](const UnpackMark& m) { return SameArchive(m, mark); })) {
+      continue;
+    }
+    Log::Warn(L"Unpacking " + Widen(entry.path) + L" again: the last unpack did not finish");
+    again.push_back(i);
+  }
+  return again;
+}
+
+UnpackMark Updater::MarkOf(const GameFile& entry) const {
+  return {ClientTargetPath(client_folder_, entry.path), ClientTargetPath(client_folder_, entry.extract_to), entry.size,
+          entry.md5, entry.sha256};
 }
 
 bool Updater::Unpack(const GameFile& entry, std::string& error) {

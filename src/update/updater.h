@@ -13,6 +13,7 @@
 
 #include "data/manifest.h"
 #include "net/http_download_plan.h"
+#include "update/unpack_marks.h"
 #include "update/updater_backend.h"
 #include "update/updater_progress.h"
 
@@ -43,6 +44,11 @@ class Updater : public std::enable_shared_from_this<Updater> {
     full_check_ = full;
   }
 
+  // Keeps the unpack marks at `path` (update/unpack_marks.h): an archive is
+  // marked while it is fetched and unpacked, and one still marked at the next
+  // run is unpacked again even when it matches its digest. Before Start.
+  void UseUnpackMarks(std::wstring path) { marks_path_ = std::move(path); }
+
   // Asks the run to stop before its next entry, and the checks and downloads in
   // hand to stop within one piece of their files; does not wait.
   void Cancel() { cancelled_ = true; }
@@ -54,12 +60,19 @@ class Updater : public std::enable_shared_from_this<Updater> {
   void FileLoop(const Manifest& manifest, const UpdaterCallback& callback);
   // Fetches the entries `wanted` (indices, in manifest order) that the checks
   // found missing or wrong; false with `record` naming the failing entry.
+  // `unpack_again`: archives found whole whose last unpack did not finish.
   bool FetchAll(const std::vector<GameFile>& entries, const std::vector<size_t>& wanted,
-                const UpdaterCallback& callback, UpdaterProgress& record);
+                const std::vector<size_t>& unpack_again, UnpackMarkFile* marks, const UpdaterCallback& callback,
+                UpdaterProgress& record);
   // Downloads (with retries) and verifies (reading through `buffer`) one entry;
   // false with `error` set on failure. Throws when a folder cannot be created.
   bool FetchFile(const GameFile& entry, const DownloadProgress& progress, DigestBuffer& buffer, std::string& error);
   bool Unpack(const GameFile& entry, std::string& error);
+  // The archives among `entries` that are whole (not `wanted`) but still
+  // marked in `unfinished`, in manifest order; each is logged.
+  std::vector<size_t> UnfinishedUnpacks(const std::vector<GameFile>& entries, const std::vector<size_t>& wanted,
+                                        const std::vector<UnpackMark>& unfinished) const;
+  UnpackMark MarkOf(const GameFile& entry) const;
 
   const std::wstring client_folder_;
   const std::shared_ptr<UpdaterBackend> backend_;
@@ -68,6 +81,7 @@ class Updater : public std::enable_shared_from_this<Updater> {
   const RetryPauses pauses_;
   std::wstring record_path_;
   bool full_check_ = false;
+  std::wstring marks_path_;
   std::atomic<bool> cancelled_{false};
 };
 

@@ -12,9 +12,10 @@
 
 #include "net/file_digest.h"
 #include "net/http_client.h"
+#include "update/small_files.h"
 #include "update/verified_record.h"
 
-class UpdaterBackend {
+class UpdaterBackend : public SmallFiles {
  public:
   virtual ~UpdaterBackend() = default;
 
@@ -48,14 +49,10 @@ class UpdaterBackend {
   virtual std::optional<FolderIdentity> IdentifyFolder(const std::wstring& /*folder*/) { return std::nullopt; }
   // The system time, in the units of FileIdentity's times.
   virtual std::uint64_t Now() { return 0; }
-  // A whole file, cut after `limit` + 1 bytes; nothing with `missing` set when there is
-  // none, nothing with it clear when it cannot be read.
-  virtual std::optional<std::string> ReadSmallFile(const std::wstring& /*path*/, std::size_t /*limit*/, bool& missing) {
-    missing = true;
-    return std::nullopt;
-  }
-  // Replaces a file whole through a temporary file: old or new content after a crash.
-  virtual bool ReplaceSmallFile(const std::wstring& /*path*/, const std::string& /*bytes*/) { return false; }
+  // The record of verified files and the unpack marks are read and replaced
+  // whole (SmallFiles).
+  // Removes a file; a missing one counts as removed.
+  virtual void RemoveFile(const std::wstring& /*path*/) {}
 };
 
 // The real operations (Windows build); a download that waits `stall_ms` for its

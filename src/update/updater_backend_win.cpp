@@ -67,6 +67,7 @@ class SystemUpdaterBackend : public UpdaterBackend {
   bool ReplaceSmallFile(const std::wstring& path, const std::string& bytes) override {
     return ReplaceFileContent(path, bytes);
   }
+  void RemoveFile(const std::wstring& path) override { DeleteFileW(path.c_str()); }
 
  private:
   const std::uint32_t stall_ms_;

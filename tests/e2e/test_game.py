@@ -16,7 +16,8 @@ from test_server import TestServer  # noqa: E402
 from wine_env import windows_path  # noqa: E402
 
 sys.path.insert(0, os.path.join(ROOT, "tools"))
-from demo_server import DEMO_ADDONS, build_site, md5_of, zip_bytes  # noqa: E402
+from demo_server import DEMO_ADDONS, big_addon, build_site, md5_of, zip_bytes  # noqa: E402
+from wine_env import kill_wineserver  # noqa: E402
 
 SETTINGS, ADDONS_TITLE = "Settings \u2014 Ostrelhold", "Addons \u2014 Ostrelhold"
 
@@ -157,6 +158,41 @@ class GameTest(unittest.TestCase):
         s.expect("Settings saved. WoW dir: " + "a" * 259 + "\r\n")
         self.assertEqual(s.settings()["wow_dir"], "a" * 259)
         s.close()
+
+    def test_a_launcher_killed_mid_unpack_unpacks_again(self):
+        game = stand_in(self.path("wow"))
+        server = self.enterContext(TestServer(port=PORT))
+        rel = "Interface/AddOns/OstrelMap.zip"
+        archive = os.path.join(server.root, "files", rel)
+        os.makedirs(os.path.dirname(archive))
+        files = big_addon(archive, tiles=2, tile_bytes=1 << 20, pins=1000)  # 1,000 small files: seconds to unpack
+        data = read(archive).encode("latin-1")
+        serve_manifest(server.root, game_files=[{"path": rel, "size": len(data), "md5": md5_of(data),
+                                                 "extract_to": "Interface/AddOns", "cdn_url": server.url("/files/" + rel)}])
+        addons = os.path.join(game, "Interface", "AddOns")
+
+        def unpacked():
+            return {os.path.relpath(os.path.join(d, f), addons).replace(os.sep, "/")
+                    for d, _, names in os.walk(addons) for f in names}
+
+        s = self.session(game)
+        s.launch()
+        s.expect("ZipExtract: unpacking")
+        self.assertTrue(wait_until(lambda: "OstrelMap/Pins/pin0001.lua" in unpacked(), 30))
+        kill_wineserver(s.build_dir, s.prefix)  # ended outright, as the task manager does
+        s.wait_exit()
+        self.assertLess(len(unpacked() & set(files)), len(files))  # the kill came before the last entry
+        self.assertIn("OstrelMap.zip\t", read(os.path.join(s.folder, "launcher_cache", "unpacking.txt")))
+
+        s.launch()  # the archive is whole and matches: unpacked again all the same
+        log = s.expect("Updater complete")
+        s.close()
+        self.assertIn("Unpacking %s again: the last unpack did not finish" % rel, log)
+        self.assertNotIn("Downloading: ", log)
+        self.assertEqual(unpacked(), set(files) | {"OstrelMap.zip"})  # no part file left
+        for name, content in files.items():
+            self.assertEqual(read(os.path.join(addons, name)).encode("latin-1"), content, name)
+        self.assertEqual(read(os.path.join(s.folder, "launcher_cache", "unpacking.txt")), "")
 
     def test_install_from_nothing(self):
         target = self.path("games")

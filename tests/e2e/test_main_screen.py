@@ -169,7 +169,7 @@ class MainScreenTest(unittest.TestCase):
         shutil.copy("/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf",
                     os.path.join(s.folder, "assets", "fonts", "FRIZQT__.TTF"))
         s.launch(client)
-        log = s.expect("State: Offline", "News not used: Request failed")
+        log = s.expect("State: Offline", "News fetch failed or empty: Request failed")
         # Beside the failure, the failing call and its system error code (refused: cannot connect).
         for line in ("Manifest fetch failed: HTTP 0: Request failed",
                      "WinHttpSendRequest failed: 12029 (http://127.0.0.1:%d/launcher/manifest.php)" % PORT):

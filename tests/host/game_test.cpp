@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <future>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -13,6 +14,7 @@
 #include "game/client_install.h"
 #include "game/realm_config.h"
 #include "net/update_server.h"
+#include "update/unpack_marks.h"
 
 namespace {
 
@@ -89,7 +91,15 @@ class FakeInstall : public InstallBackend {
   std::optional<std::uint32_t> Run(const std::wstring&) override { return std::nullopt; }  // cannot start
   FileCheckResult Check(const std::wstring&, std::int64_t, const std::string&) override { return check; }
   bool ExtractZip(const std::wstring&, const std::wstring&, std::string& error) override {
+    marks_at_unpack = small[kMarks];
     return error = "truncated archive", zip_ok;
+  }
+  std::optional<std::string> ReadSmallFile(const std::wstring& path, std::size_t, bool& missing) override {
+    missing = !small.count(path);
+    return missing ? std::nullopt : std::optional<std::string>(small[path]);
+  }
+  bool ReplaceSmallFile(const std::wstring& path, const std::string& bytes) override {
+    return small[path] = bytes, true;
   }
   std::optional<std::int64_t> UnpackedSize(const std::wstring&) override { return std::nullopt; }
   void RemoveFile(const std::wstring& path) override { files.erase(path); }
@@ -103,6 +113,9 @@ class FakeInstall : public InstallBackend {
   std::shared_future<void> released = release.get_future().share();
   std::set<std::wstring> files{L"L\\assets\\tools\\UnRAR.exe"};
   std::wstring saved;
+  static inline const std::wstring kMarks = L"L\\launcher_cache\\unpacking.txt";
+  std::map<std::wstring, std::string> small;
+  std::string marks_at_unpack;
 };
 
 // Download failures, the missing RAR tool and its exit codes are covered under Wine.
@@ -133,6 +146,35 @@ TEST(ClientInstall, FailuresEndInError) {
     EXPECT_EQ(backend.files.size(), files) << status;
     EXPECT_TRUE(w.WowDir() == L"C:\\Old" && backend.saved.empty()) << status;
     EXPECT_EQ(w.Progress().bytes_total, 10);  // no length from the server: the declared size counts
+    EXPECT_TRUE(ParseUnpackMarks(backend.small[FakeInstall::kMarks]).empty()) << status;  // a failure is shown instead
+  }
+}
+
+// A client unpack that a kill cut short (its mark left) is done again at the next start from the
+// kept archive, then the start goes on as the manifest thread's; the mark goes in every case.
+TEST(ClientInstall, AnUnpackCutShortIsDoneAgainAtTheNextStart) {
+  const std::wstring archive = L"L\\launcher_cache\\wow_client.zip";
+  // archive kept whole, it unpacks, the state the start ends in, the client folder saved
+  const std::tuple<FileCheckResult, bool, LauncherState, const wchar_t*> rows[] = {
+      {FileOk, true, LauncherState::Ready, L"D:\\WoW\\Client"},
+      {FileMissing, true, LauncherState::Offline, L""},
+      {FileOk, false, LauncherState::Offline, L""},
+  };
+  for (const auto& [kept, unpacks, state, saved] : rows) {
+    FakeWindow w;
+    auto backend = std::make_shared<FakeInstall>();
+    EXPECT_FALSE(ResumeClientInstall(w, backend, true));  // nothing marked: the start goes on as ever
+    backend->small[FakeInstall::kMarks] = UnpackMarksText({{archive, L"D:\\WoW", 10, "", ""}});
+    backend->files.insert(L"D:\\WoW\\Client\\Wow.exe");
+    backend->check = kept;
+    backend->zip_ok = unpacks;
+    if (state == LauncherState::Offline) w.fetch = ManifestFetch::Failed;
+    ASSERT_TRUE(ResumeClientInstall(w, backend, true));
+    ASSERT_TRUE(w.WaitFor(state)) << saved;
+    EXPECT_EQ(backend->saved, saved);
+    EXPECT_EQ(backend->marks_at_unpack.empty(), kept != FileOk) << saved;
+    EXPECT_TRUE(ParseUnpackMarks(backend->small[FakeInstall::kMarks]).empty()) << saved;
+    while (w.ClientInstallBusy()) std::this_thread::yield();
   }
 }
 

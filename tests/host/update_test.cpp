@@ -11,8 +11,10 @@
 #include "data/manifest_path.h"
 #include "fake_updater_backend.h"
 #include "net/file_check.h"
+#include "update/download_parts.h"
 #include "update/quick_check.h"
 #include "update/self_update.h"
+#include "update/unpack_marks.h"
 #include "update/updater.h"
 
 namespace {
@@ -153,13 +155,14 @@ TEST(Updater, DiskSpaceFirstThenRetriesOfTransientFailures) {
   const DownloadResult gone = failed(DownloadFailure::Status, 404, "HTTP 404");
   const DownloadResult full = failed(DownloadFailure::DiskFull, 0, "Not enough disk space while writing f.bin");
   const std::int64_t spare = kSpareDiskBytes;
-  // free space, failed tries before the served body, tries made, the run's error
+  // free space (the file keeps 4 of its 10 bytes: 6 more must fit), failed tries before the served
+  // body, tries made, the run's error
   const std::tuple<std::int64_t, std::vector<DownloadResult>, size_t, std::string> cases[] = {
-      {spare + 9, {}, 0, "Not enough disk space: 65 MB needed, 64 MB free on C:\\Games\\WoW"},
-      {spare + 10, {cut, busy}, 3, ""},
-      {spare + 10, {cut, cut, cut, cut}, 4, cut.error},
-      {spare + 10, {gone}, 1, gone.error},
-      {spare + 10, {full}, 1, full.error},
+      {spare + 5, {}, 0, "Not enough disk space: 65 MB needed, 64 MB free on C:\\Games\\WoW"},
+      {spare + 6, {cut, busy}, 3, ""},
+      {spare + 6, {cut, cut, cut, cut}, 4, cut.error},
+      {spare + 6, {gone}, 1, gone.error},
+      {spare + 6, {full}, 1, full.error},
   };
   for (const auto& [free, failures, tries, error] : cases) {
     UpdateRun run;
@@ -167,12 +170,59 @@ TEST(Updater, DiskSpaceFirstThenRetriesOfTransientFailures) {
     m.game_files = {Entry("f.bin", "0123456789")};
     run.Serve(m.game_files[0], "0123456789");
     run.backend->free_space = free;
+    run.File("f.bin") = "0123";
     run.backend->failures[Widen(m.game_files[0].cdn_url)] = failures;
     run.Go(m);
     EXPECT_EQ(run.backend->downloads.size(), tries) << error;
     EXPECT_EQ(run.Last().phase, error.empty() ? P::Done : P::Error) << error;
     EXPECT_EQ(run.Last().error, error);
   }
+}
+
+// An archive is marked from before its download until its last entry is in place; one
+// still marked is unpacked again, though whole, when the mark is for these bytes in this
+// folder. Part files of paths the manifest no longer lists go when a run completes.
+TEST(Updater, AnUnfinishedUnpackIsDoneAgainAndStrayPartsGo) {
+  const std::wstring marks = L"L\\launcher_cache\\unpacking.txt";
+  const std::vector<std::wstring> strays = {L"data\\old.MPQ.ostrel-part", L"data\\old.MPQ.ostrel-part.pieces"};
+  // archive whole, its mark (this, older bytes, another client folder), served, unpacking
+  // fails, downloads, unpacks, a mark left, stray parts left
+  const std::tuple<bool, const char*, bool, bool, size_t, size_t, bool, bool> rows[] = {
+      {true, "", true, false, 0, 0, false, false},     {true, "this", true, false, 0, 1, false, false},
+      {true, "older", true, false, 0, 0, true, false}, {true, "elsewhere", true, false, 0, 0, true, false},
+      {false, "", true, false, 1, 1, false, false},    {false, "", true, true, 1, 1, true, true},
+      {false, "", false, false, 1, 0, true, true},
+  };
+  for (const auto& [whole, mark, served, fails, downloads, unpacks, mark_left, strays_left] : rows) {
+    const std::string row = std::string(whole ? "whole " : "missing ") + mark + (served ? "" : " unserved");
+    UpdateRun run;
+    run.updater->UseUnpackMarks(marks);
+    run.updater->UseRecord(L"record", false);
+    Manifest m;
+    m.game_files = {Entry("data/a.MPQ", "a"), Entry("Interface/pack.zip", "zip")};
+    GameFile& pack = m.game_files[1];
+    pack.extract_to = "Interface/AddOns";
+    run.File("data/a.MPQ") = "a";
+    for (const std::wstring& part : strays) run.backend->files[ClientTargetPath(kClient, part)] = "part";
+    run.File("data/a.MPQ.ostrel-part") = "a listed file's part stays";
+    if (whole) run.File("Interface/pack.zip") = "zip";
+    if (served) run.Serve(pack, "zip");
+    run.backend->unpacked = {{L"Pack\\pack.toc", "toc"}};
+    run.backend->extract_fails = fails;
+    UnpackMark marked{ClientTargetPath(kClient, pack.path), L"", pack.size, pack.md5, ""};
+    if (mark == std::string("older")) marked.md5 = FakeUpdaterBackend::DigestOf("old zip");
+    if (mark == std::string("elsewhere")) marked.archive = ClientTargetPath(L"D:\\WoW", pack.path);
+    if (*mark) run.backend->small[marks] = UnpackMarksText({marked});
+    run.Go(m);
+    EXPECT_EQ(run.backend->downloads.size(), downloads) << row;
+    ASSERT_EQ(run.backend->extracted.size(), unpacks) << row;
+    if (unpacks) EXPECT_NE(run.backend->small_at_extract[marks].find("pack.zip\t"), std::string::npos) << row;
+    EXPECT_EQ(!ParseUnpackMarks(run.backend->small[marks]).empty(), mark_left) << row;
+    for (const std::wstring& part : strays)
+      EXPECT_EQ(run.backend->files.count(ClientTargetPath(kClient, part)), strays_left ? 1u : 0u) << row;
+    EXPECT_EQ(run.File("data/a.MPQ.ostrel-part"), "a listed file's part stays");
+  }
+  EXPECT_EQ(DownloadPartOwner(L"a.ostrel-partial"), L"");
 }
 
 // Many files over several connections: each is fetched once, and the reports count the whole fetch.
@@ -397,7 +447,7 @@ TEST(QuickCheck, ARecordIsTrustedOnlyWhenWhole) {
   auto outside = b, unnormal = b, huge = b;
   outside.key = "../wow.exe", unnormal.key = "Wow.exe", huge.identity.size = std::int64_t{1} << 60;
   std::string version = write({a}), flipped = version;
-  version[4] = 7, flipped[30] ^= 1;
+  version[4] = 7, flipped[flipped.size() - 5] ^= 1;  // the digest's last byte: only the CRC guards it
   const std::pair<std::string, bool> rows[] = {
       {write({a, b}), true},
       {write({a, b}, 8), false},
@@ -428,7 +478,7 @@ TEST(QuickCheck, ARecordIsTrustedOnlyWhenWhole) {
 TEST(QuickCheck, OnlyFinishedChecksAreRemembered) {
   for (const std::string stop : {"cancel", "failed download", "unpacked over", "unpacked over from the root"}) {
     UpdateRun warm(2), first(2), second(2);
-    Manifest m = PresentFiles(warm, {{"a", 1}, {"n", 1}, {"b", 64}, {"c", 512}, {"sub/d", 64}});
+    Manifest m = PresentFiles(warm, {{"a", 1}, {"n", 1}, {"b", 64}, {"c", 512}, {"sub/d", 64}, {"subway", 1}});
     for (UpdateRun* run : {&warm, &first, &second}) {
       run->backend->piece_bytes = 8;
       run->updater->UseRecord(L"record", false);
@@ -462,9 +512,10 @@ TEST(QuickCheck, OnlyFinishedChecksAreRemembered) {
     second.Go(m);
     for (const char* name : {"b", "c", "sub/d"}) EXPECT_EQ(second.File(name)[0], name[0]) << stop << " " << name;
     const auto& read = second.backend->checked;
-    // a stays trusted, unless an archive was unpacked over the whole client folder
+    // a and subway (beside sub, not in it) stay trusted, unless an archive was unpacked over the whole client folder
     const int rereads = stop == "unpacked over from the root" ? 1 : 0;
-    EXPECT_EQ(std::count(read.begin(), read.end(), ClientTargetPath(kClient, "a")), rereads) << stop;
+    for (const char* name : {"a", "subway"})
+      EXPECT_EQ(std::count(read.begin(), read.end(), ClientTargetPath(kClient, name)), rereads) << stop << name;
     EXPECT_LE(first.backend->replaced, 2) << stop;
   }
 }

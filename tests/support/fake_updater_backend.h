@@ -98,6 +98,7 @@ class FakeUpdaterBackend : public UpdaterBackend {
     // "<folder>\." is the folder itself, as Windows resolves it.
     const bool dot = folder.size() > 2 && folder.compare(folder.size() - 2, 2, L"\\.") == 0;
     const std::wstring base = dot ? folder.substr(0, folder.size() - 2) : folder;
+    small_at_extract = small;
     for (const auto& [path, content] : unpacked) files[base + L"\\" + path] = content;
     if (extract_fails) error = "bad archive: CRC mismatch in \"x\"";
     return !extract_fails;
@@ -124,13 +125,18 @@ class FakeUpdaterBackend : public UpdaterBackend {
     std::lock_guard<std::mutex> lock(mutex);
     return ++replaced, small[path] = bytes, true;
   }
+  void RemoveFile(const std::wstring& path) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    files.erase(path);
+  }
 
   std::mutex mutex;
-  std::map<std::wstring, std::string> files;     // the client folder: path -> content
-  std::map<std::wstring, std::string> server;    // url -> content
-  std::map<std::wstring, bool> unreadable;       // present files that cannot be hashed
-  std::map<std::wstring, std::string> unpacked;  // what an extraction writes: path below its folder -> content
-  std::map<std::wstring, std::string> small;     // files read and replaced whole (the record)
+  std::map<std::wstring, std::string> files;             // the client folder: path -> content
+  std::map<std::wstring, std::string> server;            // url -> content
+  std::map<std::wstring, bool> unreadable;               // present files that cannot be hashed
+  std::map<std::wstring, std::string> unpacked;          // what an extraction writes: path below its folder -> content
+  std::map<std::wstring, std::string> small;             // files read and replaced whole (the record, the marks)
+  std::map<std::wstring, std::string> small_at_extract;  // as they were at the last extraction
   int replaced = 0;
   size_t piece_bytes = 1 << 20;
   std::function<void(const std::wstring&)> on_piece;  // set before the run
