@@ -76,9 +76,8 @@ if(OSTREL_TARGET STREQUAL "windows")
   # (launcher.rc: the version block) are compiled again, against a build-config
   # header with the given settings (NAME VALUE pairs); everything else is the
   # same library. The executable's own copy of that file defines every symbol
-  # the file has, so the library's is never linked. A newer launcher build for
-  # a self-update test:
-  #   ostrel_test_launcher(OstrelLauncherNewer ${CMAKE_BINARY_DIR}/test-newer OSTREL_LAUNCHER_VERSION 1.0.1)
+  # the file has, so the library's is never linked (OstrelLauncherNewer below,
+  # for the self-update test, is one at another version).
   function(ostrel_test_launcher target dir)
     while(ARGN)
       list(POP_FRONT ARGN name value)
@@ -113,19 +112,24 @@ if(OSTREL_TARGET STREQUAL "windows")
   # the https tests; the tests make the certificates.
   ostrel_test_launcher(OstrelLauncherTestHttps ${CMAKE_BINARY_DIR}/test-https
                        OSTREL_UPDATE_SCHEME https OSTREL_UPDATE_HOST localhost)
+  # A newer build, which the self-update test and scripts/run --newer-launcher
+  # offer: one above exits_at_once's 1.0.1, the build that fails to start.
+  ostrel_test_launcher(OstrelLauncherNewer ${CMAKE_BINARY_DIR}/test-newer OSTREL_LAUNCHER_VERSION 1.0.2)
 
-  # Stand-ins for the programs the launcher starts (Wow.exe, UnRAR.exe, the
-  # newer launcher build of the self-update test; also the demo client's Wow.exe), and the launcher's window with scripted folder
-  # pickers for the end-to-end tests.
-  add_executable(stand_in WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/stand_in.cpp
-                 ${CMAKE_SOURCE_DIR}/tests/win/helpers/stand_in.rc)
+  # Stand-ins for the programs the launcher starts (Wow.exe, UnRAR.exe; also
+  # the demo client's Wow.exe), a launcher build that exits at once (version
+  # block 1.0.1), and the launcher's window with scripted folder pickers for
+  # the end-to-end tests.
+  add_executable(stand_in WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/stand_in.cpp)
+  add_executable(exits_at_once WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/exits_at_once.cpp
+                 ${CMAKE_SOURCE_DIR}/tests/win/helpers/exits_at_once.rc)
   # Adds a test CA to the Wine prefix's machine Root store (never the host's).
   add_executable(trust_test_ca ${CMAKE_SOURCE_DIR}/tests/win/helpers/trust_test_ca.cpp)
   target_link_libraries(trust_test_ca PRIVATE crypt32)
   add_executable(launcher_host WIN32 ${CMAKE_SOURCE_DIR}/tests/win/helpers/launcher_host.cpp
                  ${CMAKE_SOURCE_DIR}/src/main/resources/launcher.rc)
   target_link_libraries(launcher_host PRIVATE ostrel)
-  foreach(helper stand_in launcher_host trust_test_ca)
+  foreach(helper stand_in exits_at_once launcher_host trust_test_ca)
     target_compile_options(${helper} PRIVATE ${OSTREL_WARNINGS})
     target_link_options(${helper} PRIVATE ${OSTREL_UNICODE_ENTRY})
   endforeach()

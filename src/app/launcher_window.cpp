@@ -13,6 +13,7 @@ void LauncherWindow::SetState(LauncherState state) {
     line += L" (" + reason + L")";
   }
   Log::Info(line);
+  StateEntered(state);
 }
 
 std::wstring LauncherWindow::StatusText() const {

@@ -91,6 +91,8 @@ class LauncherWindow {
   virtual void PostClose() = 0;
   // Tells the window that new news is in place (posted, never waited for).
   virtual void NewsLoaded() { Repaint(); }
+  // Called by SetState, on the thread that set it, when the state changed.
+  virtual void StateEntered(LauncherState /*state*/) {}
 
  private:
   std::atomic<LauncherState> state_{LauncherState::Connecting};

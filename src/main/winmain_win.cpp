@@ -1,9 +1,12 @@
 // The program's entry: log, GDI+, COM, the main window, and the way out.
 #include <objbase.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "base/launcher_folder.h"
 #include "base/text.h"
@@ -12,6 +15,7 @@
 #include "net/update_server.h"
 #include "ui/gdiplus_win.h"
 #include "ui/main_window_win.h"
+#include "update/launcher_swap.h"
 
 namespace {
 
@@ -19,12 +23,35 @@ constexpr const wchar_t* kCaption = L"Ostrel Launcher";
 
 void ShowError(const std::wstring& text) { MessageBoxW(nullptr, text.c_str(), kCaption, MB_ICONERROR); }
 
+// The program's arguments after its own name.
+std::vector<std::wstring> CommandLineArguments() {
+  int count = 0;
+  LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::wstring> arguments;
+  for (int i = 1; words && i < count; ++i) arguments.emplace_back(words[i]);
+  LocalFree(words);
+  return arguments;
+}
+
+// Which build this is, what an update cut short left beside it (set right
+// here), and whether an older build handed over to it and waits for its report.
+void CheckLauncherFiles(MainWindow& window) {
+  const HandOver hand_over = ParseHandOver(CommandLineArguments());
+  if (!hand_over.updated_from.empty()) {
+    Log::Info(L"Started by the launcher update from " + Widen(hand_over.updated_from));
+  }
+  window.launcher_files = SetRightLauncherFiles(SystemSwap(), LauncherFolder(), ExecutablePath(), kLauncherVersion,
+                                                !hand_over.updated_from.empty());
+  window.up_event = hand_over.up_event;
+}
+
 int RunLauncher(HINSTANCE instance, int show_command) {
   try {
     Log::Init(LauncherPath(L"\\launcher.log"));
     Log::Info(L"=== Launcher starting ===");
     Log::Info(L"Launcher version " + Widen(kLauncherVersion));
     JsonNull();  // the shared null value exists before any worker starts
+    CheckLauncherFiles(MainWindow::Instance());
 
     Log::Info(L"GDI+ init");
     Gdiplus::GdiplusStartupInput gdiplus_input;

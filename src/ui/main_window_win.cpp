@@ -110,6 +110,13 @@ int MainWindow::Run(HINSTANCE instance, int /*show_command: WS_VISIBLE shows the
   self.OnCreate();
   UpdateWindow(hwnd);  // the fade-in shows the screen, not an empty window
   FadeIn(hwnd);
+  if (!self.up_event.empty()) {
+    if (ReportUp(self.up_event)) {
+      Log::Info(L"Reported to the build this one replaced that it is up");
+    } else {
+      Log::Warn(L"The build this one replaced is no longer waiting for its report");
+    }
+  }
 
   MSG msg{};
   while (GetMessageW(&msg, nullptr, 0, 0)) {
@@ -210,7 +217,15 @@ ManifestFetch MainWindow::FetchManifest(Manifest& manifest, std::string& error) 
 }
 
 bool MainWindow::SelfUpdate(const Manifest& manifest, std::string& error) {
-  return ::SelfUpdate(manifest, Widen(manifest.launcher_url), Widen(manifest.launcher_md5), error);
+  if (!launcher_files.may_self_update) return false;
+  return ::SelfUpdate(manifest, Widen(manifest.launcher_url), Widen(manifest.launcher_md5), error, LauncherFolder(),
+                      launcher_files.launcher);
+}
+
+void MainWindow::StateEntered(LauncherState state) {
+  if (state != LauncherState::Ready && state != LauncherState::Offline) return;
+  if (ran_well_noted_.exchange(true)) return;
+  NoteRanWell(SystemSwap(), MakeSwapPaths(LauncherFolder(), launcher_files.launcher), kLauncherVersion);
 }
 
 std::shared_ptr<Updater> MainWindow::MakeUpdater(const std::wstring& wow_dir) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/launcher_window.h"
+#include "base/launcher_folder.h"
 #include "base/unique_icon_win.h"
 #include "net/server_status.h"
 #include "ui/fonts_win.h"
@@ -21,6 +22,7 @@
 #include "ui/prompts_win.h"
 #include "ui/screen_painter_win.h"
 #include "ui/video_background_win.h"
+#include "update/launcher_swap.h"
 
 class MainWindow : public LauncherWindow {
  public:
@@ -61,10 +63,18 @@ class MainWindow : public LauncherWindow {
   void Repaint() override;
   void PostClose() override;
   void NewsLoaded() override;
+  // The first Ready or Offline of the run notes that this build ran well.
+  void StateEntered(LauncherState state) override;
 
   // Reads and writes launcher_settings.json (user-interface thread).
   void LoadSettings();
   void SaveSettings();
+
+  // Set by the entry before Run: where the program's file is (the start-up
+  // check may have moved it) and whether it may update itself; and the old
+  // build's event to set once the window is shown, when it handed over to this one.
+  LauncherFiles launcher_files{ExecutablePath(), true};
+  std::wstring up_event;
 
   HWND hwnd = nullptr;
   HINSTANCE instance = nullptr;
@@ -104,6 +114,7 @@ class MainWindow : public LauncherWindow {
   // A repaint is asked for and its paint has not begun: further requests add
   // nothing, the paint will read the latest state.
   std::atomic<bool> repaint_asked_{false};
+  std::atomic<bool> ran_well_noted_{false};
   std::chrono::steady_clock::time_point last_paint_{};  // user-interface thread
   std::optional<OffscreenBuffer> back_buffer_;          // user-interface thread
 

@@ -35,8 +35,6 @@ bool ReadDot(const std::string& text, size_t& pos) {
   return true;
 }
 
-std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
-
 }  // namespace
 
 std::optional<LauncherVersion> ParseLauncherVersion(const std::string& text) {
@@ -56,24 +54,4 @@ bool IsNewerLauncherVersion(const std::string& server, const std::string& local)
   if (s->major != l->major) return s->major > l->major;
   if (s->minor != l->minor) return s->minor > l->minor;
   return s->patch > l->patch;
-}
-
-std::string SelfUpdateScript() {
-  // ping waits about two seconds while the launcher exits and lets go of its
-  // executable; the last line deletes the script without cmd complaining
-  // that its batch file has gone.
-  return "@echo off\r\n"
-         "ping 127.0.0.1 -n 3 > nul\r\n"
-         "move /Y \"%~1\" \"%~2\"\r\n"
-         "start \"\" \"%~2\"\r\n"
-         "(goto) 2>nul & del \"%~f0\"\r\n";
-}
-
-SelfUpdatePaths MakeSelfUpdatePaths(const std::wstring& launcher_folder, const std::wstring& executable_path) {
-  return {executable_path, launcher_folder + L"\\OstrelLauncher_update.exe",
-          launcher_folder + L"\\launcher_update.bat"};
-}
-
-std::wstring SelfUpdateCommandLine(const SelfUpdatePaths& paths) {
-  return Quoted(paths.script) + L" " + Quoted(paths.download) + L" " + Quoted(paths.executable);
 }

@@ -1,7 +1,7 @@
 // Replacing the launcher with a newer build that the manifest names: the new
-// build is downloaded beside the running one, and a small batch script, started
-// detached, waits for the launcher to exit, moves the new build over the old
-// executable and starts it.
+// build is downloaded beside the running one, checked against the manifest's
+// digests and swapped in (update/launcher_swap.h), the old build kept until the
+// new one has shown that it runs.
 #pragma once
 
 #include <optional>
@@ -24,32 +24,14 @@ std::optional<LauncherVersion> ParseLauncherVersion(const std::string& text);
 // minor, then patch, numerically: 1.10.0 is newer than 1.9.9).
 bool IsNewerLauncherVersion(const std::string& server, const std::string& local);
 
-// The script's exact bytes. It is started with two arguments: the downloaded
-// build and the executable it replaces.
-std::string SelfUpdateScript();
-
-// The files of a self-update, all in the launcher folder.
-struct SelfUpdatePaths {
-  std::wstring executable;  // the running launcher
-  std::wstring download;    // folder + "\OstrelLauncher_update.exe"
-  std::wstring script;      // folder + "\launcher_update.bat"
-};
-SelfUpdatePaths MakeSelfUpdatePaths(const std::wstring& launcher_folder, const std::wstring& executable_path);
-
-// "script" "download" "executable": each quoted, so folders with blanks work.
-std::wstring SelfUpdateCommandLine(const SelfUpdatePaths& paths);
-
-// Downloads and hands over to the script when the manifest's launcher_version
-// is newer than kLauncherVersion. True means the script is running and the
-// caller must close the launcher now; false means carry on with this build
+// Downloads the new build and swaps it in when the manifest's launcher_version
+// is newer than kLauncherVersion and not one that failed to start here before
+// (unless the manifest names a higher one). True means the new build is up and
+// the caller must close the launcher now; false means carry on with this build
 // (no update, or it failed; `error` then says why). When `launcher_md5` or the
 // manifest's launcher_sha256 is not empty the download must match it, or it
-// is deleted and false returned.
+// is deleted and false returned. `launcher_file`: the running program's file
+// (LauncherFiles::launcher) in `launcher_folder`.
 // Windows only.
 bool SelfUpdate(const Manifest& manifest, const std::wstring& launcher_url, const std::wstring& launcher_md5,
-                std::string& error);
-
-// The same for a launcher at `executable_path` in `launcher_folder` (tests
-// run it against a stand-in launcher in a folder of their own).
-bool SelfUpdate(const Manifest& manifest, const std::wstring& launcher_url, const std::wstring& launcher_md5,
-                std::string& error, const std::wstring& launcher_folder, const std::wstring& executable_path);
+                std::string& error, const std::wstring& launcher_folder, const std::wstring& launcher_file);

@@ -1,32 +1,19 @@
 #include <windows.h>
 
-#include <cstdio>
 #include <exception>
-#include <memory>
 #include <string>
-#include <vector>
 
-#include "base/launcher_folder.h"
 #include "base/text.h"
-#include "base/unique_handle_win.h"
 #include "data/manifest.h"
 #include "log/log.h"
 #include "net/file_check.h"
 #include "net/file_digest.h"
 #include "net/http_client.h"
 #include "net/update_server.h"
+#include "update/launcher_swap.h"
 #include "update/self_update.h"
 
 namespace {
-
-bool WriteScript(const std::wstring& path) {
-  const std::string script = SelfUpdateScript();
-  std::FILE* raw = _wfopen(path.c_str(), L"wb");
-  if (!raw) return false;
-  const bool written = std::fwrite(script.data(), 1, script.size(), raw) == script.size();
-  const bool closed = std::fclose(raw) == 0;
-  return written && closed;
-}
 
 // The build arrives over plain HTTP and is about to be run: it must be the
 // one the manifest names, by every digest the manifest gives. Sets `error`
@@ -51,35 +38,22 @@ bool DownloadMatchesDigests(const std::wstring& path, const std::string& md5, co
   return true;
 }
 
-// cmd.exe runs the script (a .bat named first on a command line); detached
-// and without a console, so it outlives the launcher unseen. Gives the system
-// error code, 0 once it runs.
-DWORD StartScript(const SelfUpdatePaths& paths) {
-  const std::wstring command = SelfUpdateCommandLine(paths);
-  std::vector<wchar_t> command_buffer(command.begin(), command.end());
-  command_buffer.push_back(L'\0');
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, command_buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW | DETACHED_PROCESS,
-                      nullptr, nullptr, &startup, &process)) {
-    return GetLastError();
-  }
-  UniqueHandle process_handle(process.hProcess);
-  UniqueHandle thread_handle(process.hThread);
-  return 0;
-}
-
 }  // namespace
 
 bool SelfUpdate(const Manifest& manifest, const std::wstring& launcher_url, const std::wstring& launcher_md5,
-                std::string& error, const std::wstring& launcher_folder, const std::wstring& executable_path) {
+                std::string& error, const std::wstring& launcher_folder, const std::wstring& launcher_file) {
   if (!IsNewerLauncherVersion(manifest.launcher_version, kLauncherVersion)) return false;
   if (launcher_url.empty()) return false;
+  SwapSystem& system = SystemSwap();
+  const SwapPaths paths = MakeSwapPaths(launcher_folder, launcher_file);
+  if (IsRefusedVersion(ReadSwapMemory(system, paths), manifest.launcher_version)) {
+    Log::Info(L"Self-update to " + Widen(manifest.launcher_version) +
+              L" not tried: it failed to start here before (a higher version will be)");
+    return false;
+  }
 
   Log::Info(L"Self-update available: server=" + Widen(manifest.launcher_version) + L" local=" +
             Widen(kLauncherVersion));
-  const SelfUpdatePaths paths = MakeSelfUpdatePaths(launcher_folder, executable_path);
 
   Log::Info(L"Downloading update...");
   const DownloadResult download = HttpClient::DownloadFile(launcher_url, paths.download, 0, DownloadProgress());
@@ -93,22 +67,10 @@ bool SelfUpdate(const Manifest& manifest, const std::wstring& launcher_url, cons
     DeleteFileW(paths.download.c_str());
     return false;
   }
-  Log::Info(L"Update downloaded, launching updater bat");
+  Log::Info(L"Update downloaded, starting the new build");
 
-  if (!WriteScript(paths.script)) {
-    error = "Cannot write launcher_update.bat";
-    Log::Error(Widen(error));
-    return false;
-  }
-  if (const DWORD code = StartScript(paths)) {
-    error = "Cannot start launcher_update.bat: error " + std::to_string(code);
-    Log::Error(Widen(error));
-    return false;
-  }
-  return true;
-}
-
-bool SelfUpdate(const Manifest& manifest, const std::wstring& launcher_url, const std::wstring& launcher_md5,
-                std::string& error) {
-  return SelfUpdate(manifest, launcher_url, launcher_md5, error, LauncherFolder(), ExecutablePath());
+  std::string failure;
+  if (SwapInNewBuild(system, paths, kLauncherVersion, manifest.launcher_version, failure)) return true;
+  error = "Launcher update to " + manifest.launcher_version + " failed to start: " + failure;
+  return false;
 }

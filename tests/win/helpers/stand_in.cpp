@@ -1,5 +1,5 @@
-// Stands in for a program the launcher starts (Wow.exe, also in the demo's client; UnRAR.exe; a
-// newer OstrelLauncher.exe): appends "<command line>|<current folder>" to <name>_ran.txt beside
+// Stands in for a program the launcher starts (Wow.exe, also in the demo's client; UnRAR.exe):
+// appends "<command line>|<current folder>" to <name>_ran.txt beside
 // itself. With <name>_exit.txt there it exits with the code that file holds; otherwise it shows
 // a small window until that is closed or <name>_quit.txt appears (which it then deletes).
 #include <windows.h>
