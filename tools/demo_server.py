@@ -21,6 +21,7 @@ import io
 import random
 import json
 import os
+import struct
 import subprocess
 import sys
 import tempfile
@@ -98,7 +99,16 @@ def md5_of(data):
     return hashlib.md5(data).hexdigest()
 
 
-def build_site(root, host, port, client_exe=None, stall_client=False, big_map=False):
+def program_version(data):
+    """major.minor.patch from a Windows program's version block (its VS_FIXEDFILEINFO)."""
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        sys.exit("demo-server: the launcher build offered has no version block")
+    most, least = struct.unpack_from("<II", data, at + 8)
+    return "%d.%d.%d" % (most >> 16, most & 0xFFFF, least >> 16)
+
+
+def build_site(root, host, port, client_exe=None, stall_client=False, big_map=False, launcher_build=None):
     base = "http://%s:%d" % (host, port)
     files_dir = os.path.join(root, "files")
     game_files = []
@@ -138,10 +148,18 @@ def build_site(root, host, port, client_exe=None, stall_client=False, big_map=Fa
         stall = {"/files/wow_client.zip": {"once": "1", "stall": str(len(client_zip) // 2)}}
         json.dump(stall if stall_client else {}, f)
 
+    # A launcher build on offer, under the version its version block gives.
+    launcher = {"launcher_version": "1.0.0", "launcher_url": "%s/files/OstrelLauncher.exe" % base, "launcher_md5": ""}
+    if launcher_build:
+        with open(launcher_build, "rb") as f:
+            data = f.read()
+        version = program_version(data)
+        with open(os.path.join(files_dir, "OstrelLauncher-%s.exe" % version), "wb") as f:
+            f.write(data)
+        launcher = {"launcher_version": version, "launcher_url": "%s/files/OstrelLauncher-%s.exe" % (base, version),
+                    "launcher_md5": md5_of(data)}
     manifest = {
-        "launcher_version": "1.0.0",
-        "launcher_url": "%s/files/OstrelLauncher.exe" % base,
-        "launcher_md5": "",
+        **launcher,
         "config": {"realmList": host, "realmName": "Ostrelhold"},
         "wow_client": {"url": "%s/files/wow_client.zip" % base, "size": len(client_zip), "md5": md5_of(client_zip),
                        "dir_name": CLIENT_DIR},
@@ -185,8 +203,14 @@ def main():
                         help="stop sending the client archive halfway through its first request")
     parser.add_argument("--big-map-addon", action="store_true",
                         help="the OstrelMap addon carries 120 MB of map tiles (time to end the launcher as it unpacks)")
+    offer = parser.add_mutually_exclusive_group()
+    offer.add_argument("--newer-launcher", metavar="EXE",
+                       help="offer EXE, a newer launcher build, to the self-update (its version block gives its version)")
+    offer.add_argument("--broken-launcher", metavar="EXE",
+                       help="offer EXE, a program that exits at once, as a newer launcher build (the same way)")
     args = parser.parse_args()
-    build_site(args.root, "127.0.0.1", args.port, args.client_exe, args.stall_client_once, args.big_map_addon)
+    build_site(args.root, "127.0.0.1", args.port, args.client_exe, args.stall_client_once, args.big_map_addon,
+               args.newer_launcher or args.broken_launcher)
     with TestServer(args.root, args.port, args.login_port):
         print("demo-server: serving %s on http://127.0.0.1:%d" % (args.root, args.port), flush=True)
         try:
