@@ -1,16 +1,15 @@
 #!/usr/bin/env python3
 """The launcher against nginx with the repository's configuration (tools/nginx), serving a site
 whose manifest ostrel-manifest wrote. Keyless build: a partial file resumed with a 206, a changed
-file replaced; a newer launcher build refused when its digest differs; one that exits at once
-undone and not tried again; a real newer build swapped in, the previous one removed after a start
-that reached Ready, and a swap cut short set right. The build with the realm's key (test-key/): a signature by another key, none, or a
-manifest changed after signing leaves the client as it was, offline with the reason. The https
-build (test-https/) against nginx over TLS with certificates from a CA made here and trusted in
-the Wine prefix only: an update with a resumed file (and one plain-http file, allowed with a
-warning); a certificate from a CA the prefix does not trust, one for another name, or a redirect
-of the manifest to plain http leaves the client as it was, offline with the reason."""
+file replaced; a newer launcher build refused when its digest differs, undone and not tried again
+when it exits at once; a real newer build swapped in; a swap cut short set right. The build with
+the realm's key (test-key/): a signature by another key, none, or a manifest changed after signing
+leaves the client as it was, offline with the reason. The https build (test-https/) against nginx
+over TLS with certificates from a CA made here and trusted in the Wine prefix only: an update
+with a resumed file (and one plain-http file, allowed with a warning); a certificate from a CA the
+prefix does not trust, one for another name, or a redirect of the manifest to plain http leaves
+the client as it was, offline with the reason."""
 import os
-import re
 import shutil
 import socket
 import subprocess
@@ -26,6 +25,7 @@ from tls_certs import make_certificate, make_trusted_ca  # noqa: E402
 BASE = "http://127.0.0.1:%d" % PORT
 NEW_BUILD = os.path.join(BUILD, "exits_at_once.exe")  # version block 1.0.1; exits at once with code 1
 NEWER_BUILD = os.path.join(BUILD, "test-newer", "OstrelLauncher.exe")  # the launcher at 1.0.2
+OLD = "OstrelLauncher.previous.exe"
 OFFER = ("--launcher", NEW_BUILD, "--launcher-version", "1.0.1", "--launcher-url",
          BASE + "/files/OstrelLauncher-1.0.1.exe")
 REALM_KEY = os.path.join(BUILD, "test-key", "realm-test-key.pem")
@@ -50,6 +50,10 @@ TLS_SERVER = """server {{ listen 127.0.0.1:{port} ssl; listen [::1]:{port} ssl;
     include {root}/tools/nginx/ostrel-update-tls.conf; {site} }}"""
 HTTPS_BASE, MIRROR = "https://localhost:%d" % PORT, "http://localhost:%d" % (PORT + 1)
 MIRROR_SERVER = "server {{ listen 127.0.0.1:%d; listen [::1]:%d; {site} }}" % (PORT + 1, PORT + 1)
+
+def programs(session):
+    return [name for name in os.listdir(session.folder) if name.endswith(".exe")]
+
 
 def snapshot(folder):
     files = {}
@@ -120,10 +124,8 @@ class NginxSiteTest(unittest.TestCase):
         with open(os.path.join(self.dir, "access.log")) as f:
             self.assertRegex(f.read(), r'GET /files/client/Data/patch-4\.MPQ\?v=\w+ 206 "bytes=100000-" 200000')
 
-        # The build the manifest names exits at once: the launcher puts itself back, says why and
-        # carries on; the next start neither downloads nor offers that version again.
-        exe, previous, download = (os.path.join(session.folder, name) for name in (
-            "OstrelLauncher.exe", "OstrelLauncher.previous.exe", "OstrelLauncher_update.exe"))
+        # A build that exits at once is undone; the next start neither downloads nor offers it.
+        exe, previous = os.path.join(session.folder, "OstrelLauncher.exe"), os.path.join(session.folder, OLD)
         old = read(exe)
         shutil.copy(NEW_BUILD, os.path.join(self.site, "files", "OstrelLauncher-1.0.1.exe"))
         self.publish(session, *OFFER)
@@ -131,41 +133,34 @@ class NginxSiteTest(unittest.TestCase):
         self.assertIn("[ERROR] Launcher update: the new build exited with code 1 before it reported", log)
         self.assertIn("[ERROR] Launcher update to 1.0.1 failed to start; staying on " + configured_version(), log)
         self.assertNotIn("Self-update triggered", log)
-        self.assertEqual([n for n in os.listdir(session.folder) if n.endswith(".exe")], ["OstrelLauncher.exe"])
-        self.assertEqual(read(exe), old)
+        self.assertEqual((programs(session), read(exe)), (["OstrelLauncher.exe"], old))
         log = session.run_to(self.client, "Updater complete")
         self.assertIn("Self-update to 1.0.1 not tried: it failed to start here before", log)
         self.assertNotIn("Self-update available", log)
-        fetched = r"GET /files/OstrelLauncher-1\.0\.1\.exe\S* 200"
-        self.assertEqual(len(re.findall(fetched, read(os.path.join(self.dir, "access.log")))), 2)
+        self.assertEqual(read(os.path.join(self.dir, "access.log")).count("GET /files/OstrelLauncher-1.0.1.exe"), 2)
 
-        # A real build of a higher version takes over (the old one exits once it reported) and
-        # reaches Ready; the previous build stays beside it until the start after that.
+        # A real build of a higher version takes over (the old one exits once it reported).
         shutil.copy(NEWER_BUILD, os.path.join(self.site, "files", "OstrelLauncher-1.0.2.exe"))
         self.publish(session, "--launcher", NEWER_BUILD, "--launcher-url", BASE + "/files/OstrelLauncher-1.0.2.exe")
         session.launch(self.client)
         self.assertEqual(session.proc.wait(timeout=60), 0)
-        log = session.expect("Self-update triggered", "Launcher version 1.0.2",
+        session.expect("Self-update triggered", "Launcher version 1.0.2",
                              "Started by the launcher update from " + configured_version(),
                              "Reported to the build this one replaced that it is up", "State: Ready")
         self.assertEqual((read(exe), read(previous)), (read(NEWER_BUILD), old))
         session.window = session.xdotool("search", "--name", "^Ostrelhold$").split()[0]
         session.press("close")
         session.expect("MainWindow::Run returned 0", count=2)
-        log = session.run_to(self.client, "State: Ready")
-        self.assertIn("Launcher files: removed OstrelLauncher.previous.exe (this build has run well)", log)
-        self.assertFalse(os.path.exists(previous))
+        self.assertIn("ran_well 1.0.2", read(os.path.join(session.folder, "launcher_cache", "launcher_update.txt")))
 
-        # A swap cut short after its first step (the program under the previous build's name only,
-        # the download beside it): the program started finds that out and sets it right.
-        os.rename(exe, previous)
-        write(download, b"MZ a download cut short")
-        session.program = "OstrelLauncher.previous.exe"
+        # A swap cut short after its first step (the previous build's name only, the download
+        # beside it): the program started finds that out and sets it right.
+        os.replace(exe, previous)
+        write(os.path.join(session.folder, "OstrelLauncher_update.exe"), b"MZ a download cut short")
+        session.program = OLD
         log = session.run_to(self.client, "State: Ready")
-        self.assertIn("Launcher files: this build moved from OstrelLauncher.previous.exe to OstrelLauncher.exe", log)
-        self.assertIn("Launcher files: removed a leftover OstrelLauncher_update.exe", log)
-        self.assertEqual([n for n in os.listdir(session.folder) if n.endswith(".exe")], ["OstrelLauncher.exe"])
-        self.assertEqual(read(exe), read(NEWER_BUILD))
+        self.assertIn("Launcher files: this build moved from %s to OstrelLauncher.exe" % OLD, log)
+        self.assertEqual((programs(session), read(exe)), (["OstrelLauncher.exe"], read(NEWER_BUILD)))
 
     def test_only_the_realms_signature_opens_the_manifest(self):
         self.serve(PLAIN_SERVER)

@@ -1,173 +1,109 @@
-// The launcher swap: what is where after each step, a failure or a kill at
-// each step, and what the start that follows finds and does.
+// The launcher swap: a failure or a kill at each step, and what the start that
+// follows finds and does.
 #include "update/launcher_swap.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
-#include <utility>
+#include <tuple>
 
 namespace {
 
 const std::wstring kFolder = L"C:\\Ostrel Launcher";
-const std::map<char, std::wstring> kNames = {{'E', kFolder + L"\\OstrelLauncher.exe"},
-                                             {'P', kFolder + L"\\OstrelLauncher.previous.exe"},
-                                             {'U', kFolder + L"\\OstrelLauncher_update.exe"}};
+const std::wstring kNames[] = {L"\\OstrelLauncher.exe", L"\\OstrelLauncher.previous.exe",
+                               L"\\OstrelLauncher_update.exe"};
+std::wstring PathOf(char role) { return kFolder + kNames[role == 'E' ? 0 : role == 'P' ? 1 : 2]; }
+char RoleOf(const std::wstring& path) { return path == PathOf('E') ? 'E' : path == PathOf('P') ? 'P' : 'U'; }
 struct Killed {};
 
-// A launcher folder in memory, each file holding a build's name. The call
-// numbered `kill_at` (of those that change something) ends the process first.
+// A launcher folder in memory, "E=old U=new": the role of each file and the
+// build it holds. The call numbered `kill_at` of those that change something
+// ends the process instead.
 class FakeSwap : public SwapSystem {
  public:
   explicit FakeSwap(const std::string& folder) {
-    for (size_t i = 0; i < folder.size(); i += 6) files[kNames.at(folder[i])] = folder.substr(i + 2, 3);
+    for (size_t i = 0; i < folder.size(); i += 6) files[folder[i]] = folder.substr(i + 2, 3);
   }
-  std::string Folder() const {  // "E=new P=old": E, P and U as they are
+  std::string Folder() const {
     std::string text;
-    for (const auto& [role, path] : kNames) {
-      if (files.count(path)) text += (text.empty() ? "" : " ") + std::string(1, role) + "=" + files.at(path);
-    }
+    for (const auto& [role, build] : files) text += (text.empty() ? "" : " ") + std::string(1, role) + "=" + build;
     return text;
   }
-  std::optional<std::string> ReadSmallFile(const std::wstring& path, std::size_t, bool& missing) override {
-    missing = !memory.count(path);
-    return missing ? std::nullopt : std::optional<std::string>(memory[path]);
+  std::optional<std::string> ReadSmallFile(const std::wstring&, std::size_t, bool& missing) override {
+    return (missing = memory.empty()) ? std::nullopt : std::optional<std::string>(memory);
   }
-  bool ReplaceSmallFile(const std::wstring& path, const std::string& bytes) override {
-    Step();
-    memory[path] = bytes;
-    return true;
-  }
-  bool Exists(const std::wstring& path) override { return files.count(path) > 0; }
+  bool ReplaceSmallFile(const std::wstring&, const std::string& bytes) override { return Step(), memory = bytes, true; }
+  bool Exists(const std::wstring& path) override { return files.count(RoleOf(path)) > 0; }
   std::uint32_t Move(const std::wstring& from, const std::wstring& to) override {
     Step();
-    if (refused.count({from, to}) && refused[{from, to}]-- > 0) return refused_code;
-    if (!files.count(from)) return 2;
-    files[to] = files[from];
-    files.erase(from);
-    return 0;
+    if (refused == std::string{RoleOf(from), RoleOf(to)}) return refused.clear(), 5;  // once
+    files[RoleOf(to)] = files.at(RoleOf(from));
+    return files.erase(RoleOf(from)), 0;
   }
-  std::uint32_t Remove(const std::wstring& path) override {
-    Step();
-    return files.erase(path) ? 0 : 2;
-  }
-  NewBuildWait StartAndWait(const std::wstring& program, const std::string& old_version, int seconds) override {
-    Step();
-    EXPECT_EQ(program, kNames.at('E'));
-    EXPECT_EQ(old_version, "1.0.0");
-    EXPECT_EQ(seconds, 30);
-    return wait;
-  }
+  std::uint32_t Remove(const std::wstring& path) override { return Step(), files.erase(RoleOf(path)) ? 0 : 2; }
+  NewBuildWait StartAndWait(const std::wstring&, const std::string&, int) override { return Step(), wait; }
 
-  std::map<std::wstring, std::string> files, memory;
-  std::map<std::pair<std::wstring, std::wstring>, int> refused;  // moves refused, how many times
-  std::uint32_t refused_code = 5;
-  NewBuildWait wait{NewBuildWait::End::Reported};
-  int kill_at = 0;
+  std::map<char, std::string> files;
+  std::string memory, refused;  // refused: "EP" when renaming E to P fails (once)
+  NewBuildWait wait;
+  int kill_at = 0, calls = 0;
 
  private:
   void Step() {
-    if (++calls_ == kill_at) throw Killed{};
+    if (++calls == kill_at) throw Killed{};
   }
-  int calls_ = 0;
 };
-
-std::pair<std::wstring, std::wstring> MoveOf(const char* roles) { return {kNames.at(roles[0]), kNames.at(roles[1])}; }
 
 // Starts the build that the file of `role` holds (old is 1.0.0, new 1.0.1).
 LauncherFiles StartAs(FakeSwap& swap, char role, bool handed_over = false) {
   swap.kill_at = 0;
-  const std::string version = swap.files.at(kNames.at(role)) == "new" ? "1.0.1" : "1.0.0";
-  return SetRightLauncherFiles(swap, kFolder, kNames.at(role), version, handed_over);
+  const std::string version = swap.files.at(role) == "new" ? "1.0.1" : "1.0.0";
+  return SetRightLauncherFiles(swap, kFolder, PathOf(role), version, handed_over);
 }
 
-// Calls: 1 E->P, 2 U->E, 3 start and wait, then the undo (4 P->E, ...). After
-// each ending, the player starts the file named in `starts` (E, or P or U when
-// E is gone): a launcher is always there under E, and
-// the previous build stays only beside a new build that has not run well yet.
+// Calls: 1 E->P, 2 U->E, 3 start and wait, then the undo (4 P->E, ...). Then
+// the player starts E (or P or U when E is gone): a launcher is always there
+// under E, the previous build only beside a new build that has not run well.
 TEST(LauncherSwap, EveryStepFailedOrCutShortLeavesALauncherThatStarts) {
   using End = NewBuildWait::End;
-  struct Case {
-    const char* name;
-    NewBuildWait wait;
-    const char* refused_move;  // "EP": renaming E to P fails
-    int kill_at;
-    const char* after;    // the folder after the swap
-    const char* failure;  // in the failure text; null: handed over (or killed)
-    char starts;
-    const char* after_start;
+  // wait, refused move, kill_at, folder after, in the failure (null: handed over or killed), start, folder after
+  const std::tuple<NewBuildWait, const char*, int, const char*, const char*, char, const char*> cases[] = {
+      {{End::Reported}, "", 0, "E=new P=old", nullptr, 'E', "E=new P=old"},
+      {{End::Exited, 1}, "", 0, "E=old", "the new build exited with code 1 before it reported", 'E', "E=old"},
+      {{End::Silent}, "", 0, "E=old", "the new build did not report within 30 s (ended)", 'E', "E=old"},
+      {{End::NotStarted, 193}, "", 0, "E=old", "new OstrelLauncher.exe failed (system error 193)", 'E', "E=old"},
+      {{End::Reported}, "EP", 0, "E=old", "to OstrelLauncher.previous.exe failed (system error 5)", 'E', "E=old"},
+      {{End::Reported}, "UE", 0, "E=old", "moving OstrelLauncher_update.exe to OstrelLauncher.exe", 'E', "E=old"},
+      {{End::Exited, 3}, "PE", 0, "E=old", "exited with code 3", 'E', "E=old"},  // the new file still held
+      {{End::Reported}, "", 2, "P=old U=new", nullptr, 'P', "E=old"},
+      {{End::Reported}, "", 2, "P=old U=new", nullptr, 'U', "E=new P=old"},
+      {{End::Exited, 1}, "", 4, "E=new P=old", nullptr, 'E', "E=new P=old"},
+      {{End::Exited, 1}, "PE", 6, "P=old U=new", nullptr, 'P', "E=old"},  // killed while moving aside
   };
-  const Case cases[] = {
-      {"reported", {End::Reported}, "", 0, "E=new P=old", nullptr, 'E', "E=new P=old"},
-      {"exits", {End::Exited, 1}, "", 0, "E=old", "the new build exited with code 1 before it reported", 'E', "E=old"},
-      {"silent", {End::Silent}, "", 0, "E=old", "the new build did not report within 30 s (ended)", 'E', "E=old"},
-      {"cannot start",
-       {End::NotStarted, 193},
-       "",
-       0,
-       "E=old",
-       "starting the new OstrelLauncher.exe failed (system error 193)",
-       'E',
-       "E=old"},
-      {"rename refused",
-       {End::Reported},
-       "EP",
-       0,
-       "E=old",
-       "renaming OstrelLauncher.exe to OstrelLauncher.previous.exe failed (system error 5)",
-       'E',
-       "E=old"},
-      {"move refused",
-       {End::Reported},
-       "UE",
-       0,
-       "E=old",
-       "moving OstrelLauncher_update.exe to OstrelLauncher.exe failed (system error 5)",
-       'E',
-       "E=old"},
-      {"new build's file still held", {End::Exited, 3}, "PE", 0, "E=old", "exited with code 3", 'E', "E=old"},
-      {"killed after 1, P started", {End::Reported}, "", 2, "P=old U=new", nullptr, 'P', "E=old"},
-      {"killed after 1, U started", {End::Reported}, "", 2, "P=old U=new", nullptr, 'U', "E=new P=old"},
-      {"killed after 2", {End::Reported}, "", 3, "E=new P=old", nullptr, 'E', "E=new P=old"},
-      {"killed while waiting", {End::Exited, 1}, "", 4, "E=new P=old", nullptr, 'E', "E=new P=old"},
-      {"killed while moving aside", {End::Exited, 1}, "PE", 6, "P=old U=new", nullptr, 'P', "E=old"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [wait, refused, kill_at, after, failed, starts, after_start] : cases) {
     FakeSwap swap("E=old U=new");
-    swap.wait = c.wait;
-    if (*c.refused_move) swap.refused[MoveOf(c.refused_move)] = 1;
-    swap.kill_at = c.kill_at;
+    std::tie(swap.wait, swap.refused, swap.kill_at) = std::make_tuple(wait, refused, kill_at);
     std::string failure;
     bool handed_over = false;
     try {
-      handed_over = SwapInNewBuild(swap, MakeSwapPaths(kFolder, kNames.at('E')), "1.0.0", "1.0.1", failure);
+      handed_over = SwapInNewBuild(swap, MakeSwapPaths(kFolder, PathOf('E')), "1.0.0", "1.0.1", failure);
     } catch (const Killed&) {
     }
-    EXPECT_EQ(swap.Folder(), c.after) << c.name;
-    EXPECT_EQ(handed_over, c.failure == nullptr && c.kill_at == 0) << c.name;
-    EXPECT_NE(failure.find(c.failure ? c.failure : ""), std::string::npos) << c.name << ": " << failure;
-    EXPECT_EQ(IsRefusedVersion(ReadSwapMemory(swap, MakeSwapPaths(kFolder, L"")), "1.0.1"), c.failure != nullptr)
-        << c.name;
-    const LauncherFiles files = StartAs(swap, c.starts);
-    EXPECT_EQ(swap.Folder(), c.after_start) << c.name;
-    EXPECT_EQ(files.launcher, kNames.at('E')) << c.name;
-    EXPECT_TRUE(files.may_self_update) << c.name;
+    const std::string name = after + std::string(" after call ") + std::to_string(swap.calls);
+    EXPECT_EQ(swap.Folder(), after) << name;
+    EXPECT_EQ(handed_over, !failed && !kill_at) << name;
+    EXPECT_NE(failure.find(failed ? failed : ""), std::string::npos) << name << ": " << failure;
+    EXPECT_EQ(IsRefusedVersion(ParseSwapMemory(swap.memory), "1.0.1"), failed != nullptr) << name;
+    EXPECT_EQ(StartAs(swap, starts).launcher, PathOf('E')) << name;
+    EXPECT_EQ(swap.Folder(), after_start) << name;
   }
 }
 
-// A start of each file beside each leftover. The new build keeps P through
-// the run the old build handed over to (the old one may still run from it)
-// and until a start after one that reached Ready or Offline.
+// The new build keeps P through the run the old build handed over to (which
+// may still run from it) and until a start after one that reached Ready.
 TEST(LauncherSwap, AStartFindsWhichBuildItIsAndWhatIsLeftOver) {
-  struct Case {
-    const char* folder;
-    char starts;
-    bool handed_over;
-    const char* ran_well;
-    const char* after;
-    bool may_self_update;
-  };
-  const Case cases[] = {
+  // folder, start, handed over, ran well, folder after, may self-update
+  const std::tuple<const char*, char, bool, const char*, const char*, bool> cases[] = {
       {"E=old U=new", 'E', false, "", "E=old", true},
       {"E=new P=old", 'E', true, "1.0.1", "E=new P=old", false},
       {"E=new P=old", 'E', false, "1.0.0", "E=new P=old", true},
@@ -175,41 +111,12 @@ TEST(LauncherSwap, AStartFindsWhichBuildItIsAndWhatIsLeftOver) {
       {"E=new P=old", 'P', false, "", "E=old", true},  // the player chose the previous build
       {"E=old U=new", 'U', false, "", "E=old U=new", false},
   };
-  for (const Case& c : cases) {
-    FakeSwap swap(c.folder);
-    if (*c.ran_well) swap.memory[MakeSwapPaths(kFolder, L"").memory] = SwapMemoryText({"", c.ran_well});
-    const LauncherFiles files = StartAs(swap, c.starts, c.handed_over);
-    EXPECT_EQ(swap.Folder(), c.after) << c.folder << " " << c.starts;
-    EXPECT_EQ(files.may_self_update, c.may_self_update) << c.folder << " " << c.starts;
+  for (const auto& [folder, starts, handed_over, ran_well, after, may_self_update] : cases) {
+    FakeSwap swap(folder);
+    swap.memory = SwapMemoryText({"", ran_well});
+    EXPECT_EQ(StartAs(swap, starts, handed_over).may_self_update, may_self_update) << folder << " " << starts;
+    EXPECT_EQ(swap.Folder(), after) << folder << " " << starts;
   }
-
-  // The run that reached Ready notes it; the next start removes P.
-  FakeSwap swap("E=new P=old");
-  const SwapPaths paths = MakeSwapPaths(kFolder, kNames.at('E'));
-  StartAs(swap, 'E', true);
-  NoteRanWell(swap, paths, "1.0.1");
-  StartAs(swap, 'E');
-  EXPECT_EQ(swap.Folder(), "E=new");
-}
-
-TEST(LauncherSwap, AFailedVersionIsRefusedUntilAHigherOneAndTheHandOverReadsBack) {
-  const SwapMemory memory = ParseSwapMemory(SwapMemoryText({"1.0.1", "1.0.0"}));
-  EXPECT_EQ(memory.ran_well, "1.0.0");
-  for (const auto& [offered, refused] :
-       {std::make_pair("1.0.1", true), std::make_pair("1.0.0", true), std::make_pair("1.0.2", false)}) {
-    EXPECT_EQ(IsRefusedVersion(memory, offered), refused) << offered;
-  }
-  EXPECT_FALSE(IsRefusedVersion(ParseSwapMemory("failed x\r\n"), "1.0.1"));  // no version: nothing refused
-
-  std::vector<std::wstring> words;
-  const std::wstring line = HandOverArguments("1.0.0", L"Local\\OstrelLauncherUp.42");
-  for (size_t start = 0, end; start <= line.size(); start = end + 1) {
-    end = std::min(line.find(L' ', start), line.size());
-    words.push_back(line.substr(start, end - start));
-  }
-  const HandOver hand_over = ParseHandOver(words);
-  EXPECT_EQ(hand_over.updated_from, "1.0.0");
-  EXPECT_EQ(hand_over.up_event, L"Local\\OstrelLauncherUp.42");
 }
 
 }  // namespace
