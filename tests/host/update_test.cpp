@@ -216,7 +216,9 @@ TEST(Updater, AnUnfinishedUnpackIsDoneAgainAndStrayPartsGo) {
     run.Go(m);
     EXPECT_EQ(run.backend->downloads.size(), downloads) << row;
     ASSERT_EQ(run.backend->extracted.size(), unpacks) << row;
-    if (unpacks) EXPECT_NE(run.backend->small_at_extract[marks].find("pack.zip\t"), std::string::npos) << row;
+    if (unpacks) {
+      EXPECT_NE(run.backend->small_at_extract[marks].find("pack.zip\t"), std::string::npos) << row;
+    }
     EXPECT_EQ(!ParseUnpackMarks(run.backend->small[marks]).empty(), mark_left) << row;
     for (const std::wstring& part : strays)
       EXPECT_EQ(run.backend->files.count(ClientTargetPath(kClient, part)), strays_left ? 1u : 0u) << row;
