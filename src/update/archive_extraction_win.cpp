@@ -83,7 +83,7 @@ void WaitPumpingMessages(std::chrono::milliseconds duration) {
 // archive or one with escaping names is refused before anything is copied.
 bool PlanArchive(const std::wstring& archive, std::vector<ZipExtractionItem>& items, std::uint64_t& total_bytes,
                  std::string& error) {
-  FileZipSource source;
+  FileByteSource source;
   if (!source.Open(fs::path(archive))) {
     error = "cannot open the archive";
     Log::Error(L"ExtractZip: cannot open the archive " + archive);

@@ -19,7 +19,7 @@ namespace {
 constexpr std::size_t kOutputCap = 16 * 1024 * 1024;  // keeps each run fast
 
 void ReadAsArchive(const std::uint8_t* data, std::size_t size) {
-  MemoryZipSource source(data, size);
+  MemoryByteSource source(data, size);
   ZipReader reader(source);
   std::string error;
   std::vector<ZipExtractionItem> items;
