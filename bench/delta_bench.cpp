@@ -8,8 +8,6 @@
 //   delta_bench cdc OLD NEW AVERAGE   the same comparison made with content-defined chunks of AVERAGE bytes
 //
 // Each prints one line of JSON: bytes, seconds per step, and the process's peak resident size.
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -32,10 +30,15 @@ using Clock = std::chrono::steady_clock;
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
+// The process's peak resident size (VmHWM; getrusage would report the parent's
+// peak from before the exec).
 long PeakKib() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.compare(0, 6, "VmHWM:") == 0) return std::stol(line.substr(6));
+  }
+  return -1;
 }
 
 // Calls `take` with the file's bytes in pieces of 1 MiB; false when unreadable.
