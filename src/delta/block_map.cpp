@@ -39,6 +39,11 @@ std::size_t BlockMap::BlockLength(std::size_t index) const {
   return static_cast<std::size_t>(std::min<std::uint64_t>(block_size, file_size - BlockOffset(index)));
 }
 
+bool BlockMap::Whole() const {
+  return block_size >= kMinBlockSize && block_size <= kMaxBlockSize && (block_size & (block_size - 1)) == 0 &&
+         blocks.size() == BlockCountFor(file_size, block_size);
+}
+
 std::uint32_t BlockSizeFor(std::uint64_t file_size) {
   std::uint32_t size = 4u << 10;
   while (size < kMaxBlockSize && std::uint64_t{size} * size < file_size / 4) size <<= 1;

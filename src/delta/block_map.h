@@ -43,6 +43,9 @@ struct BlockMap {
 
   std::uint64_t BlockOffset(std::size_t index) const { return std::uint64_t{block_size} * index; }
   std::size_t BlockLength(std::size_t index) const;
+  // A block size the format allows and one sum for every block of the file:
+  // what every map from ReadBlockMap has, and the matching relies on.
+  bool Whole() const;
 };
 
 // The block size the realm's tool gives a file: the smallest power of two,

@@ -11,6 +11,7 @@ constexpr std::size_t kPieceBlocksBytes = 1 << 20;
 
 // True when the ops cover the map's file from 0 to its end in whole blocks.
 bool FitsMap(const BlockMap& map, const PatchPlan& plan) {
+  if (!map.Whole()) return false;
   std::uint64_t at = 0;
   for (const PatchOp& op : plan.ops) {
     if (op.offset != at || op.length == 0 || op.offset % map.block_size != 0 || op.length > map.file_size - at) {

@@ -242,8 +242,8 @@ bool PatchWorthIt(const PatchPlan& plan) {
 
 bool PlanPatch(const BlockMap& map, ByteSource& old_file, PatchPlan& plan, std::string& why,
                const MatchProgress& progress) {
-  if (map.blocks.size() > std::numeric_limits<std::uint32_t>::max()) {
-    why = "block map too large to match";
+  if (!map.Whole() || map.blocks.size() > std::numeric_limits<std::uint32_t>::max()) {
+    why = "the block map does not fit its file";
     return false;
   }
   Matcher matcher(map, old_file);
