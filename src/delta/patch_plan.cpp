@@ -19,14 +19,17 @@ int CeilLog2(std::uint64_t n) {
   return bits;
 }
 
-// The map's blocks by weak sum. A bit filter (32 bits per block) turns away
-// almost every position of changed data with one load; what passes looks in
-// a bucket of entries sorted by weak sum, then strong sum, so blocks of equal
-// content sit together.
+// The map's blocks by content: one group per distinct (weak, strong,
+// length) with the blocks that share it, so a file of many equal blocks
+// (zeros) costs one look per hit, not one per block. A bit filter (128 bits
+// per block) turns away almost every position of changed data with one load;
+// what passes looks in a bucket of groups sorted by weak sum.
 class BlockIndex {
  public:
-  struct Entry {
-    std::uint32_t weak, strong, block;
+  struct Group {
+    std::uint32_t weak, strong, length;
+    std::uint32_t first, count;  // its blocks, in blocks_
+    bool found;
   };
 
   explicit BlockIndex(const BlockMap& map) {
@@ -34,19 +37,27 @@ class BlockIndex {
     const int filter_bits = std::min(27, std::max(12, CeilLog2(count) + 7));
     filter_shift_ = 32 - filter_bits;
     filter_.assign((std::size_t{1} << filter_bits) / 64, 0);
-    bucket_shift_ = 32 - std::min(31, std::max(1, CeilLog2(count)));
-    entries_.reserve(count);
+    blocks_.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
-      const BlockSum& sum = map.blocks[i];
-      entries_.push_back({sum.weak, sum.strong, static_cast<std::uint32_t>(i)});
-      const std::uint32_t bit = sum.weak >> filter_shift_;
+      blocks_[i] = static_cast<std::uint32_t>(i);
+      const std::uint32_t bit = map.blocks[i].weak >> filter_shift_;
       filter_[bit >> 6] |= std::uint64_t{1} << (bit & 63);
     }
-    std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) {
-      return std::tie(a.weak, a.strong, a.block) < std::tie(b.weak, b.strong, b.block);
-    });
+    const auto key = [&map](std::uint32_t i) {
+      return std::make_tuple(map.blocks[i].weak, map.blocks[i].strong, map.BlockLength(i));
+    };
+    std::sort(blocks_.begin(), blocks_.end(), [&key](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i == 0 || key(blocks_[i]) != key(blocks_[i - 1])) {
+        const BlockSum& sum = map.blocks[blocks_[i]];
+        groups_.push_back({sum.weak, sum.strong, static_cast<std::uint32_t>(map.BlockLength(blocks_[i])),
+                           static_cast<std::uint32_t>(i), 0, false});
+      }
+      ++groups_.back().count;
+    }
+    bucket_shift_ = 32 - std::min(31, std::max(1, CeilLog2(groups_.size())));
     starts_.assign((std::size_t{1} << (32 - bucket_shift_)) + 1, 0);
-    for (const Entry& e : entries_) ++starts_[(e.weak >> bucket_shift_) + 1];
+    for (const Group& g : groups_) ++starts_[(g.weak >> bucket_shift_) + 1];
     for (std::size_t b = 1; b < starts_.size(); ++b) starts_[b] += starts_[b - 1];
   }
 
@@ -55,21 +66,24 @@ class BlockIndex {
     return (filter_[bit >> 6] >> (bit & 63)) & 1;
   }
 
-  // The entries with this weak sum, as [first, last).
-  std::pair<const Entry*, const Entry*> Find(std::uint32_t weak) const {
-    const Entry* first = entries_.data() + starts_[weak >> bucket_shift_];
-    const Entry* last = entries_.data() + starts_[(weak >> bucket_shift_) + 1];
+  // The groups with this weak sum, as [first, last).
+  std::pair<Group*, Group*> Find(std::uint32_t weak) {
+    Group* first = groups_.data() + starts_[weak >> bucket_shift_];
+    Group* last = groups_.data() + starts_[(weak >> bucket_shift_) + 1];
     while (first != last && first->weak < weak) ++first;
-    const Entry* end = first;
+    Group* end = first;
     while (end != last && end->weak == weak) ++end;
     return {first, end};
   }
+
+  const std::uint32_t* BlocksOf(const Group& group) const { return blocks_.data() + group.first; }
 
  private:
   std::vector<std::uint64_t> filter_;
   int filter_shift_ = 0;
   int bucket_shift_ = 0;
-  std::vector<Entry> entries_;
+  std::vector<std::uint32_t> blocks_;  // block indices, grouped
+  std::vector<Group> groups_;
   std::vector<std::uint32_t> starts_;
 };
 
@@ -137,11 +151,15 @@ bool Matcher::TryMatch(std::uint32_t weak, const std::uint8_t* window, std::size
   if (first == last) return false;
   const std::uint32_t strong = StrongSum(window, length);
   bool found = false;
-  for (const BlockIndex::Entry* e = first; e != last; ++e) {
-    if (e->strong != strong || map_.BlockLength(e->block) != length) continue;
+  for (BlockIndex::Group* group = first; group != last; ++group) {
+    if (group->strong != strong || group->length != length) continue;
     found = true;
-    if (source_[e->block] == kNowhere) {
-      source_[e->block] = at;
+    if (group->found) continue;
+    group->found = true;
+    const std::uint32_t* blocks = index_.BlocksOf(*group);
+    for (std::uint32_t i = 0; i < group->count; ++i) {
+      if (source_[blocks[i]] != kNowhere) continue;
+      source_[blocks[i]] = at;
       --unmatched_;
     }
   }
