@@ -40,7 +40,7 @@ if(OSTREL_TARGET STREQUAL "host")
       src/data/json.cpp src/data/json_number.cpp src/data/manifest.cpp src/data/manifest_writer.cpp)
   set(OSTREL_FUZZ_SOURCES_pe_version_fuzz src/publish/pe_version.cpp)
   set(OSTREL_FUZZ_SOURCES_record_fuzz src/update/verified_record.cpp)
-  set(OSTREL_FUZZ_SOURCES_zip_fuzz src/update/zip_reader.cpp src/update/inflate.cpp src/update/zip_entry_path.cpp)
+  set(OSTREL_FUZZ_SOURCES_zip_fuzz src/archive/zip_reader.cpp src/archive/inflate.cpp src/archive/zip_entry_path.cpp)
   # The version-block reader is a few straight-line checks: seconds reach all of it.
   set(OSTREL_FUZZ_SECONDS_pe_version_fuzz 10)
   # Block maps: a fixed header and a count, then the matching over what read.

@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "update/inflate.h"
-#include "update/zip_entry_path.h"
-#include "update/zip_extract.h"
-#include "update/zip_reader.h"
+#include "archive/inflate.h"
+#include "archive/zip_entry_path.h"
+#include "archive/zip_extract.h"
+#include "archive/zip_reader.h"
 
 namespace {
 

@@ -10,13 +10,13 @@
 #include <map>
 #include <tuple>
 
+#include "archive/inflate.h"
+#include "archive/tar_command.h"
+#include "archive/zip_copy_watch.h"
+#include "archive/zip_entry_path.h"
+#include "archive/zip_extract.h"
+#include "archive/zip_reader.h"
 #include "test_util.h"
-#include "update/inflate.h"
-#include "update/tar_command.h"
-#include "update/zip_copy_watch.h"
-#include "update/zip_entry_path.h"
-#include "update/zip_extract.h"
-#include "update/zip_reader.h"
 #include "zip_test_data.h"
 
 namespace fs = std::filesystem;

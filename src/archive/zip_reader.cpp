@@ -1,10 +1,10 @@
-#include "update/zip_reader.h"
+#include "archive/zip_reader.h"
 
 #include <algorithm>
 #include <array>
 
-#include "update/crc32.h"
-#include "update/inflate.h"
+#include "archive/crc32.h"
+#include "archive/inflate.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "update/zip_extract.h"
+#include "archive/zip_extract.h"
 
 #include <fstream>
 #include <system_error>
 
+#include "archive/path_text.h"
+#include "archive/zip_entry_path.h"
 #include "base/text.h"
 #include "log/log.h"
-#include "update/path_text.h"
-#include "update/zip_entry_path.h"
 
 namespace fs = std::filesystem;
 

@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_extraction.h"
+#include "archive/hidden_process_win.h"
+#include "archive/tar_command.h"
+#include "archive/zip_copy_watch.h"
+#include "archive/zip_extract.h"
+#include "archive/zip_reader.h"
 #include "base/com_ptr.h"
 #include "base/text.h"
 #include "log/log.h"
-#include "update/archive_extraction.h"
-#include "update/hidden_process_win.h"
-#include "update/tar_command.h"
-#include "update/zip_copy_watch.h"
-#include "update/zip_extract.h"
-#include "update/zip_reader.h"
 
 namespace fs = std::filesystem;
 

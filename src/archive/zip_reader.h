@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/inflate.h"
 #include "base/byte_source.h"
-#include "update/inflate.h"
 
 struct ZipEntry {
   std::string name;        // as stored: bytes, '/' or '\' as separators
