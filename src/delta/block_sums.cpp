@@ -40,8 +40,10 @@ std::uint64_t Power(std::uint64_t base, std::size_t exponent) {
 std::uint64_t PolynomialSum(const std::uint8_t* data, std::size_t size) {
   // Four lanes over every fourth byte, each a Horner chain in M^4, so the
   // multiplications of a block overlap instead of waiting on each other.
+  // kBase squared, cubed and to the fourth, modulo 2^64 (written out: some
+  // compilers warn of a constant that wraps).
   constexpr std::uint64_t kBase = RollingSum::kBase;
-  constexpr std::uint64_t kBase2 = kBase * kBase, kBase3 = kBase2 * kBase, kBase4 = kBase2 * kBase2;
+  constexpr std::uint64_t kBase2 = 0xDF442D22CE4859B9u, kBase3 = 0x604A5CE3ADDEF82Du, kBase4 = 0xD94363FC538227B1u;
   std::uint64_t lane[4] = {0, 0, 0, 0};
   const std::size_t whole = size & ~std::size_t{3};
   for (std::size_t i = 0; i < whole; i += 4) {
@@ -59,7 +61,8 @@ std::uint64_t StrongHash(const std::uint8_t* data, std::size_t size) {
   const std::uint8_t* const end = data + size;
   std::uint64_t h;
   if (size >= 32) {
-    std::uint64_t v[4] = {kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1};
+    // kPrime1 + kPrime2, kPrime2, 0, -kPrime1, each modulo 2^64.
+    std::uint64_t v[4] = {0x60EA27EEADC0B5D6u, kPrime2, 0, 0x61C8864E7A143579u};
     for (; end - p >= 32; p += 32) {
       for (int r = 0; r < 4; ++r) v[r] = Round(v[r], Load64(p + 8 * r));
     }

@@ -5,6 +5,7 @@
 #include <limits>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "delta/block_sums.h"
 
