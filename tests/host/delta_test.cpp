@@ -115,6 +115,13 @@ TEST(Patching, RefusesBlocksThatNoLongerMatchTheMap) {
   EXPECT_EQ(why, "block 0 of the old file differs from the block map (the old file changed since it was matched)");
   EXPECT_FALSE(ApplyPatch(map, plan, old_source, wrong_source, keep, why));
   EXPECT_EQ(why, "block 3 as fetched differs from the block map");
+  // An old file that shrank after it was opened.
+  struct Shrunk : MemoryByteSource {
+    using MemoryByteSource::MemoryByteSource;
+    std::uint64_t Size() const override { return MemoryByteSource::Size() + 5000; }
+  } shrunk(Bytes(old_file), old_file.size());
+  EXPECT_FALSE(PlanPatch(map, shrunk, plan, why));
+  EXPECT_EQ(why, "cannot read the old file at byte 0");
 }
 
 TEST(BlockMapReader, RefusesWhatIsNotTheMapOfThisFile) {
