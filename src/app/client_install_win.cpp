@@ -3,13 +3,13 @@
 #include <filesystem>
 
 #include "app/client_install.h"
+#include "archive/archive_extraction.h"
+#include "archive/hidden_process_win.h"
+#include "archive/zip_extract.h"
 #include "base/launcher_folder.h"
 #include "data/settings.h"
 #include "game/client_install.h"
-#include "update/archive_extraction.h"
-#include "update/hidden_process_win.h"
 #include "update/updater_backend.h"
-#include "update/zip_extract.h"
 
 namespace {
 

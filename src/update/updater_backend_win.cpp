@@ -5,9 +5,9 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "archive/archive_extraction.h"
 #include "base/file_replace_win.h"
 #include "log/log_format.h"
-#include "update/archive_extraction.h"
 #include "update/file_identity_win.h"
 #include "update/updater_backend.h"
 

@@ -60,6 +60,26 @@ TEST(SplitUrl, RejectsMalformedAddressesAndLeavesPartsAlone) {
   EXPECT_TRUE(rejected(L"http://host" + kLongestPath + L"p"));
 }
 
+// A block map's address is written relative to its file's address.
+TEST(ResolveUrlReference, ReadsAReferenceAsABrowserReadsALink) {
+  const std::string base = "http://cdn.example:81/realm/Data/patch-4.MPQ?v=abc#top";
+  const std::pair<std::string, std::string> cases[] = {
+      {"patch-4.MPQ.ostrel-map?v=1", "http://cdn.example:81/realm/Data/patch-4.MPQ.ostrel-map?v=1"},
+      {"../maps/./x.map", "http://cdn.example:81/realm/maps/x.map"},
+      {"../../../../x", "http://cdn.example:81/x"},
+      {"/x/y", "http://cdn.example:81/x/y"},
+      {"//other.example/x", "http://other.example/x"},
+      {"?v=2", "http://cdn.example:81/realm/Data/patch-4.MPQ?v=2"},
+      {"HTTPS://other.example/x", "HTTPS://other.example/x"},
+      {"ftp://other.example/x", ""},
+      {"", ""},
+  };
+  for (const auto& [reference, resolved] : cases)
+    EXPECT_EQ(ResolveUrlReference(base, reference), resolved) << reference;
+  EXPECT_EQ(ResolveUrlReference("https://h", "m"), "https://h/m");
+  EXPECT_EQ(ResolveUrlReference("Data/x", "m"), "");
+}
+
 // Windows reports a refused certificate as 12175 (or, through its callback, as the
 // specific code); only these change what the player is told.
 TEST(HttpDownloadPlan, TlsFailuresByWinHttpError) {

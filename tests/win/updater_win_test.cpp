@@ -57,7 +57,7 @@ TEST(UpdaterOnDisk, LockedFileEndsTheRunWithCannotOpen) {
   for (const std::string name : {"locked.MPQ", "later.bin"}) {
     testutil::WriteBytes(testutil::TestServerRoot() / name, data);
     m.game_files.push_back({name, 4000, FileMd5((testutil::TestServerRoot() / name).wstring()),
-                            testutil::TestServerUrl("/" + name), true, "", ""});
+                            testutil::TestServerUrl("/" + name), true, "", "", {}});
   }
   testutil::WriteBytes(client / "locked.MPQ", data);
   HANDLE lock = CreateFileW((client / "locked.MPQ").wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -85,7 +85,7 @@ TEST(UpdaterOnDisk, StalledAndCutBodiesResumeWhileOthersComplete) {
                               : name == "cut.bin" ? "?once=1&cut=100000"
                                                   : "?once=1&stall=100000";
     m.game_files.push_back({name, 300000, FileMd5((testutil::TestServerRoot() / name).wstring()),
-                            testutil::TestServerUrl("/" + name + query), true, "", ""});
+                            testutil::TestServerUrl("/" + name + query), true, "", "", {}});
   }
   UpdaterProgress last;
   std::make_shared<Updater>(client.wide(), MakeSystemUpdaterBackend(1000), 1, 3, RetryPauses{{0.1, 0.1, 0.1}})
@@ -109,7 +109,7 @@ TEST(UpdaterOnDisk, CancelStopsEveryConnectionWithinAPiece) {
   for (const std::string name : {"cancel_a.bin", "cancel_b.bin", "cancel_c.bin"}) {
     testutil::WriteBytes(testutil::TestServerRoot() / name, data);
     m.game_files.push_back({name, 300000, FileMd5((testutil::TestServerRoot() / name).wstring()),
-                            testutil::TestServerUrl("/" + name + "?drip=0.2"), true, "", ""});
+                            testutil::TestServerUrl("/" + name + "?drip=0.2"), true, "", "", {}});
   }
   std::promise<UpdaterPhase> final_phase;
   std::atomic<bool> started{false};
@@ -140,7 +140,7 @@ TEST(UpdaterOnDisk, QuickCheckReadsChangedFilesAgain) {
     testutil::WriteBytes(testutil::TestServerRoot() / name, data);
     testutil::WriteBytes(client / name, data);
     m.game_files.push_back({name, 3000, FileMd5((testutil::TestServerRoot() / name).wstring()),
-                            testutil::TestServerUrl("/" + name), true, "", ""});
+                            testutil::TestServerUrl("/" + name), true, "", "", {}});
   }
   Log::Init((cache / "launcher.log").wstring());
   const auto run = [&] {
