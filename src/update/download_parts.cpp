@@ -11,3 +11,7 @@ std::wstring DownloadPartOwner(const std::wstring& name) {
   }
   return std::wstring();
 }
+
+std::wstring DownloadPartPath(const std::wstring& path) { return path + kPartSuffix; }
+
+std::wstring PartRecordPath(const std::wstring& path) { return path + kPartSuffix + L".pieces"; }
