@@ -328,6 +328,14 @@ void FileFetch::FetchPiece(std::size_t index, ByteRange piece, FetchReport& repo
     std::lock_guard<std::mutex> record_lock(it.record_mutex);
     if (!it.begun) {
       it.begun = true;
+      size_t pieces = 1;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pieces += it.queue.size();
+      }
+      Log::Info(Widen(what.name) + L": " + std::to_wstring(pieces) + L" pieces of up to " +
+                std::to_wstring(tuning_.piece >> 10) + L" KiB over up to " + std::to_wstring(tuning_.connections) +
+                L" connections");
       std::lock_guard<std::mutex> lock(report_mutex_);
       report.Begin(index, it.held_at_start);
     }
