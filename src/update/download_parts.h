@@ -14,3 +14,5 @@ std::wstring DownloadPartOwner(const std::wstring& name);
 std::wstring DownloadPartPath(const std::wstring& path);
 // "<path>.ostrel-part.pieces": the record of the bytes its part holds (update/part_record.h).
 std::wstring PartRecordPath(const std::wstring& path);
+// The part whose piece record `path` is; empty when it is none.
+std::wstring PartOfRecord(const std::wstring& path);

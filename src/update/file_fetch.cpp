@@ -101,12 +101,16 @@ FileFetch::FileFetch(FetchBackend& backend, std::vector<FetchItem> items, FetchT
       backend_.RemoveFile(it.part);
       backend_.RemoveFile(it.record);
     }
-    for (const ByteRange& piece : it.held.Pieces(it.what.size, tuning_.piece)) it.queue.push_back(piece);
+    for (const ByteRange& piece : it.held.Pieces(it.what.size, PieceOf(it))) it.queue.push_back(piece);
     it.held_at_start = it.recorded;
   }
 }
 
 FileFetch::~FileFetch() = default;
+
+std::int64_t FileFetch::PieceOf(const Item& item) const {
+  return PieceBytesFor(item.what.size, tuning_.connections, tuning_.smallest_piece, tuning_.largest_piece);
+}
 
 std::int64_t FileFetch::Held(std::size_t item) const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -334,7 +338,7 @@ void FileFetch::FetchPiece(std::size_t index, ByteRange piece, FetchReport& repo
         pieces += it.queue.size();
       }
       Log::Info(Widen(what.name) + L": " + std::to_wstring(pieces) + L" pieces of up to " +
-                std::to_wstring(tuning_.piece >> 10) + L" KiB over up to " + std::to_wstring(tuning_.connections) +
+                std::to_wstring(PieceOf(it) >> 10) + L" KiB over up to " + std::to_wstring(tuning_.connections) +
                 L" connections");
       std::lock_guard<std::mutex> lock(report_mutex_);
       report.Begin(index, it.held_at_start);
@@ -432,7 +436,7 @@ void FileFetch::Assemble(std::size_t index, FetchReport& report, DigestBuffer& b
     std::lock_guard<std::mutex> lock(mutex_);
     it.held = ByteRanges();
     it.queue.clear();
-    for (const ByteRange& piece : it.held.Pieces(what.size, tuning_.piece)) it.queue.push_back(piece);
+    for (const ByteRange& piece : it.held.Pieces(what.size, PieceOf(it))) it.queue.push_back(piece);
     it.resumed = false;
     it.confirmed = false;
     it.recorded = 0;

@@ -84,7 +84,7 @@ struct FetchTuning {
   std::size_t connections = kDownloadConnections;
   RetryPauses pauses;
   std::int64_t pieced_min = kPiecedMinBytes;
-  std::int64_t piece = kPieceBytes;
+  std::int64_t smallest_piece = kSmallestPiece, largest_piece = kLargestPiece;  // PieceBytesFor
 };
 
 // What a fetch tells as it goes, one call at a time, from any of its threads.
@@ -128,6 +128,7 @@ class FileFetch {
  private:
   struct Item;
   struct Job;
+  std::int64_t PieceOf(const Item& item) const;
   bool Over() const;
   bool Take(Job& job);
   void Connection(FetchReport& report);

@@ -48,3 +48,10 @@ std::vector<ByteRange> ByteRanges::Pieces(std::int64_t size, std::int64_t piece)
   gap(size);
   return pieces;
 }
+
+std::int64_t PieceBytesFor(std::int64_t size, std::size_t connections, std::int64_t smallest, std::int64_t largest) {
+  const std::int64_t share =
+      size / (kPiecesPerConnection * static_cast<std::int64_t>(std::max<std::size_t>(connections, 1)));
+  const std::int64_t mib = std::int64_t{1} << 20;
+  return std::clamp(share / mib * mib, smallest, std::max(smallest, largest));
+}

@@ -188,7 +188,9 @@ TEST(Updater, DiskSpaceFirstThenRetriesOfTransientFailures) {
 // folder. Part files of paths the manifest no longer lists go when a run completes.
 TEST(Updater, AnUnfinishedUnpackIsDoneAgainAndStrayPartsGo) {
   const std::wstring marks = L"L\\launcher_cache\\unpacking.txt";
-  const std::vector<std::wstring> strays = {L"data\\old.MPQ.ostrel-part", L"data\\old.MPQ.ostrel-part.pieces"};
+  // Parts of a path no longer listed, and a listed file's piece record without its part.
+  const std::vector<std::wstring> strays = {L"data\\old.MPQ.ostrel-part", L"data\\old.MPQ.ostrel-part.pieces",
+                                            L"data\\b.MPQ.ostrel-part.pieces"};
   // archive whole, its mark (this, older bytes, another client folder), served, unpacking
   // fails, downloads, unpacks, a mark left, stray parts left
   const std::tuple<bool, const char*, bool, bool, size_t, size_t, bool, bool> rows[] = {
@@ -203,10 +205,11 @@ TEST(Updater, AnUnfinishedUnpackIsDoneAgainAndStrayPartsGo) {
     run.updater->UseUnpackMarks(marks);
     run.updater->UseRecord(L"record", false);
     Manifest m;
-    m.game_files = {Entry("data/a.MPQ", "a"), Entry("Interface/pack.zip", "zip")};
+    m.game_files = {Entry("data/a.MPQ", "a"), Entry("Interface/pack.zip", "zip"), Entry("data/b.MPQ", "b")};
     GameFile& pack = m.game_files[1];
     pack.extract_to = "Interface/AddOns";
     run.File("data/a.MPQ") = "a";
+    run.File("data/b.MPQ") = "b";
     for (const std::wstring& part : strays) run.backend->files[ClientTargetPath(kClient, part)] = "part";
     run.File("data/a.MPQ.ostrel-part") = "a listed file's part stays";
     if (whole) run.File("Interface/pack.zip") = "zip";
@@ -288,6 +291,10 @@ TEST(PiecePlan, ARecordClaimsOnlyWhatThePartShows) {
   }
   EXPECT_EQ(Shown(held.Pieces(60, 8)), "12-20 20-28 28-30 40-48 48-56 56-60");
   EXPECT_EQ(std::make_pair(held.HeldFrom(5), held.HeldFrom(12)), std::make_pair(std::int64_t{12}, std::int64_t{12}));
+  const std::int64_t mib = 1 << 20;
+  EXPECT_EQ(PieceBytesFor(256 * mib, 6, kSmallestPiece, kLargestPiece), 4 * mib);
+  EXPECT_EQ(PieceBytesFor(500 * mib, 6, kSmallestPiece, kLargestPiece), 8 * mib);
+  EXPECT_EQ(PieceBytesFor(17000 * mib, 6, kSmallestPiece, kLargestPiece), 16 * mib);
 }
 
 // A big file comes in pieces (16 bytes here) over the connections it shares with small files,
@@ -335,14 +342,15 @@ TEST(Updater, BigFilesComeInPiecesAndResumeFromTheirRecord) {
   };
   for (const Row& row : rows) {
     UpdateRun run;
-    run.updater = std::make_shared<Updater>(kClient, run.backend, 0, FetchTuning{3, RetryPauses{{0, 0, 0}}, 64, 16});
+    run.updater =
+        std::make_shared<Updater>(kClient, run.backend, 0, FetchTuning{3, RetryPauses{{0, 0, 0}}, 64, 16, 16});
     Manifest m;
     m.game_files = {Entry("a", "aaaa"), big, Entry("b", "bbbb")};
     for (const GameFile& f : m.game_files) run.Serve(f, f.path == big.path ? content : std::string(4, f.path[0]));
     if (!row.part.empty()) run.backend->files[part] = row.part;
     if (!row.md5.empty()) run.backend->small[record] = PartRecordText({100, row.md5, "", row.claimed});
     run.backend->whole_only = row.what == std::string("ranges ignored");
-    if (row.ranges.find("5-15") != std::string::npos) run.backend->cut[url] = 5;
+    if (row.ranges.find("5-15") != std::string::npos || !row.error.empty()) run.backend->cut[url] = 5;
     if (!row.error.empty()) run.backend->failures[url + L"@5"] = {dropped, dropped, dropped};
     run.Go(m);
     std::multiset<std::string> expected, asked(run.backend->ranges.begin(), run.backend->ranges.end());

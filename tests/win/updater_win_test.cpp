@@ -121,7 +121,7 @@ TEST(UpdaterOnDisk, BigFilesComeInPiecesOrWholeAndExact) {
   }
   UpdaterProgress last;
   std::make_shared<Updater>(client.wide(), MakeSystemUpdaterBackend(2000), 1,
-                            FetchTuning{6, RetryPauses{{0.1, 0.1, 0.1}}, 1 << 20, 512 << 10})
+                            FetchTuning{6, RetryPauses{{0.1, 0.1, 0.1}}, 1 << 20, 512 << 10, 512 << 10})
       ->Run(m, [&](const UpdaterProgress& p) { last = p; });
   EXPECT_EQ(last.phase, UpdaterPhase::Done) << last.error;
   for (const auto& entry : m.game_files) EXPECT_EQ(testutil::ReadBytes(client / entry.path), data) << entry.cdn_url;
