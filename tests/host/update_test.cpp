@@ -364,6 +364,7 @@ TEST(Updater, BigFilesComeInPiecesAndResumeFromTheirRecord) {
         << row.what;
     EXPECT_EQ(run.Last().error, row.error) << row.what;
     EXPECT_LE(run.backend->most_busy, 3) << row.what;
+    EXPECT_EQ(run.backend->ahead, 0) << row.what;
     if (row.error.empty()) {
       EXPECT_EQ(run.File(big.path), content) << row.what;
       EXPECT_EQ(run.backend->files.count(part) + run.backend->small.count(record), 0u) << row.what;
@@ -374,10 +375,6 @@ TEST(Updater, BigFilesComeInPiecesAndResumeFromTheirRecord) {
     std::string why;
     ASSERT_TRUE(ParsePartRecord(run.backend->small[record], left, why)) << why;
     EXPECT_EQ(left.held.HeldFrom(0), 5);
-    for (const ByteRange& r : left.held.Ranges()) {
-      const size_t first = static_cast<size_t>(r.first), length = static_cast<size_t>(r.end - r.first);
-      EXPECT_EQ(run.backend->durable[part].substr(first, length), content.substr(first, length));
-    }
   }
 }
 

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "base/text.h"
+#include "update/download_parts.h"
+#include "update/part_record.h"
 #include "update/updater_backend.h"
 
 class FakeUpdaterBackend : public UpdaterBackend {
@@ -199,8 +201,18 @@ class FakeUpdaterBackend : public UpdaterBackend {
     missing = !small.count(path);
     return missing ? std::nullopt : std::optional<std::string>(small[path]);
   }
+  // A piece record that claims bytes its part's last flush did not leave (a NUL: a hole) counts in `ahead`.
   bool ReplaceSmallFile(const std::wstring& path, const std::string& bytes) override {
     std::lock_guard<std::mutex> lock(mutex);
+    PartRecord record;
+    std::string why;
+    if (!PartOfRecord(path).empty() && ParsePartRecord(bytes, record, why)) {
+      const std::string& kept = durable[PartOfRecord(path)];
+      for (const ByteRange& r : record.held.Ranges()) {
+        ahead += r.end > static_cast<std::int64_t>(kept.size()) ||
+                 kept.find('\0', static_cast<size_t>(r.first)) < static_cast<size_t>(r.end);
+      }
+    }
     return ++replaced, small[path] = bytes, true;
   }
   void RemoveFile(const std::wstring& path) override {
@@ -227,7 +239,7 @@ class FakeUpdaterBackend : public UpdaterBackend {
   std::map<std::wstring, std::string> unpacked;          // what an extraction writes: path below its folder -> content
   std::map<std::wstring, std::string> small;             // files read and replaced whole (the record, the marks)
   std::map<std::wstring, std::string> small_at_extract;  // as they were at the last extraction
-  int replaced = 0;
+  int replaced = 0, ahead = 0;
   size_t piece_bytes = 1 << 20;
   std::function<void(const std::wstring&)> on_piece;  // set before the run
   std::wstring failing_folder;
