@@ -123,9 +123,9 @@ def compare(env, exe, sources, work, size, md5, runs):
                             med["launcher"] / med["aria2c"], max(growth), max(rss)), flush=True)
 
 
-def sizes(env, exe, sources, work, size, md5, runs):
+def sizes(env, exe, sources, work, size, md5, runs, pieces):
     side = Side(work)
-    for piece in (1, 2, 4, 8, 16, 32):
+    for piece in pieces:
         for source, url in sources.items():
             seconds = [float(launcher_fetch(env, exe, url, side, size, md5, piece)["seconds"]) for _ in range(runs)]
             print("sizes: %2d MiB pieces, %-14s median %.2f s (%s); load %s" % (
@@ -173,6 +173,7 @@ def main():
     parser.add_argument("--size-mib", type=int, default=256)
     parser.add_argument("--delay", type=float, default=0.02, help="seconds before every reply in `sizes`")
     parser.add_argument("--parts", default="compare,kill", help="comma-separated: compare, sizes, kill")
+    parser.add_argument("--pieces", default="1,2,4,8,16,32", help="piece sizes in MiB for `sizes`")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     subprocess.run(["cmake", "--build", build, "--target", "http_bench"], check=True, stdout=subprocess.DEVNULL)
@@ -197,7 +198,7 @@ def main():
                 compare(env, exe, sources, work, size, md5, args.runs)
             if "sizes" in parts:
                 sources["paced, delayed"] = paced + "&delay=%g" % args.delay
-                sizes(env, exe, sources, work, size, md5, args.runs)
+                sizes(env, exe, sources, work, size, md5, args.runs, [int(p) for p in args.pieces.split(",")])
             if "kill" in parts:
                 kill(build, env, exe, url, work, size, md5, args.runs)
         print("load average at the end: %s" % bench_run.load())

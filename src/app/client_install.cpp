@@ -206,8 +206,6 @@ bool Guarded(LauncherWindow& window, InstallBackend& backend, Steps&& steps) {
   return done;
 }
 
-}  // namespace
-
 // The mark of an installation of the client that did not finish, if any.
 std::optional<UnpackMark> PendingInstall(InstallBackend& backend) {
   const std::wstring launcher = backend.LauncherFolder();
@@ -219,6 +217,22 @@ std::optional<UnpackMark> PendingInstall(InstallBackend& backend) {
   }
   return pending;
 }
+
+// Runs InstallWow on a detached worker that frees the window's installation
+// slot (claimed by the caller) at its end; one that cannot start frees it and throws.
+void StartInstallWorker(LauncherWindow& window, InstallJob job, std::shared_ptr<InstallBackend> backend) {
+  try {
+    std::thread([&window, job = std::move(job), backend = std::move(backend)] {
+      InstallWow(window, job, *backend);
+      window.EndClientInstall();
+    }).detach();
+  } catch (...) {
+    window.EndClientInstall();
+    throw;
+  }
+}
+
+}  // namespace
 
 bool ResumeClientInstall(LauncherWindow& window, std::shared_ptr<InstallBackend> backend, bool client_found) {
   // An archive not whole is a download cut short: it goes on once the manifest is there.
@@ -252,16 +266,7 @@ bool ContinueClientDownload(LauncherWindow& window, const Manifest& manifest, st
   }
   if (!window.BeginClientInstall()) return false;
   Log::Info(L"Continuing the client download cut short, into " + pending->folder);
-  try {
-    std::thread([&window, job = InstallJob{pending->folder, url, package.size, package.md5},
-                 backend = std::move(backend)] {
-      InstallWow(window, job, *backend);
-      window.EndClientInstall();
-    }).detach();
-  } catch (...) {
-    window.EndClientInstall();
-    throw;
-  }
+  StartInstallWorker(window, {pending->folder, url, package.size, package.md5}, std::move(backend));
   return true;
 }
 
@@ -285,11 +290,9 @@ void StartClientInstall(LauncherWindow& window, const std::function<std::optiona
       window.EndClientInstall();
       return;
     }
-    InstallJob job{*folder, Widen(manifest.wow_client.url), manifest.wow_client.size, manifest.wow_client.md5};
-    std::thread([&window, job = std::move(job), backend = std::move(backend)] {
-      InstallWow(window, job, *backend);
-      window.EndClientInstall();
-    }).detach();
+    StartInstallWorker(window,
+                       {*folder, Widen(manifest.wow_client.url), manifest.wow_client.size, manifest.wow_client.md5},
+                       std::move(backend));
   } catch (...) {
     window.EndClientInstall();
     throw;
