@@ -13,8 +13,9 @@ They are fetched in turn by:
            part file and its record, checked against the file's MD5 at the end);
   sizes    the launcher's fetch with pieces of 1 to 32 MiB, also from the paced server
            with --delay seconds before every reply (a round trip across the internet);
-  kill     the launcher's fetch from nginx ended outright (wineserver -k) once half the
-           file is on disk, then started again: the share the second start fetches.
+  kill     the launcher's fetch ended outright (wineserver -k) once half the file is on
+           disk, then started again: the share the second start fetches (also from the
+           paced server at 4 MiB/s per connection).
 Every figure is the median of --runs runs taken in turn; the launcher's times are
 taken inside the program (Wine's start-up not counted), the others' from outside.
 Run it inside a private network namespace (nginx and the test server take ports):
@@ -144,7 +145,12 @@ def allocated(path):
         return 0
 
 
-def kill(build, env, exe, url, work, size, md5, runs):
+def kill(build, env, exe, sources, work, size, md5, runs):
+    for source, url in sources.items():
+        kill_one(build, env, exe, source, url, work, size, md5, runs)
+
+
+def kill_one(build, env, exe, source, url, work, size, md5, runs):
     side = Side(work)
     shares = []
     for run in range(runs):
@@ -158,12 +164,12 @@ def kill(build, env, exe, url, work, size, md5, runs):
         proc.wait(30)
         result = bench_run.run_bench(env, exe, fetch_args(url, side, size, md5))
         shares.append(int(result["fetched"]) / size)
-        print("kill run %d: %.0f MiB on disk at the kill, the record held %.0f MiB, the second start fetched %.0f MiB "
-              "(%.1f %% of the file); load %s" % (run + 1, at_kill / MIB, int(result["held"]) / MIB,
+        print("kill %s run %d: %.0f MiB on disk at the kill, the record held %.0f MiB, the second start fetched %.0f MiB "
+              "(%.1f %% of the file); load %s" % (source, run + 1, at_kill / MIB, int(result["held"]) / MIB,
                                                  int(result["fetched"]) / MIB, 100 * shares[-1], bench_run.load()),
               flush=True)
-    print("kill: the second start fetched a median %.1f %% of the file (target <= 60 %%)" % (
-        100 * statistics.median(shares)))
+    print("kill %s: the second start fetched a median %.1f %% of the file (target <= 60 %%)" % (
+        source, 100 * statistics.median(shares)), flush=True)
 
 
 def main():
@@ -200,7 +206,8 @@ def main():
                 sources["paced, delayed"] = paced + "&delay=%g" % args.delay
                 sizes(env, exe, sources, work, size, md5, args.runs, [int(p) for p in args.pieces.split(",")])
             if "kill" in parts:
-                kill(build, env, exe, url, work, size, md5, args.runs)
+                sources = {"nginx": url, "paced": paced, "paced at 4 MiB/s": server.url("/big.bin?rate=%d" % (4 * MIB))}
+                kill(build, env, exe, sources, work, size, md5, args.runs)
         print("load average at the end: %s" % bench_run.load())
     finally:
         shutil.rmtree(work, ignore_errors=True)
