@@ -43,15 +43,28 @@ std::string RecordProblem(const VerifiedRecord& record, const FolderIdentity& fo
   return std::string();
 }
 
-bool QuickPasses(const GameFile& entry, const VerifiedFile* recorded, const std::optional<FileIdentity>& now,
-                 std::uint64_t taken_at) {
+namespace {
+
+// The file holds the bytes it held when it was recorded.
+bool Unchanged(const VerifiedFile* recorded, const std::optional<FileIdentity>& now, std::uint64_t taken_at) {
   if (!recorded || !now || *now != recorded->identity) return false;
-  if (entry.md5.empty() && entry.sha256.empty()) return false;
-  if (entry.size >= 1 && now->size != entry.size) return false;
   // Without an id or a change time a replaced or rewritten file could look the same.
   if (now->file_id == 0 || now->change == 0) return false;
-  if (now->change + kIdentitySettleTime > taken_at || now->last_write + kIdentitySettleTime > taken_at) return false;
-  return MatchedDigests(*recorded, entry.md5, entry.sha256);
+  return now->change + kIdentitySettleTime <= taken_at && now->last_write + kIdentitySettleTime <= taken_at;
+}
+
+}  // namespace
+
+bool QuickPasses(const GameFile& entry, const VerifiedFile* recorded, const std::optional<FileIdentity>& now,
+                 std::uint64_t taken_at) {
+  if (entry.md5.empty() && entry.sha256.empty()) return false;
+  if (entry.size >= 1 && now && now->size != entry.size) return false;
+  return Unchanged(recorded, now, taken_at) && MatchedDigests(*recorded, entry.md5, entry.sha256);
+}
+
+bool QuickFails(const GameFile& entry, const VerifiedFile* recorded, const std::optional<FileIdentity>& now,
+                std::uint64_t taken_at) {
+  return Unchanged(recorded, now, taken_at) && OtherDigests(*recorded, entry.md5, entry.sha256);
 }
 
 QuickCheck::QuickCheck(UpdaterBackend& backend, const std::wstring& client_folder, std::wstring record_path, bool full,
@@ -65,6 +78,7 @@ QuickCheck::QuickCheck(UpdaterBackend& backend, const std::wstring& client_folde
 void QuickCheck::Begin(const std::vector<GameFile>& entries, size_t unsafe) {
   entries_ = &entries;
   passed_.assign(entries.size(), 0);
+  failed_.assign(entries.size(), 0);
   matched_.assign(entries.size(), 0);
   if (record_path_.empty()) return;
   taken_at_ = backend_.Now();
@@ -100,15 +114,19 @@ void QuickCheck::Begin(const std::vector<GameFile>& entries, size_t unsafe) {
     old_ = VerifiedRecord{};
     Log::Warn(L"Verified-state record not used, every file is checked: " + Widen(why));
   }
-  size_t passed = 0;
+  size_t passed = 0, failed = 0;
   if (bytes && why.empty()) {
     for (size_t i = 0; i < unsafe && i < entries.size(); ++i) {
-      passed_[i] = QuickPasses(entries[i], Find(old_, keys_[i]), seen_[i], old_.taken_at);
+      const VerifiedFile* recorded = Find(old_, keys_[i]);
+      passed_[i] = QuickPasses(entries[i], recorded, seen_[i], old_.taken_at);
+      failed_[i] = !passed_[i] && QuickFails(entries[i], recorded, seen_[i], old_.taken_at);
       passed += passed_[i] ? 1 : 0;
+      failed += failed_[i] ? 1 : 0;
     }
   }
   Log::Info(L"Quick check: " + std::to_wstring(passed) + L" of " + std::to_wstring(entries.size()) +
-            L" files unchanged since their last check");
+            L" files unchanged since their last check" +
+            (failed ? L", " + std::to_wstring(failed) + L" changed by the realm since" : L""));
 }
 
 void QuickCheck::ListFolders(const std::map<std::string, std::vector<size_t>>& folders) {

@@ -35,6 +35,11 @@ std::string RecordProblem(const VerifiedRecord& record, const FolderIdentity& fo
 // entry with no digest is never passed unread (its check reads nothing anyway).
 bool QuickPasses(const GameFile& entry, const VerifiedFile* recorded, const std::optional<FileIdentity>& now,
                  std::uint64_t taken_at);
+// Whether `entry` is wrong by the record alone: its file is unchanged as above
+// and matched another digest than the entry asks for (the realm changed the
+// file), so a big file about to be patched is not read twice.
+bool QuickFails(const GameFile& entry, const VerifiedFile* recorded, const std::optional<FileIdentity>& now,
+                std::uint64_t taken_at);
 
 class QuickCheck {
  public:
@@ -51,6 +56,8 @@ class QuickCheck {
   // One flag per entry (not 0: up to date without a read); stable while check
   // threads run, as only Changed alters it.
   const std::vector<char>& Passed() const { return passed_; }
+  // One flag per entry (not 0: known wrong without a read, by QuickFails).
+  const std::vector<char>& Failed() const { return failed_; }
 
   // The run hashed entry `index` to its end and found it matching.
   void Matched(size_t index);
@@ -76,7 +83,7 @@ class QuickCheck {
   const std::vector<GameFile>* entries_ = nullptr;
   std::vector<std::string> keys_;                            // ManifestPathKey per entry
   std::vector<std::optional<FileIdentity>> seen_;            // listed identity per entry
-  std::vector<char> passed_, matched_;                       // per entry
+  std::vector<char> passed_, failed_, matched_;              // per entry
   std::vector<std::pair<std::string, std::wstring>> parts_;  // listed download parts: owner's key, path
   std::optional<FolderIdentity> folder_;
   VerifiedRecord old_;  // the stored record when trusted

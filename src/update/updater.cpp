@@ -196,7 +196,10 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
   QuickCheck quick(*backend_, client_folder_, record_path_, full_check_, check_threads_);
   quick.Begin(entries, checkable);
   std::vector<DigestBuffer> buffers(check_threads_);  // sized on first use
-  VerifyAhead ahead(*backend_, client_folder_, entries, buffers, cancelled_, quick.Passed());
+  // What the record decides is not read: up to date, or changed by the realm since.
+  std::vector<char> unread = quick.Passed();
+  for (size_t i = 0; i < unread.size(); ++i) unread[i] |= quick.Failed()[i];
+  VerifyAhead ahead(*backend_, client_folder_, entries, buffers, cancelled_, unread);
   const DigestStop cancelled = [this] { return cancelled_.load(); };
   std::vector<size_t> wanted;        // entries to fetch
   std::vector<size_t> unpack_again;  // whole archives whose last unpack did not finish
@@ -224,6 +227,10 @@ void Updater::FileLoop(const Manifest& manifest, const UpdaterCallback& callback
     record.phase = UpdaterPhase::Verifying;
     Report(callback, record);
     if (quick.Passed()[i]) continue;
+    if (quick.Failed()[i]) {
+      wanted.push_back(i);
+      continue;
+    }
     std::optional<FileCheckResult> result = ahead.Result(i);
     if (!result && !cancelled_) {
       ahead.Stop();

@@ -105,6 +105,11 @@ bool MatchedDigests(const VerifiedFile& file, const std::string& md5, const std:
          (sha256.empty() || (file.has_sha256 && Same(sha256, file.sha256)));
 }
 
+bool OtherDigests(const VerifiedFile& file, const std::string& md5, const std::string& sha256) {
+  return (!md5.empty() && file.has_md5 && !Same(md5, file.md5)) ||
+         (!sha256.empty() && file.has_sha256 && !Same(sha256, file.sha256));
+}
+
 RecordWriter::RecordWriter(const FolderIdentity& folder, std::uint64_t taken_at) : out_(kMagic, sizeof kMagic) {
   PutLe(out_, kVersion, 4);
   PutLe(out_, taken_at, 8);

@@ -59,6 +59,9 @@ void SetDigests(VerifiedFile& file, const std::string& md5, const std::string& s
 
 // Whether `file` matched every digest asked for (hex text, either case; empty: not asked).
 bool MatchedDigests(const VerifiedFile& file, const std::string& md5, const std::string& sha256);
+// Whether `file` matched a digest of a kind asked for that is another than the one asked
+// for: its bytes are not the ones asked for.
+bool OtherDigests(const VerifiedFile& file, const std::string& md5, const std::string& sha256);
 
 struct VerifiedRecord {
   FolderIdentity folder;

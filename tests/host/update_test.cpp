@@ -542,7 +542,7 @@ VerifiedFile Verified(std::string key, FileIdentity identity, const std::string&
 }
 
 // Which entries pass unread: one base case (passes), each row changing one thing.
-TEST(QuickCheck, AnEntryPassesOnlyWhenNothingChanged) {
+TEST(QuickCheck, AnEntryPassesOrFailsUnreadOnlyWhenNothingChanged) {
   using Change = std::function<void(GameFile&, VerifiedFile&, std::optional<FileIdentity>&, std::uint64_t&)>;
   const std::pair<const char*, Change> rows[] = {
       {"unchanged", [](auto&, auto&, auto&, auto&) {}},
@@ -564,7 +564,23 @@ TEST(QuickCheck, AnEntryPassesOnlyWhenNothingChanged) {
     std::uint64_t taken_at = 200 + kIdentitySettleTime;
     change(entry, recorded, now, taken_at);
     EXPECT_EQ(QuickPasses(entry, &recorded, now, taken_at), what == std::string("unchanged")) << what;
+    // Known wrong unread: only a file unchanged since it matched another digest than the one asked for.
+    EXPECT_EQ(QuickFails(entry, &recorded, now, taken_at), what == std::string("manifest digest changed")) << what;
   }
+}
+
+// A file the record knows, changed by the realm since, is fetched without being read first.
+TEST(QuickCheck, AFileTheRealmChangedIsFetchedUnread) {
+  UpdateRun warm, run;
+  Manifest m = PresentFiles(warm, {{"a", 8}, {"b", 8}});
+  for (UpdateRun* r : {&warm, &run}) r->updater->UseRecord(L"record", false);
+  warm.Go(m);
+  run.backend->files = warm.backend->files, run.backend->small = warm.backend->small;
+  m.game_files[1] = Entry("b", "changed!");
+  run.Serve(m.game_files[1], "changed!");
+  run.Go(m);
+  EXPECT_EQ(run.File("b"), "changed!");
+  EXPECT_EQ(run.backend->hashed, std::vector<std::wstring>{ClientTargetPath(kClient, "b")});  // once downloaded
 }
 
 // A stored record serves only as written, for the folder it was written for.
