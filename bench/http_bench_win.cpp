@@ -185,7 +185,7 @@ int RunFetch(const std::wstring& url, const std::wstring& dest, int64_t size, co
   const Memory before = ProcessMemory();
   const double cpu_start = CpuSeconds();
   const double start = Now();
-  FileFetch fetch(*backend, {{"bench", url, dest, size, md5, ""}}, tuning, cancelled);
+  FileFetch fetch(*backend, {{"bench", url, dest, size, md5, "", {}}}, tuning, cancelled);
   CountingReport report;
   report.held_ = fetch.Held(0);
   FetchFailure failure;

@@ -135,7 +135,7 @@ bool DownloadClient(LauncherWindow& window, const InstallJob& job, InstallBacken
   // installation left; only a part file with its record is resumed.
   backend.RemoveFile(archive);
   const std::atomic<bool> never_cancelled{false};
-  FileFetch fetch(backend.Fetching(), {{"WoW Client", job.url, archive, job.size, job.md5, ""}}, tuning,
+  FileFetch fetch(backend.Fetching(), {{"WoW Client", job.url, archive, job.size, job.md5, "", {}}}, tuning,
                   never_cancelled);
   if (!EnoughSpace(window, backend, ParentFolderOf(archive), job.size - fetch.Held(0))) return false;
   InstallReport report(window, progress, job.size);

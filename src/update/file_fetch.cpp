@@ -13,6 +13,7 @@
 #include "log/log_format.h"
 #include "update/download_parts.h"
 #include "update/download_retry.h"
+#include "update/file_patch.h"
 #include "update/part_record.h"
 
 namespace {
@@ -33,6 +34,12 @@ std::wstring FolderOf(const std::wstring& path) {
 
 std::string MismatchError(FileCheckResult check, const std::string& name) {
   return (check == FileSha256Mismatch ? "SHA-256 mismatch after download: " : "MD5 mismatch after download: ") + name;
+}
+
+std::int64_t BytesOf(const std::deque<ByteRange>& ranges) {
+  std::int64_t bytes = 0;
+  for (const ByteRange& r : ranges) bytes += r.end - r.first;
+  return bytes;
 }
 
 }  // namespace
@@ -59,10 +66,13 @@ struct FileFetch::Item {
   Clock::time_point recorded_at{};
   std::unique_ptr<PartFile> file;  // open while pieces are written
   std::mutex record_mutex;         // its record, its part's handle, and what replaces or removes them
+  // Of a file patched from its old copy:
+  bool patchable = false;            // to be matched against its block map before its pieces are known
+  std::unique_ptr<FilePatch> patch;  // the plan, once matched and worth it
 };
 
 struct FileFetch::Job {
-  enum Kind { None, Whole, Fallback, Piece } kind = None;
+  enum Kind { None, Whole, Fallback, Piece, Plan, Assemble } kind = None;
   std::size_t index = 0;
   ByteRange piece;
 };
@@ -75,7 +85,10 @@ FileFetch::FileFetch(FetchBackend& backend, std::vector<FetchItem> items, FetchT
     item->what = std::move(what);
     Item& it = *item;
     items_.push_back(std::move(item));
-    it.pieced = it.what.size >= std::max<std::int64_t>(tuning_.pieced_min, 1);
+    // The old copy stays whole until the new file is verified: a patched file always comes into a part.
+    it.patchable =
+        !it.what.block_map.url.empty() && it.what.size > 0 && backend_.FileSize(it.what.path).value_or(0) > 0;
+    it.pieced = it.patchable || it.what.size >= std::max<std::int64_t>(tuning_.pieced_min, 1);
     if (!it.pieced) {
       it.held_at_start = ResumeOffset(backend_.FileSize(it.what.path).value_or(0), it.what.size);
       continue;
@@ -101,7 +114,9 @@ FileFetch::FileFetch(FetchBackend& backend, std::vector<FetchItem> items, FetchT
       backend_.RemoveFile(it.part);
       backend_.RemoveFile(it.record);
     }
-    for (const ByteRange& piece : it.held.Pieces(it.what.size, PieceOf(it))) it.queue.push_back(piece);
+    if (!it.patchable) {
+      for (const ByteRange& piece : it.held.Pieces(it.what.size, PieceOf(it))) it.queue.push_back(piece);
+    }
     it.held_at_start = it.recorded;
   }
 }
@@ -177,10 +192,24 @@ bool FileFetch::Take(Job& job) {
       job.kind = Job::Whole;
       return true;
     }
+    if (it.patchable) {
+      if (it.stage != Stage::Waiting || planning_) continue;  // one old file read at a time
+      it.stage = Stage::Running;
+      planning_ = true;
+      job.kind = Job::Plan;
+      return true;
+    }
     if (it.whole) {
       if (it.whole_started || it.in_flight > 0) continue;
       it.whole_started = true;
       job.kind = Job::Fallback;
+      return true;
+    }
+    // Nothing to fetch and nothing out (a part whose record shows every byte, a
+    // patch that fetches nothing): straight to its check.
+    if (it.queue.empty() && it.in_flight == 0 && it.stage == Stage::Waiting) {
+      it.stage = Stage::Verifying;
+      job.kind = Job::Assemble;
       return true;
     }
     // Until the server has shown that it serves this file's ranges, one piece at a time.
@@ -220,6 +249,17 @@ void FileFetch::Execute(const Job& job, FetchReport& report, DigestBuffer& buffe
   Item& it = *items_[job.index];
   try {
     if (job.kind == Job::Piece) return FetchPiece(job.index, job.piece, report, buffer);
+    if (job.kind == Job::Plan) return Plan(job.index, report);
+    if (job.kind == Job::Assemble) {
+      {
+        std::lock_guard<std::mutex> record_lock(it.record_mutex);
+        if (!std::exchange(it.begun, true)) {
+          std::lock_guard<std::mutex> lock(report_mutex_);
+          report.Begin(job.index, it.held_at_start);
+        }
+      }
+      return Assemble(job.index, report, buffer);
+    }
     if (job.kind == Job::Whole) {
       {
         std::lock_guard<std::mutex> lock(report_mutex_);
@@ -234,6 +274,11 @@ void FileFetch::Execute(const Job& job, FetchReport& report, DigestBuffer& buffe
       it.file.reset();
       backend_.RemoveFile(it.record);
       backend_.RemoveFile(it.part);
+    }
+    if (it.patch) {
+      it.patch.reset();
+      std::lock_guard<std::mutex> lock(report_mutex_);
+      report.Brings(job.index, it.what.size);
     }
     FetchWhole(job.index, it.part, report, buffer);
   } catch (const std::exception& e) {
@@ -401,15 +446,98 @@ void FileFetch::FetchPiece(std::size_t index, ByteRange piece, FetchReport& repo
   if (assemble) Assemble(index, report, buffer);
 }
 
-// Every piece is in: the part is checked and takes the file's name, or is
-// fetched again from nothing once when it held bytes of an earlier fetch.
+// Matches the old copy of a patchable file against its block map; the plan's
+// fetched stretches, less what the part already holds, become its pieces. A
+// map that cannot be used, or a plan not worth it, leaves the file to come
+// whole in pieces.
+void FileFetch::Plan(std::size_t index, FetchReport& report) {
+  Item& it = *items_[index];
+  const FetchItem& what = it.what;
+  {
+    std::lock_guard<std::mutex> record_lock(it.record_mutex);
+    it.begun = true;
+    std::lock_guard<std::mutex> lock(report_mutex_);
+    report.Begin(index, it.held_at_start);
+  }
+  auto patch = std::make_unique<FilePatch>();
+  std::string why;
+  const bool planned = PlanFilePatch(
+      backend_, what, [this] { return cancelled_.load(); }, *patch, why);
+  if (cancelled_) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    planning_ = false;
+    return;  // the part and its record stay for the next run
+  }
+  const PatchPlan& plan = patch->plan;
+  if (!planned) {
+    Log::Warn(L"Block map of " + Widen(what.name) + L" not used (" + Widen(why) + L"): fetching the file whole");
+  } else if (!PatchWorthIt(plan)) {
+    Log::Info(Widen(what.name) + L": the old copy holds only " +
+              std::to_wstring(100 - plan.fetch_bytes * 100 / std::max<std::uint64_t>(plan.file_size, 1)) +
+              L" % of it: fetching it whole");
+  }
+  std::int64_t brings = 0, held = 0;
+  bool patched = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    planning_ = false;
+    it.patchable = false;
+    it.stage = Stage::Waiting;  // nothing of it is out
+    ByteRanges known = it.held;
+    if (planned && PatchWorthIt(plan)) {
+      for (const PatchOp& op : plan.ops) {
+        if (!op.fetch)
+          known.Add(static_cast<std::int64_t>(op.offset), static_cast<std::int64_t>(op.offset + op.length));
+      }
+      it.patch = std::move(patch);
+    }
+    for (const ByteRange& piece : known.Pieces(what.size, PieceOf(it))) it.queue.push_back(piece);
+    if (it.patch) {
+      patched = true;
+      brings = static_cast<std::int64_t>(it.patch->plan.fetch_bytes);
+      held = it.held_at_start = brings - BytesOf(it.queue);
+    }
+  }
+  if (patched) {
+    Log::Info(Widen(what.name) + L": its block map leaves " + std::to_wstring(brings) + L" of " +
+              std::to_wstring(what.size) + L" bytes to fetch (" + std::to_wstring(held) + L" of them in its part)");
+    std::lock_guard<std::mutex> lock(report_mutex_);
+    report.Brings(index, brings);
+    report.Bytes(index, held);
+  }
+  changed_.notify_all();
+}
+
+// Every piece is in: a patched part gets the rest of its bytes from the old
+// copy; then the part is checked and takes the file's name. A part that fails
+// is fetched again from nothing, once, when it was patched or held bytes of an
+// earlier fetch.
 void FileFetch::Assemble(std::size_t index, FetchReport& report, DigestBuffer& buffer) {
   Item& it = *items_[index];
   const FetchItem& what = it.what;
   std::unique_lock<std::mutex> record_lock(it.record_mutex);
+  std::string why;
+  if (it.patch) {
+    if (!it.file) {
+      backend_.CreateFolders(FolderOf(it.part));
+      it.file = backend_.OpenPartFile(it.part);
+      if (!it.file) throw std::runtime_error("Cannot open " + NarrowLogText(it.part));
+    }
+    DownloadResult write_failure;
+    const bool applied = ApplyFilePatch(
+        backend_, what, *it.patch, it.part, *it.file, [this] { return cancelled_.load(); }, why, write_failure);
+    it.file.reset();
+    if (!applied && cancelled_) return;  // the part and its record stay for the next run
+    if (!applied && write_failure.failure != DownloadFailure::None) {
+      record_lock.unlock();
+      return Fail(index, write_failure.error, write_failure.failure, report);
+    }
+  }
   it.file.reset();
-  const std::optional<FileCheckResult> check =
-      backend_.Check(it.part, what.size, what.md5, what.sha256, buffer, nullptr);
+  // Not stoppable, so always a result; a patch that could not be applied is a mismatch.
+  const FileCheckResult check =
+      why.empty() ? backend_.Check(it.part, what.size, what.md5, what.sha256, buffer, nullptr).value_or(FileMd5Mismatch)
+                  : FileMd5Mismatch;
   if (check == FileOk) {
     if (!backend_.MoveOver(it.part, what.path)) {
       record_lock.unlock();
@@ -417,6 +545,11 @@ void FileFetch::Assemble(std::size_t index, FetchReport& report, DigestBuffer& b
     }
     backend_.RemoveFile(it.record);
     record_lock.unlock();
+    if (it.patch) {
+      Log::Info(L"Patched " + Widen(what.name) + L": " +
+                std::to_wstring(it.patch->map_bytes + static_cast<std::int64_t>(it.patch->plan.fetch_bytes)) + L" of " +
+                std::to_wstring(what.size) + L" bytes fetched");
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
       it.stage = Stage::Done;
@@ -427,29 +560,42 @@ void FileFetch::Assemble(std::size_t index, FetchReport& report, DigestBuffer& b
   }
   backend_.RemoveFile(it.record);
   backend_.RemoveFile(it.part);
-  if (!it.resumed) {
+  if (it.patch) {
+    if (why.empty())
+      why = check == FileSha256Mismatch ? "the result does not match its SHA-256" : "the result does not match its MD5";
+    Log::Warn(L"Patching " + Widen(what.name) + L" failed (" + Widen(why) + L"): fetching the file whole");
+  } else if (it.resumed) {
+    Log::Info(L"Resumed file does not match, downloading it whole: " + Widen(what.name));
+  } else {
     record_lock.unlock();
-    return Fail(index, MismatchError(check.value_or(FileMd5Mismatch), what.name), DownloadFailure::None, report);
+    return Fail(index, MismatchError(check, what.name), DownloadFailure::None, report);
   }
-  Log::Info(L"Resumed file does not match, downloading it whole: " + Widen(what.name));
+  const bool patched = it.patch != nullptr;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    it.held = ByteRanges();
-    it.queue.clear();
-    for (const ByteRange& piece : it.held.Pieces(what.size, PieceOf(it))) it.queue.push_back(piece);
-    it.resumed = false;
-    it.confirmed = false;
-    it.recorded = 0;
-    it.received = 0;
-    it.held_at_start = 0;
-    it.stage = Stage::Running;
+    Restart(it);
   }
   record_lock.unlock();
   {
     std::lock_guard<std::mutex> lock(report_mutex_);
+    if (patched) report.Brings(index, what.size);
     report.Bytes(index, 0);
   }
   changed_.notify_all();
+}
+
+// The item starts over from nothing, as a whole file in pieces.
+void FileFetch::Restart(Item& it) {
+  it.held = ByteRanges();
+  it.queue.clear();
+  for (const ByteRange& piece : it.held.Pieces(it.what.size, PieceOf(it))) it.queue.push_back(piece);
+  it.patch.reset();
+  it.resumed = false;
+  it.confirmed = false;
+  it.recorded = 0;
+  it.received = 0;
+  it.held_at_start = 0;
+  it.stage = Stage::Running;
 }
 
 void FileFetch::KeepRecords(bool final) {

@@ -12,6 +12,16 @@
 // for at a time; a server that does not (a 200, another range, another size, a
 // longer body) gets the file asked for whole, over one connection, after one
 // WARN line.
+//
+// A file whose item names a block map and whose old copy is on disk is patched
+// (update/file_patch.h): one connection fetches the map and matches the old
+// file against it (one old file read at a time), then the plan's fetched
+// stretches come as the pieces of the file, into its part as above, and the
+// connection that ends the last one copies in the rest from the old file. A
+// kill leaves the old file whole and a part whose record names the stretches
+// fetched; the next fetch matches the old file again and fetches only what the
+// record lacks. A map that cannot be used, a plan that would fetch most of the
+// file, or a patched part that fails its check: the file comes whole instead.
 #pragma once
 
 #include <atomic>
@@ -24,6 +34,8 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_source.h"
+#include "data/manifest.h"
 #include "net/file_digest.h"
 #include "net/http_client.h"
 #include "net/http_download_plan.h"
@@ -68,6 +80,10 @@ class FetchBackend : public SmallFiles {
   virtual bool MoveOver(const std::wstring& from, const std::wstring& to) = 0;
   // Removes a file; a missing one counts as removed.
   virtual void RemoveFile(const std::wstring& path) = 0;
+  // A small reply in memory (a block map), at most `max_bytes`, as HttpClient::Get.
+  virtual HttpResponse GetBytes(const std::wstring& url, std::uint64_t max_bytes) = 0;
+  // A file's bytes to read at offsets (an old copy to patch, a part); nothing when it cannot be opened.
+  virtual std::unique_ptr<ByteSource> OpenForReading(const std::wstring& path) = 0;
 };
 
 // One file to fetch.
@@ -77,6 +93,7 @@ struct FetchItem {
   std::wstring path;        // where the file ends up
   std::int64_t size = 0;    // 0 or less: unknown
   std::string md5, sha256;  // checked after the download when given
+  BlockMapRef block_map;    // its url absolute; empty: the file is never patched
 };
 
 // The fetch's settings; tests and benchmarks pass their own.
@@ -93,8 +110,11 @@ class FetchReport {
   virtual ~FetchReport() = default;
   // Item `item` is taken up, holding `held` bytes it keeps.
   virtual void Begin(std::size_t item, std::int64_t held) = 0;
-  // It now holds `bytes`, counted from the file's start.
+  // It now holds `bytes` of what it brings.
   virtual void Bytes(std::size_t item, std::int64_t bytes) = 0;
+  // It now brings `bytes` in all: a patch, its fetched stretches; a patch given
+  // up, the whole file again (until then: its size).
+  virtual void Brings(std::size_t /*item*/, std::int64_t /*bytes*/) {}
   // It is done with (whole and verified, or failed).
   virtual void End(std::size_t item) = 0;
 };
@@ -128,6 +148,7 @@ class FileFetch {
  private:
   struct Item;
   struct Job;
+  void Restart(Item& item);
   std::int64_t PieceOf(const Item& item) const;
   bool Over() const;
   bool Take(Job& job);
@@ -135,6 +156,7 @@ class FileFetch {
   void Execute(const Job& job, FetchReport& report, DigestBuffer& buffer);
   void FetchWhole(std::size_t index, const std::wstring& target, FetchReport& report, DigestBuffer& buffer);
   void FetchPiece(std::size_t index, ByteRange piece, FetchReport& report, DigestBuffer& buffer);
+  void Plan(std::size_t index, FetchReport& report);
   void Assemble(std::size_t index, FetchReport& report, DigestBuffer& buffer);
   void Fail(std::size_t index, const std::string& error, DownloadFailure kind, FetchReport& report);
   void KeepRecords(bool final);
@@ -150,4 +172,5 @@ class FileFetch {
   bool failed_ = false;
   FetchFailure failure_;
   std::size_t exited_ = 0;  // connections of the Run in hand that have ended
+  bool planning_ = false;   // a connection is matching an old file
 };

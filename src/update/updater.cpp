@@ -13,6 +13,7 @@
 #include "data/manifest_path.h"
 #include "log/log.h"
 #include "log/log_format.h"
+#include "net/http_url.h"
 #include "update/download_rate.h"
 #include "update/download_retry.h"
 #include "update/file_fetch.h"
@@ -32,9 +33,16 @@ bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 // file's bytes; a fetch tells them one at a time.
 class FetchProgress {
  public:
+  // `held`: per entry, the bytes it holds already; `done`: their sum.
   FetchProgress(UpdaterProgress& record, const UpdaterCallback& callback, const std::vector<GameFile>& entries,
-                std::int64_t total, std::int64_t done)
-      : record_(record), callback_(callback), entries_(entries), total_(total), done_(done), rate_(done) {}
+                std::int64_t total, std::map<size_t, std::int64_t> held, std::int64_t done)
+      : record_(record),
+        callback_(callback),
+        entries_(entries),
+        total_(total),
+        done_(done),
+        rate_(done),
+        held_(std::move(held)) {}
 
   // Entry `index` starts, holding `held` bytes: its "Downloading:" line and the report's file.
   void Begin(size_t index, std::int64_t held) {
@@ -43,6 +51,13 @@ class FetchProgress {
     record_.index = static_cast<std::int32_t>(index + 1);
     record_.file = entries_[index].path;
     Set(index, held);
+  }
+
+  // Entry `index` now brings `bytes` in all (until then: its size).
+  void Brings(size_t index, std::int64_t bytes) {
+    const auto known = brings_.find(index);
+    total_ += bytes - (known != brings_.end() ? known->second : std::max<std::int64_t>(entries_[index].size, 0));
+    brings_[index] = bytes;
   }
 
   // Entry `index` now holds `bytes`.
@@ -62,10 +77,11 @@ class FetchProgress {
   UpdaterProgress& record_;
   const UpdaterCallback& callback_;
   const std::vector<GameFile>& entries_;
-  const std::int64_t total_;
+  std::int64_t total_;
   std::int64_t done_;
   DownloadRate rate_;
-  std::map<size_t, std::int64_t> held_;  // per file in hand: bytes of it counted in done_
+  std::map<size_t, std::int64_t> held_;    // per file in hand: bytes of it counted in done_
+  std::map<size_t, std::int64_t> brings_;  // per file that brings another count than its size
 };
 
 // The reports of one fetch, whose items are the entries `entry_of`.
@@ -75,6 +91,7 @@ class EntryReport : public FetchReport {
       : progress_(progress), entry_of_(entry_of) {}
   void Begin(size_t item, std::int64_t held) override { progress_.Begin(entry_of_[item], held); }
   void Bytes(size_t item, std::int64_t bytes) override { progress_.Set(entry_of_[item], bytes); }
+  void Brings(size_t item, std::int64_t bytes) override { progress_.Brings(entry_of_[item], bytes); }
   void End(size_t item) override { progress_.End(entry_of_[item]); }
 
  private:
@@ -289,9 +306,10 @@ bool Updater::FetchAll(const std::vector<GameFile>& entries, const std::vector<s
   }
   FileFetch fetch(*backend_, items, tuning_, cancelled_);
   std::int64_t total = 0, present = 0;
+  std::map<size_t, std::int64_t> held;  // per entry: what it holds already
   for (size_t k = 0; k < items.size(); ++k) {
     total += std::max<std::int64_t>(items[k].size, 0);
-    present += fetch.Held(k);
+    present += held[fetched[k]] = fetch.Held(k);
   }
   std::set<size_t> archives(unpack_again.begin(), unpack_again.end());
   for (const auto& [entry, item] : item_of) archives.insert(entry);
@@ -305,7 +323,7 @@ bool Updater::FetchAll(const std::vector<GameFile>& entries, const std::vector<s
     }
   }
 
-  FetchProgress progress(record, callback, entries, total, present);
+  FetchProgress progress(record, callback, entries, total, held, present);
   EntryReport report(progress, fetched);
   // The first failure is the run's; `record` takes it once the connections are
   // done, since until then they report through it.
@@ -370,8 +388,17 @@ bool Updater::FetchAll(const std::vector<GameFile>& entries, const std::vector<s
 }
 
 FetchItem Updater::ItemOf(const GameFile& entry) const {
-  return {entry.path, Widen(entry.cdn_url), ClientTargetPath(client_folder_, entry.path), entry.size,
-          entry.md5,  entry.sha256};
+  FetchItem item{
+      entry.path,   Widen(entry.cdn_url), ClientTargetPath(client_folder_, entry.path), entry.size, entry.md5,
+      entry.sha256, entry.block_map};
+  if (!entry.block_map.url.empty()) {
+    item.block_map.url = ResolveUrlReference(entry.cdn_url, entry.block_map.url);
+    if (item.block_map.url.empty()) {
+      Log::Warn(L"Block map of " + Widen(entry.path) + L" not used (its address cannot be read): " +
+                Widen(entry.block_map.url));
+    }
+  }
+  return item;
 }
 
 std::vector<size_t> Updater::UnfinishedUnpacks(const std::vector<GameFile>& entries, const std::vector<size_t>& wanted,

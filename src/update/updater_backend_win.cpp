@@ -120,6 +120,16 @@ class SystemUpdaterBackend : public UpdaterBackend {
   }
   void RemoveFile(const std::wstring& path) override { DeleteFileW(path.c_str()); }
 
+  HttpResponse GetBytes(const std::wstring& url, std::uint64_t max_bytes) override {
+    return HttpClient::Get(url, stall_ms_, max_bytes);
+  }
+
+  std::unique_ptr<ByteSource> OpenForReading(const std::wstring& path) override {
+    auto file = std::make_unique<FileByteSource>();
+    if (!file->Open(std::filesystem::path(path))) return nullptr;
+    return file;
+  }
+
  private:
   const std::uint32_t stall_ms_;
 };

@@ -10,6 +10,7 @@ with a resumed file (and one plain-http file, allowed with a warning); a certifi
 prefix does not trust, one for another name, or a redirect of the manifest to plain http leaves
 the client as it was, offline with the reason."""
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -161,6 +162,39 @@ class NginxSiteTest(unittest.TestCase):
         log = session.run_to(self.client, "State: Ready")
         self.assertIn("Launcher files: this build moved from %s to OstrelLauncher.exe" % OLD, log)
         self.assertEqual((programs(session), read(exe)), (["OstrelLauncher.exe"], read(NEWER_BUILD)))
+
+    def test_a_changed_big_file_is_patched_and_a_forged_block_map_fetched_whole(self):
+        rel = "Data/patch-5.MPQ"  # big enough for a block map
+        target, access = os.path.join(self.client, rel), os.path.join(self.dir, "access.log")
+        old = os.urandom(17 << 20)
+        new = old[:5000000] + os.urandom(70000) + old[5000000:12000000] + old[12100000:] + b"grown"
+        self.serve(PLAIN_SERVER)
+        session = self.enterContext(LauncherSession()).install()
+        write(os.path.join(self.realm, rel), new)
+        self.publish(session)
+        write(target, old)
+        log = session.run_to(self.client, "Updater complete")
+        fetched = re.search(r"Patched %s: (\d+) of %d bytes fetched" % (rel, len(new)), log)
+        self.assertTrue(fetched, log)
+        self.assertEqual(read(target).encode("latin-1"), new)
+        # What nginx sent for the file, its map included, is what the line says; ranges only.
+        sent = re.findall(r"GET /files/client/%s\S* (\d+) \"(\S*)\" (\d+)" % rel, read(access))
+        self.assertEqual(sum(int(n) for _, _, n in sent), int(fetched.group(1)))
+        self.assertLess(int(fetched.group(1)), len(new) // 50)
+        self.assertEqual([s for s, r, _ in sent if r != "-"], ["206"] * (len(sent) - 1))
+
+        # The next version, its map changed after publishing: one WARN, the file whole.
+        newer = new[:1000] + os.urandom(3000) + new[4000:]
+        write(os.path.join(self.realm, rel), newer)
+        self.publish(session)
+        with open(os.path.join(self.realm, rel + ".ostrel-map"), "r+b") as f:
+            f.seek(100)
+            f.write(b"forged")
+        log = session.run_to(self.client, "Updater complete")
+        self.assertEqual(log.count("[WARN]"), 1, log)
+        self.assertIn("[WARN] Block map of %s not used (it does not match its digests): fetching the file whole" % rel,
+                      log)
+        self.assertEqual(read(target).encode("latin-1"), newer)
 
     def test_only_the_realms_signature_opens_the_manifest(self):
         self.serve(PLAIN_SERVER)

@@ -11,8 +11,12 @@
 #include <tuple>
 
 #include "data/manifest_path.h"
+#include "delta/block_map.h"
 #include "fake_updater_backend.h"
 #include "net/file_check.h"
+#include "net/md5.h"
+#include "net/sha256.h"
+#include "test_util.h"
 #include "update/download_parts.h"
 #include "update/part_record.h"
 #include "update/piece_plan.h"
@@ -334,6 +338,7 @@ TEST(Updater, BigFilesComeInPiecesAndResumeFromTheirRecord) {
       {"resumed", content.substr(0, 40), held(0, 40), big.md5, "40-55 56-71 72-87 88-99", 0, ""},
       {"part shorter than its record", content.substr(0, 20), held(0, 40), big.md5, "20-35 36-51 52-67 68-83 84-99", 0,
        ""},
+      {"record shows it whole", content, held(0, 100), big.md5, "", 0, ""},  // killed while it was checked
       {"record for other bytes", content.substr(0, 40), held(0, 40), std::string(32, 'e'), all, 0, ""},
       {"resumed wrong bytes", std::string(40, 'x'), held(0, 40), big.md5, "40-55 56-71 72-87 88-99 " + all, 0, ""},
       {"cut piece", "", {}, "", "0-15 5-15 16-31 32-47 48-63 64-79 80-95 96-99", 0, ""},
@@ -376,6 +381,95 @@ TEST(Updater, BigFilesComeInPiecesAndResumeFromTheirRecord) {
     ASSERT_TRUE(ParsePartRecord(run.backend->small[record], left, why)) << why;
     EXPECT_EQ(left.held.HeldFrom(0), 5);
   }
+}
+
+// A changed file whose entry names a block map is patched from its old copy: only the
+// changed stretches are asked for (ranges that the reports count, not the file's size), and
+// the file is exact. A map that fails its digest, is of other bytes, or finds too little of
+// the file in the old copy, and a server that ignores ranges: the file comes whole. A run
+// that ends mid-patch leaves a part whose record the next run resumes from.
+TEST(Updater, ChangedFilesArePatchedFromTheirOldCopy) {
+  const std::string old_file = testutil::PatternBytes(64 << 10, 4);
+  const std::string content = old_file.substr(0, 9000) + testutil::PatternBytes(3000, 5) +
+                              old_file.substr(9000, 30000) + old_file.substr(45000) + "appended";
+  GameFile big = Entry("Data/big.MPQ", content);
+  const std::wstring url = Widen(big.cdn_url), map_url = url + L".ostrel-map";
+  const auto map_of = [&](const std::string& file) {
+    BlockMapBuilder builder(1024);
+    builder.Update(reinterpret_cast<const std::uint8_t*>(file.data()), file.size());
+    std::array<std::uint8_t, 16> md5{};
+    for (size_t i = 0; i < 16; ++i)
+      md5[i] = static_cast<std::uint8_t>(std::stoi(big.md5.substr(2 * i, 2), nullptr, 16));
+    return builder.Finish(md5, {});
+  };
+  const auto run_with = [&](UpdateRun& run, const std::string& old_copy, const std::string& map,
+                            const std::string& listed_map) {
+    run.updater = std::make_shared<Updater>(kClient, run.backend, 0,
+                                            FetchTuning{3, RetryPauses{{0, 0, 0}}, 1 << 20, 16 << 10, 16 << 10});
+    big.block_map = {"big.MPQ.ostrel-map", static_cast<std::int64_t>(listed_map.size()), Md5Hex(listed_map),
+                     Sha256Hex(listed_map)};
+    run.Serve(big, content);
+    run.backend->server[map_url] = map;
+    if (!old_copy.empty()) run.File(big.path) = old_copy;
+    Manifest m;
+    m.game_files = {big};
+    run.Go(m);
+    EXPECT_EQ(run.Last().phase, P::Done) << run.Last().error;
+    EXPECT_TRUE(run.File(big.path) == content);
+  };
+  const auto asked = [](const UpdateRun& run) {
+    std::int64_t bytes = 0;
+    for (const std::string& r : run.backend->ranges) bytes += std::stoll(r.substr(r.find('-') + 1)) - std::stoll(r) + 1;
+    return bytes;
+  };
+  const std::string map = map_of(content), forged = map.substr(0, map.size() - 1) + "x";
+  struct Row {
+    const char* what;
+    std::string old_copy, served_map, listed_map;
+    bool whole_over_one = false;
+  };
+  const Row rows[] = {
+      {"patched", old_file, map, map},
+      {"map not its digests", old_file, forged, map},
+      {"map of other bytes", old_file, map_of(old_file), map_of(old_file)},
+      {"old copy unrelated", testutil::PatternBytes(64 << 10, 6), map, map},
+      {"ranges ignored", old_file, map, map, true},
+  };
+  for (const Row& row : rows) {
+    UpdateRun run;
+    run.backend->whole_only = row.whole_over_one;
+    run_with(run, row.old_copy, row.served_map, row.listed_map);
+    const bool patched = row.what == std::string("patched");
+    EXPECT_EQ(run.backend->downloads.size(), row.whole_over_one ? 1u : 0u) << row.what;
+    // Patched: the blocks around the insertion (4 KiB), one at the cut (1 KiB), the new end (80 bytes).
+    if (!row.whole_over_one) {
+      EXPECT_EQ(asked(run), patched ? 5200 : content.size()) << row.what;
+    }
+    EXPECT_EQ(run.Last().bytes_total, patched ? asked(run) : content.size()) << row.what;
+    EXPECT_EQ(run.Last().bytes_done, run.Last().bytes_total) << row.what;
+  }
+
+  // A run that ends mid-patch (one stretch dropped for good) leaves its fetched stretches
+  // with their record; the next run asks for the dropped one alone.
+  UpdateRun first, second;
+  const DownloadResult dropped{false, "Download interrupted", DownloadFailure::Network};
+  first.backend->failures[url + L"@62464"] = {dropped, dropped, dropped, dropped};
+  Manifest m;
+  big.block_map = {"big.MPQ.ostrel-map", static_cast<std::int64_t>(map.size()), Md5Hex(map), Sha256Hex(map)};
+  m.game_files = {big};
+  first.updater = std::make_shared<Updater>(kClient, first.backend, 0, FetchTuning{3, RetryPauses{{0, 0, 0}}});
+  first.Serve(big, content);
+  first.backend->server[map_url] = map;
+  first.File(big.path) = old_file;
+  first.Go(m);
+  EXPECT_EQ(first.Last().error, "Download interrupted");
+  EXPECT_TRUE(first.File(big.path) == old_file);
+  second.backend->files = first.backend->files;
+  second.backend->small = first.backend->small;
+  run_with(second, old_file, map, map);
+  EXPECT_EQ(second.backend->ranges, std::vector<std::string>{"62464-62543"});
+  EXPECT_EQ(second.Last().bytes_done, second.Last().bytes_total);
+  EXPECT_EQ(second.Last().bytes_total, 5200);
 }
 
 // A manifest may not name files outside the client folder nor names Windows

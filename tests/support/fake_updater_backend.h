@@ -221,6 +221,33 @@ class FakeUpdaterBackend : public UpdaterBackend {
     small.erase(path);
   }
 
+  // The served body of `url`, or a 404; a longer one than `max_bytes` is refused.
+  HttpResponse GetBytes(const std::wstring& url, std::uint64_t max_bytes) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    HttpResponse reply;
+    const auto served = server.find(url);
+    reply.status = served == server.end() ? 404 : 200;
+    reply.ok = reply.status == 200 && served->second.size() <= max_bytes;
+    if (reply.ok) reply.body = served->second;
+    return reply;
+  }
+
+  // A copy of the file as it stands.
+  struct Copy : ByteSource {
+    explicit Copy(std::string bytes) : kept(std::move(bytes)) {}
+    std::uint64_t Size() const override { return kept.size(); }
+    bool ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
+      return MemoryByteSource(reinterpret_cast<const std::uint8_t*>(kept.data()), kept.size())
+          .ReadAt(offset, buffer, size);
+    }
+    std::string kept;
+  };
+  std::unique_ptr<ByteSource> OpenForReading(const std::wstring& path) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto file = files.find(path);
+    return file == files.end() ? nullptr : std::make_unique<Copy>(file->second);
+  }
+
   // Counts the downloads in hand, and the most there ever were at once.
   struct Busy {
     explicit Busy(FakeUpdaterBackend& b) : backend(b) {
