@@ -50,14 +50,16 @@ struct Patched {
       if (op.fetch) served.replace(op.offset, op.length, new_file, op.offset, op.length);
     }
     MemoryByteSource fetched(Bytes(served), served.size());
-    ok = ApplyPatch(
-        map, plan, old_source, fetched,
-        [this](std::uint64_t offset, const std::uint8_t* data, std::size_t size, bool) {
-          EXPECT_EQ(offset, result.size());
-          result.append(reinterpret_cast<const char*>(data), size);
-          return true;
-        },
-        why);
+    // Read in pieces of less than a block, of a few blocks and more, as callers may ask.
+    PatchReader reader(map, plan, old_source, fetched);
+    const std::size_t sizes[] = {700, 3 * kBlock + 5, 1 << 20};
+    std::vector<std::uint8_t> piece(1 << 20);
+    bool in_place = false;
+    for (std::size_t k = 0, got; (got = reader.Read(piece.data(), sizes[k % 3], in_place)); ++k) {
+      result.append(reinterpret_cast<const char*>(piece.data()), got);
+    }
+    why = reader.Why();
+    ok = why.empty();
   }
 };
 
