@@ -21,6 +21,7 @@ import io
 import random
 import json
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -31,6 +32,7 @@ import zipfile
 # The update server the tests use, with every reply as a well-behaved server's.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "support"))
 from test_server import TestServer  # noqa: E402
+from wine_env import windows_path  # noqa: E402
 
 DEMO_FILES = {
     "Data/enUS/patch-enUS-4.MPQ": b"OSTRELHOLD DEMO PATCH\n" * 40000,
@@ -102,6 +104,39 @@ def big_addon(path, name="OstrelMap", tiles=12, tile_bytes=10 << 20, pins=3000):
     return files
 
 
+# A patch archive big enough for a block map; its changed version differs in three places.
+BIG_FILE = "Data/patch-5.MPQ"
+
+
+def big_file(changed):
+    data = random.Random(29).randbytes(48 << 20)
+    if changed:  # 64 KiB overwritten, 100 KiB inserted, 50 KiB cut out
+        edits = random.Random(30)
+        data = (data[:10 << 20] + edits.randbytes(64 << 10) + data[(10 << 20) + (64 << 10):20 << 20] +
+                edits.randbytes(100 << 10) + data[20 << 20:30 << 20] + data[(30 << 20) + (50 << 10):])
+    return data
+
+
+def published_big_file(files_dir, base, tool, changed):
+    """Writes the big file and the block map the realm tool makes for it into `files_dir`; gives the
+    tool's manifest entry (its address, digests and map). `tool` ending in .exe runs under Wine."""
+    with tempfile.TemporaryDirectory() as tmp:
+        realm = os.path.join(tmp, "realm")
+        os.makedirs(os.path.join(realm, os.path.dirname(BIG_FILE)))
+        with open(os.path.join(realm, BIG_FILE), "wb") as f:
+            f.write(big_file(changed))
+        manifest = os.path.join(tmp, "manifest.json")
+        wine = tool.endswith(".exe")
+        path = windows_path if wine else (lambda p: p)
+        subprocess.run((["wine"] if wine else []) + [tool, "--files-url", base + "/files", "--out", path(manifest),
+                                                     path(realm)], check=True, stdout=subprocess.DEVNULL)
+        with open(manifest, encoding="utf-8") as f:
+            entry = json.load(f)["game_files"][0]
+        for name in (BIG_FILE, BIG_FILE + ".ostrel-map"):
+            shutil.copyfile(os.path.join(realm, name), os.path.join(files_dir, name))
+    return entry
+
+
 def md5_of(data):
     return hashlib.md5(data).hexdigest()
 
@@ -116,7 +151,7 @@ def program_version(data):
 
 
 def build_site(root, host, port, client_exe=None, stall_client=False, big_map=False, launcher_build=None,
-               connection_rate=0):
+               connection_rate=0, manifest_tool=None, change_big_file=False):
     base = "http://%s:%d" % (host, port)
     files_dir = os.path.join(root, "files")
     game_files = []
@@ -127,6 +162,8 @@ def build_site(root, host, port, client_exe=None, stall_client=False, big_map=Fa
             f.write(data)
         game_files.append({"path": rel, "size": len(data), "md5": md5_of(data),
                            "cdn_url": "%s/files/%s" % (base, rel), "required": True})
+    if manifest_tool:
+        game_files.append(published_big_file(files_dir, base, manifest_tool, change_big_file))
 
     # Archives that unpack into the addons folder: the optional addons.
     os.makedirs(os.path.join(files_dir, "Interface", "AddOns"), exist_ok=True)
@@ -224,6 +261,12 @@ def main():
                         help="send each download reply at most MIB MiB/s, as a server that limits each connection "
                              "does, and add 96 MiB to the client archive: DOWNLOAD CLIENT then fetches it in pieces "
                              "over several connections, slowly enough to close the launcher halfway")
+    parser.add_argument("--manifest-tool", metavar="PROGRAM",
+                        help="add a 48 MiB game file (%s) published with its block map by PROGRAM, the realm tool "
+                             "ostrel-manifest (a .exe runs under Wine)" % BIG_FILE)
+    parser.add_argument("--change-big-file", action="store_true",
+                        help="with --manifest-tool: serve a changed version of that file (three places changed), "
+                             "which a launcher holding the old one patches, fetching little of it")
     parser.add_argument("--big-map-addon", action="store_true",
                         help="the OstrelMap addon carries 120 MB of map tiles (time to end the launcher as it unpacks)")
     offer = parser.add_mutually_exclusive_group()
@@ -233,7 +276,8 @@ def main():
                        help="offer EXE, a program that exits at once, as a newer launcher build (the same way)")
     args = parser.parse_args()
     build_site(args.root, "127.0.0.1", args.port, args.client_exe, args.stall_client_once, args.big_map_addon,
-               args.newer_launcher or args.broken_launcher, args.connection_rate)
+               args.newer_launcher or args.broken_launcher, args.connection_rate, args.manifest_tool,
+               args.change_big_file)
     with TestServer(args.root, args.port, args.login_port):
         print("demo-server: serving %s on http://127.0.0.1:%d" % (args.root, args.port), flush=True)
         try:
