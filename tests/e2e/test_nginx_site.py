@@ -2,7 +2,9 @@
 """The launcher against nginx with the repository's configuration (tools/nginx), serving a site
 whose manifest ostrel-manifest wrote. Keyless build: a partial file resumed with a 206, a changed
 file replaced; a newer launcher build refused when its digest differs, undone and not tried again
-when it exits at once; a real newer build swapped in; a swap cut short set right. The build with
+when it exits at once; a real newer build swapped in; a swap cut short set right. A changed big
+file patched through the block map the generator wrote (a fraction fetched, exact), and one
+whose map was forged after publishing (one WARN, fetched whole, exact). The build with
 the realm's key (test-key/): a signature by another key, none, or a manifest changed after signing
 leaves the client as it was, offline with the reason. The https build (test-https/) against nginx
 over TLS with certificates from a CA made here and trusted in the Wine prefix only: an update
