@@ -1,12 +1,13 @@
 // Verifies a client folder against a manifest the way the launcher does (the
 // real update run: file checks with MD5 over every file) and prints the time.
-//   verify_bench <manifest.json> <client folder> [--threads N] [--log FILE] [--record FILE [--full]]
+//   verify_bench <manifest.json> <client folder> [--threads N] [--log FILE] [--record FILE [--full]] [--update]
 // prints "verify_seconds=<s> files=<n> downloads=<n> private_bytes_before=<n> peak_private_bytes=<n>
 // result=<Done|Error...>": private bytes before the run and their peak during it (sampled every 10 ms).
 // --threads sets how many files are checked at once (default: the launcher's
 // own choice); --log writes launcher.log lines to FILE as the launcher does;
 // --record keeps the record of verified files in FILE as the launcher keeps
-// launcher_cache\verified.dat (--full: a "Check all files" run).
+// launcher_cache\verified.dat (--full: a "Check all files" run); --update lets the
+// run fetch what is missing or wrong (bench/patch_update.py) instead of failing on it.
 //
 //   verify_bench profile <manifest.json> <client folder> <log file>
 // times, per file of the manifest, each piece of work a check and its report
@@ -85,7 +86,8 @@ bool LoadManifest(const wchar_t* path, Manifest& manifest) {
   return true;
 }
 
-int Verify(const Manifest& manifest, const std::wstring& client, int threads, const std::wstring& record, bool full) {
+int Verify(const Manifest& manifest, const std::wstring& client, int threads, const std::wstring& record, bool full,
+           bool update) {
   UpdaterProgress last;
   int downloads = 0;
   auto updater = std::make_shared<Updater>(client, MakeSystemUpdaterBackend(), threads);
@@ -101,7 +103,7 @@ int Verify(const Manifest& manifest, const std::wstring& client, int threads, co
   std::printf("verify_seconds=%.3f files=%zu downloads=%d private_bytes_before=%zu peak_private_bytes=%zu result=%s\n",
               seconds, manifest.game_files.size(), downloads, before, peak.Stop(),
               last.phase == UpdaterPhase::Done ? "Done" : ("Error: " + last.error).c_str());
-  return last.phase == UpdaterPhase::Done && downloads == 0 ? 0 : 1;
+  return last.phase == UpdaterPhase::Done && (update || downloads == 0) ? 0 : 1;
 }
 
 // A window on a thread of its own that paints a little on each WM_PAINT, as
@@ -229,14 +231,15 @@ int wmain(int argc, wchar_t** argv) {
 
   int threads = 0;
   std::wstring record;
-  bool full = false;
+  bool full = false, update = false;
   for (int i = 3; i < argc; ++i) {
     const std::wstring option = argv[i];
     if (option == L"--full") full = true;
+    if (option == L"--update") update = true;
     if (i + 1 == argc) break;
     if (option == L"--threads") threads = _wtoi(argv[++i]);
     if (option == L"--log") Log::Init(argv[++i]);
     if (option == L"--record") record = argv[++i];
   }
-  return Verify(manifest, argv[2], threads, record, full);
+  return Verify(manifest, argv[2], threads, record, full, update);
 }
