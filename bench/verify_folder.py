@@ -317,7 +317,7 @@ def main():
         if args.ready:
             sys.path.insert(0, HERE)
             import ready_time  # noqa: E402
-            ready_time.measure(build, args.work, client, manifests[digests[0]], args.rounds, quiet,
+            ready_time.measure(build, args.work, client, manifests, args.rounds, quiet,
                                baseline=args.ready_baseline, second_start=args.record)
     finally:
         shutil.rmtree(args.work, ignore_errors=True)
