@@ -12,7 +12,8 @@ update run (bench/verify_bench_win.cpp: Updater::Run with the system backend
 and launcher.log written, as the launcher does) with the launcher's own number
 of check threads, and the same forced to one thread. --baseline names another
 verify_bench.exe (for example one built from an older commit) that is timed in
-the same rounds. Both sides read from the page cache (the files are read once
+the same rounds, writing launcher.log as well (a build older than 50bea33
+takes only the manifest and the folder, ignores the rest and writes none). Both sides read from the page cache (the files are read once
 before the first round). With --quiet LOAD every round first waits (up to
 --quiet-wait seconds in all) until the 1-minute load average is below LOAD: a
 speed-up from a second core shows only on an otherwise idle machine.
@@ -274,7 +275,7 @@ def main():
                     seconds, process_cpu = reference_seconds(name, client, paths)
                 elif name.startswith("baseline"):
                     seconds, process_cpu, peak = verify_seconds(env, os.path.abspath(args.baseline), manifest,
-                                                                client, [])
+                                                                client, ["--log", log])
                 else:
                     seconds, process_cpu, peak = verify_seconds(env, exe, manifest, client, extra + ["--log", log])
                 times[name].append(seconds)

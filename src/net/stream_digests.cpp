@@ -5,6 +5,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "base/hex.h"
 #include "net/md5.h"
