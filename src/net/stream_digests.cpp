@@ -39,13 +39,18 @@ class HashingThread {
 std::atomic<unsigned> HashingThread::count_{0};
 
 // One digest on a thread of its own, over the pieces the reading thread hands
-// it through a ring of kDigestRingPieces pieces. Each side sleeps only when it
-// must (the hashing side when the ring is empty, the reading side when it is
-// full) and then until half of the ring is ready for it, so that the two wake
-// each other once per half ring rather than once per piece: under Wine every
-// sleep and wake-up is a request to its server.
+// it through a ring of kDigestRingPieces pieces. The hashing side is the
+// slower one and must never wait: it sleeps only on an empty ring and is woken
+// by the next piece. The reading side sleeps on a full ring until
+// kReaderWakeBatch pieces are free, so that it is woken once per batch rather
+// than once per piece (under Wine every wake-up is a request to its server),
+// while the pieces still in the ring (3 MiB, about 4 ms of MD5) keep the
+// hashing side busy until the reading side has been woken and scheduled, even
+// with the window's painting on the other processor.
 class HashBeside {
  public:
+  static constexpr std::size_t kReaderWakeBatch = 2;
+
   // Starts the thread; throws std::system_error when there is none to be had.
   HashBeside(HashUpdate update, unsigned char* ring) : update_(std::move(update)), ring_(ring) {
     thread_ = std::thread(&HashBeside::Run, this);
@@ -60,7 +65,7 @@ class HashBeside {
     std::unique_lock<std::mutex> lock(mutex_);
     if (handed_ - hashed_ == kDigestRingPieces) {
       reader_waits_ = true;
-      changed_.wait(lock, [this] { return handed_ - hashed_ <= kDigestRingPieces / 2; });
+      changed_.wait(lock, [this] { return handed_ - hashed_ <= kDigestRingPieces - kReaderWakeBatch; });
       reader_waits_ = false;
     }
     return ring_ + handed_ % kDigestRingPieces * kDigestPieceBytes;
@@ -71,7 +76,7 @@ class HashBeside {
     std::lock_guard<std::mutex> lock(mutex_);
     sizes_[handed_ % kDigestRingPieces] = size;
     ++handed_;
-    if (hasher_waits_ && handed_ - hashed_ >= kDigestRingPieces / 2) changed_.notify_all();
+    if (hasher_waits_) changed_.notify_all();
   }
 
   // Waits until every piece handed over is hashed (or, abandoning, the piece
@@ -92,7 +97,7 @@ class HashBeside {
     for (;;) {
       if (hashed_ == handed_ && !ended_) {
         hasher_waits_ = true;
-        changed_.wait(lock, [this] { return handed_ - hashed_ >= kDigestRingPieces / 2 || ended_; });
+        changed_.wait(lock, [this] { return hashed_ < handed_ || ended_; });
         hasher_waits_ = false;
       }
       if (hashed_ == handed_ || abandoned_) return;
@@ -101,7 +106,7 @@ class HashBeside {
       update_(ring_ + slot * kDigestPieceBytes, sizes_[slot]);  // hashing never throws
       lock.lock();
       ++hashed_;
-      if (reader_waits_ && handed_ - hashed_ <= kDigestRingPieces / 2) changed_.notify_all();
+      if (reader_waits_ && handed_ - hashed_ <= kDigestRingPieces - kReaderWakeBatch) changed_.notify_all();
     }
   }
 

@@ -5,7 +5,7 @@
 // two threads from there on, when a processor is idle at that moment (fewer
 // threads of the process hashing than processors): the calling thread reads
 // each piece and feeds the faster digest, a second thread the slower one, over
-// a ring of pieces in the caller's buffer (kDigestRingPieces pieces, 2 MiB).
+// a ring of pieces in the caller's buffer (kDigestRingPieces pieces, 4 MiB).
 // A large file then takes about the time of the slower digest alone, never a
 // second read; a short one never waits for a thread to start.
 #pragma once
@@ -23,7 +23,7 @@
 using ReadPiece = std::function<std::size_t(unsigned char* into, std::size_t size)>;
 
 constexpr std::size_t kDigestPieceBytes = 512 << 10;  // the most one read asks for
-constexpr std::size_t kDigestRingPieces = 4;          // pieces in the ring when two threads hash
+constexpr std::size_t kDigestRingPieces = 8;          // pieces in the ring when two threads hash
 constexpr std::int64_t kDigestAloneBytes = 8 << 20;   // hashed on the calling thread alone before that
 
 // The digests asked for of everything `read` gives, through `buffer` (sized

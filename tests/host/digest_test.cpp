@@ -71,7 +71,7 @@ TEST(StreamDigests, OneReadOnOneOrTwoThreads) {
   constexpr std::size_t kPiece = kDigestPieceBytes, kRing = kDigestRingPieces * kDigestPieceBytes;
   const StreamCase cases[] = {
       {0, kPiece, 0, true, true, 0},                          // nothing to read, a second thread at once
-      {kPiece * 5 / 2, kPiece, 0, true, true, 0},             // the ring goes round, the last piece short
+      {kRing + kPiece / 2, kPiece, 0, true, true, 0},         // the ring goes round, the last piece short
       {kRing * 2 + 3, 70000, kPiece, true, true, 0},          // short reads, two threads after one piece
       {kRing + 1, kPiece, kDigestAloneBytes, true, true, 0},  // below the mark: one thread
       {kRing + 1, kPiece, 0, true, false, 0},                 // one digest never takes a second thread
