@@ -2,8 +2,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
-#include <system_error>
+#include <new>
 #include <thread>
 #include <utility>
 
@@ -39,7 +40,8 @@ class HashingThread {
 std::atomic<unsigned> HashingThread::count_{0};
 
 // One digest on a thread of its own, over the pieces the reading thread hands
-// it through a ring of kDigestRingPieces pieces. The hashing side is the
+// it through a ring of kDigestRingPieces pieces, held while it lives (the
+// caller's buffer stays at one piece between files). The hashing side is the
 // slower one and must never wait: it sleeps only on an empty ring and is woken
 // by the next piece. The reading side sleeps on a full ring until
 // kReaderWakeBatch pieces are free, so that it is woken once per batch rather
@@ -51,8 +53,10 @@ class HashBeside {
  public:
   static constexpr std::size_t kReaderWakeBatch = 2;
 
-  // Starts the thread; throws std::system_error when there is none to be had.
-  HashBeside(HashUpdate update, unsigned char* ring) : update_(std::move(update)), ring_(ring) {
+  // Starts the thread; throws std::system_error when there is none to be had,
+  // std::bad_alloc without the memory for the ring.
+  explicit HashBeside(HashUpdate update)
+      : update_(std::move(update)), ring_(new unsigned char[kDigestRingPieces * kDigestPieceBytes]) {
     thread_ = std::thread(&HashBeside::Run, this);
   }
   // Abandons what is not hashed yet (within one piece) and joins.
@@ -68,7 +72,7 @@ class HashBeside {
       changed_.wait(lock, [this] { return handed_ - hashed_ <= kDigestRingPieces - kReaderWakeBatch; });
       reader_waits_ = false;
     }
-    return ring_ + handed_ % kDigestRingPieces * kDigestPieceBytes;
+    return ring_.get() + handed_ % kDigestRingPieces * kDigestPieceBytes;
   }
 
   // The piece FreePiece gave now holds `size` bytes.
@@ -103,7 +107,7 @@ class HashBeside {
       if (hashed_ == handed_ || abandoned_) return;
       const std::size_t slot = hashed_ % kDigestRingPieces;
       lock.unlock();
-      update_(ring_ + slot * kDigestPieceBytes, sizes_[slot]);  // hashing never throws
+      update_(ring_.get() + slot * kDigestPieceBytes, sizes_[slot]);  // hashing never throws
       lock.lock();
       ++hashed_;
       if (reader_waits_ && handed_ - hashed_ <= kDigestRingPieces - kReaderWakeBatch) changed_.notify_all();
@@ -112,7 +116,7 @@ class HashBeside {
 
   const HashingThread counted_;
   const HashUpdate update_;
-  unsigned char* const ring_;
+  const std::unique_ptr<unsigned char[]> ring_;  // not zeroed: every piece is read into before use
   std::thread thread_;
   std::mutex mutex_;  // guards what follows
   std::condition_variable changed_;
@@ -145,13 +149,11 @@ std::optional<FileDigests> DigestStream(const ReadPiece& read, bool md5, bool sh
       // Decided once per file: a processor free now (between two files of
       // another worker) is taken only when it is free at this one moment.
       alone_bytes = INT64_MAX;
-      const std::size_t ring_bytes = kDigestRingPieces * kDigestPieceBytes;
       if (HashingThread::ProcessorIdle()) {
-        if (buffer.size() < ring_bytes) buffer.resize(ring_bytes);
         try {
-          beside.emplace(slower, buffer.data());
-        } catch (const std::system_error&) {
-          // no second thread: this one hashes both
+          beside.emplace(slower);
+        } catch (const std::exception&) {
+          // no second thread (std::system_error) or no memory for the ring: this one hashes both
         }
       }
     }
