@@ -5,9 +5,9 @@
 // two threads from there on, when a processor is idle at that moment (fewer
 // threads of the process hashing than processors): the calling thread reads
 // each piece and feeds the faster digest, a second thread the slower one, over
-// a ring of kDigestRingPieces pieces (4 MiB, held only while that file is
-// hashed). A large file then takes about the time of the slower digest alone,
-// never a second read; a short one never waits for a thread to start.
+// a ring of pieces in the caller's buffer (kDigestRingPieces pieces, 4 MiB).
+// A large file then takes about the time of the slower digest alone, never a
+// second read; a short one never waits for a thread to start.
 #pragma once
 
 #include <cstddef>
@@ -27,7 +27,7 @@ constexpr std::size_t kDigestRingPieces = 8;          // pieces in the ring when
 constexpr std::int64_t kDigestAloneBytes = 8 << 20;   // hashed on the calling thread alone before that
 
 // The digests asked for of everything `read` gives, through `buffer` (sized
-// here to one piece) and the ring. Nothing when `stop` (if given), asked
-// after each full piece, said yes.
+// here: one piece, or the ring once two threads hash). Nothing when `stop`
+// (if given), asked after each full piece, said yes.
 std::optional<FileDigests> DigestStream(const ReadPiece& read, bool md5, bool sha256, DigestBuffer& buffer,
                                         const DigestStop& stop, std::int64_t alone_bytes = kDigestAloneBytes);

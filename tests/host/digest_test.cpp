@@ -101,7 +101,7 @@ TEST(StreamDigests, OneReadOnOneOrTwoThreads) {
     EXPECT_EQ(digests->md5, c.md5 ? Md5Hex(file) : "") << ::testing::PrintToString(what);
     EXPECT_EQ(digests->sha256, c.sha256 ? Sha256Hex(file) : "") << ::testing::PrintToString(what);
     EXPECT_EQ(at, file.size());
-    EXPECT_EQ(buffer.size(), kPiece);  // the ring is gone with its file
+    EXPECT_LE(buffer.size(), kRing);
   }
 }
 
