@@ -56,7 +56,7 @@ OSTREL_SHA_TARGET inline void FourRounds(__m128i& abef, __m128i& cdgh, __m128i w
 bool HasShaExtensions() {
   unsigned leaf1[4], leaf7[4];
   if (!Cpuid(1, leaf1) || !Cpuid(7, leaf7)) return false;
-  const bool ssse3 = (leaf1[2] >> 9) & 1, sse41 = (leaf1[2] >> 19) & 1, sha = (leaf7[1] >> 29) & 1;
+  const bool ssse3 = (leaf1[2] >> 9 & 1) != 0, sse41 = (leaf1[2] >> 19 & 1) != 0, sha = (leaf7[1] >> 29 & 1) != 0;
   return ssse3 && sse41 && sha;
 }
 
