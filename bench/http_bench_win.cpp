@@ -5,6 +5,9 @@
 //   http_bench bare URL                 a bare WinHTTP read loop that keeps nothing
 //   http_bench bare-write URL DEST      the same loop writing each piece to DEST
 //   http_bench many URL DEST N T        N downloads of URL (a small file) into DEST, over T threads
+//   http_bench fetch URL DEST SIZE [MD5 [PIECE_KIB [CONNECTIONS]]]
+//                                       FileFetch of one file as an update run fetches it (a big one in
+//                                       pieces, resumed from its part), checked against MD5 when given
 #include <windows.h>
 // These need windows.h first.
 #include <psapi.h>
@@ -24,6 +27,8 @@
 #include "net/http_client.h"
 #include "net/http_url.h"
 #include "net/winhttp_handle_win.h"
+#include "update/file_fetch.h"
+#include "update/updater_backend.h"
 
 namespace {
 
@@ -132,9 +137,9 @@ int RunBare(const std::wstring& url, const std::wstring* dest) {
   h.session = WinHttpHandle(WinHttpOpen(L"OstrelLauncher/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                         WINHTTP_NO_PROXY_BYPASS, 0));
   h.connection = WinHttpHandle(WinHttpConnect(h.session.get(), parts.host.c_str(), parts.port, 0));
-  h.request = WinHttpHandle(WinHttpOpenRequest(h.connection.get(), L"GET", parts.path.c_str(), nullptr,
-                                               WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                               parts.secure ? WINHTTP_FLAG_SECURE : 0));
+  h.request =
+      WinHttpHandle(WinHttpOpenRequest(h.connection.get(), L"GET", parts.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                       WINHTTP_DEFAULT_ACCEPT_TYPES, parts.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!h.request ||
       !WinHttpSendRequest(h.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !WinHttpReceiveResponse(h.request.get(), nullptr)) {
@@ -156,6 +161,43 @@ int RunBare(const std::wstring& url, const std::wstring* dest) {
   std::printf("ok=1\nseconds=%.3f\ncpu_seconds=%.3f\nbytes=%lld\n", seconds, cpu, static_cast<long long>(total));
   PrintMemory(before, after);
   return 0;
+}
+
+// Counts what a fetch tells: the bytes held at its start, the last count, the reports.
+class CountingReport : public FetchReport {
+ public:
+  void Begin(size_t, int64_t held) override { held_ = held; }
+  void Bytes(size_t, int64_t bytes) override {
+    last_ = bytes;
+    ++calls_;
+  }
+  void End(size_t) override {}
+  int64_t held_ = 0, last_ = 0, calls_ = 0;
+};
+
+int RunFetch(const std::wstring& url, const std::wstring& dest, int64_t size, const std::string& md5, int piece_kib,
+             int connections) {
+  FetchTuning tuning;
+  if (piece_kib > 0) tuning.smallest_piece = tuning.largest_piece = int64_t{piece_kib} << 10;
+  if (connections > 0) tuning.connections = static_cast<size_t>(connections);
+  const std::shared_ptr<UpdaterBackend> backend = MakeSystemUpdaterBackend();
+  const std::atomic<bool> cancelled{false};
+  const Memory before = ProcessMemory();
+  const double cpu_start = CpuSeconds();
+  const double start = Now();
+  FileFetch fetch(*backend, {{"bench", url, dest, size, md5, ""}}, tuning, cancelled);
+  CountingReport report;
+  report.held_ = fetch.Held(0);
+  FetchFailure failure;
+  const bool ok = fetch.Run({0}, report, failure);
+  const double seconds = Now() - start;
+  const double cpu = CpuSeconds() - cpu_start;
+  const Memory after = ProcessMemory();
+  std::printf("ok=%d\nerror=%s\nseconds=%.3f\ncpu_seconds=%.3f\nheld=%lld\nfetched=%lld\nprogress_calls=%lld\n",
+              ok ? 1 : 0, failure.error.c_str(), seconds, cpu, static_cast<long long>(report.held_),
+              static_cast<long long>(size - report.held_), static_cast<long long>(report.calls_));
+  PrintMemory(before, after);
+  return ok ? 0 : 1;
 }
 
 }  // namespace
@@ -186,11 +228,19 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == L"download" && argc == 4) return RunDownload(argv[2], argv[3]);
     if (mode == L"bare" && argc == 3) return RunBare(argv[2], nullptr);
     if (mode == L"many" && argc == 6) return RunMany(argv[2], argv[3], _wtoi(argv[4]), _wtoi(argv[5]));
+    if (mode == L"fetch" && argc >= 5 && argc <= 8) {
+      std::string md5;
+      for (const wchar_t* c = argc > 5 ? argv[5] : L""; *c; ++c) md5 += static_cast<char>(*c);
+      return RunFetch(argv[2], argv[3], _wtoi64(argv[4]), md5, argc > 6 ? _wtoi(argv[6]) : 0,
+                      argc > 7 ? _wtoi(argv[7]) : 0);
+    }
     if (mode == L"bare-write" && argc == 4) {
       const std::wstring dest = argv[3];
       return RunBare(argv[2], &dest);
     }
-    std::fprintf(stderr, "usage: http_bench md5 PATH | download URL DEST | bare URL | bare-write URL DEST\n");
+    std::fprintf(stderr,
+                 "usage: http_bench md5 PATH | download URL DEST | bare URL | bare-write URL DEST | many URL DEST N T"
+                 " | fetch URL DEST SIZE [MD5 [PIECE_KIB [CONNECTIONS]]]\n");
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "error: %s\n", e.what());

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "update/archive_extraction.h"
+#include "archive/archive_extraction.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {

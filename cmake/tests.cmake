@@ -33,14 +33,21 @@ if(OSTREL_TARGET STREQUAL "host")
   # The library is built without coverage marks, so the sources a target
   # fuzzes are compiled into it again, with them: libFuzzer then sees which
   # branches an input reaches (the target's own copies win over the library's).
+  set(OSTREL_FUZZ_SOURCES_block_map_fuzz
+      src/delta/block_map.cpp src/delta/block_sums.cpp src/delta/patch_plan.cpp src/delta/patch_apply.cpp)
   set(OSTREL_FUZZ_SOURCES_http_url_fuzz src/net/http_url.cpp src/net/http_download_plan.cpp)
   set(OSTREL_FUZZ_SOURCES_manifest_fuzz
       src/data/json.cpp src/data/json_number.cpp src/data/manifest.cpp src/data/manifest_writer.cpp)
   set(OSTREL_FUZZ_SOURCES_pe_version_fuzz src/publish/pe_version.cpp)
   set(OSTREL_FUZZ_SOURCES_record_fuzz src/update/verified_record.cpp)
-  set(OSTREL_FUZZ_SOURCES_zip_fuzz src/update/zip_reader.cpp src/update/inflate.cpp src/update/zip_entry_path.cpp)
+  set(OSTREL_FUZZ_SOURCES_part_record_fuzz src/update/part_record.cpp src/update/piece_plan.cpp)
+  set(OSTREL_FUZZ_SOURCES_zip_fuzz src/archive/zip_reader.cpp src/archive/inflate.cpp src/archive/zip_entry_path.cpp)
   # The version-block reader is a few straight-line checks: seconds reach all of it.
   set(OSTREL_FUZZ_SECONDS_pe_version_fuzz 10)
+  # Block maps: a fixed header and a count, then the matching over what read.
+  set(OSTREL_FUZZ_SECONDS_block_map_fuzz 20)
+  # A few lines of text: seconds reach all of the part record's reader.
+  set(OSTREL_FUZZ_SECONDS_part_record_fuzz 10)
   file(GLOB OSTREL_FUZZERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
   foreach(src ${OSTREL_FUZZERS})
     get_filename_component(name ${src} NAME_WE)

@@ -73,7 +73,14 @@ def zip64_bytes(files):
             os.makedirs(os.path.dirname(os.path.join(tmp, "in", rel)), exist_ok=True)
             with open(os.path.join(tmp, "in", rel), "wb") as f:
                 f.write(data)
-        subprocess.run(["zip", "-q", "-r", "-X", "-fz", "../out.zip", "."], cwd=os.path.join(tmp, "in"), check=True)
+        # Fixed times: the same files give the same archive (and digest) on every start, so a
+        # download cut short goes on at the next start.
+        for folder, dirs, names in os.walk(os.path.join(tmp, "in")):
+            for name in dirs + names:
+                os.utime(os.path.join(folder, name), (1767225600, 1767225600))
+        # MPQ files are stored as they are (as a real client's archives are: they are compressed already).
+        subprocess.run(["zip", "-q", "-r", "-X", "-fz", "-n", ".MPQ", "../out.zip", "."], cwd=os.path.join(tmp, "in"),
+                       check=True)
         with open(os.path.join(tmp, "out.zip"), "rb") as f:
             return f.read()
 
@@ -108,7 +115,8 @@ def program_version(data):
     return "%d.%d.%d" % (most >> 16, most & 0xFFFF, least >> 16)
 
 
-def build_site(root, host, port, client_exe=None, stall_client=False, big_map=False, launcher_build=None):
+def build_site(root, host, port, client_exe=None, stall_client=False, big_map=False, launcher_build=None,
+               connection_rate=0):
     base = "http://%s:%d" % (host, port)
     files_dir = os.path.join(root, "files")
     game_files = []
@@ -137,16 +145,27 @@ def build_site(root, host, port, client_exe=None, stall_client=False, big_map=Fa
 
     client = {CLIENT_DIR + "/" + rel: data for rel, data in DEMO_CLIENT_FILES.items()}
     client[CLIENT_DIR + "/Wow.exe"] = b"demo client\r\n"
+    if connection_rate:
+        # Big enough to come in pieces over several connections, and slow enough to watch.
+        client[CLIENT_DIR + "/Data/terrain.MPQ"] = random.Random(5).randbytes(96 << 20)
     if client_exe:
         with open(client_exe, "rb") as f:
             client[CLIENT_DIR + "/Wow.exe"] = f.read()
     client_zip = zip64_bytes(client)
     with open(os.path.join(files_dir, "wow_client.zip"), "wb") as f:
         f.write(client_zip)
-    # The first request of the client archive stops sending halfway (the launcher's retry carries on).
+    # Each reply of a download at most `connection_rate` MiB/s; the first request of the client
+    # archive stops sending halfway (the launcher's retry carries on).
+    options = {}
+    if connection_rate:
+        for folder, _, names in os.walk(files_dir):
+            for name in names:
+                rel = os.path.relpath(os.path.join(folder, name), root).replace(os.sep, "/")
+                options["/" + rel] = {"rate": str(int(connection_rate * (1 << 20)))}
+    if stall_client:
+        options.setdefault("/files/wow_client.zip", {}).update(once="1", stall=str(len(client_zip) // 2))
     with open(os.path.join(root, "_options.json"), "w") as f:
-        stall = {"/files/wow_client.zip": {"once": "1", "stall": str(len(client_zip) // 2)}}
-        json.dump(stall if stall_client else {}, f)
+        json.dump(options, f)
 
     # A launcher build on offer, under the version its version block gives.
     launcher = {"launcher_version": "1.0.0", "launcher_url": "%s/files/OstrelLauncher.exe" % base, "launcher_md5": ""}
@@ -201,6 +220,10 @@ def main():
     parser.add_argument("--client-exe", help="the program to offer as the client package's Wow.exe")
     parser.add_argument("--stall-client-once", action="store_true",
                         help="stop sending the client archive halfway through its first request")
+    parser.add_argument("--connection-rate", type=float, default=0, metavar="MIB",
+                        help="send each download reply at most MIB MiB/s, as a server that limits each connection "
+                             "does, and add 96 MiB to the client archive: DOWNLOAD CLIENT then fetches it in pieces "
+                             "over several connections, slowly enough to close the launcher halfway")
     parser.add_argument("--big-map-addon", action="store_true",
                         help="the OstrelMap addon carries 120 MB of map tiles (time to end the launcher as it unpacks)")
     offer = parser.add_mutually_exclusive_group()
@@ -210,7 +233,7 @@ def main():
                        help="offer EXE, a program that exits at once, as a newer launcher build (the same way)")
     args = parser.parse_args()
     build_site(args.root, "127.0.0.1", args.port, args.client_exe, args.stall_client_once, args.big_map_addon,
-               args.newer_launcher or args.broken_launcher)
+               args.newer_launcher or args.broken_launcher, args.connection_rate)
     with TestServer(args.root, args.port, args.login_port):
         print("demo-server: serving %s on http://127.0.0.1:%d" % (args.root, args.port), flush=True)
         try:

@@ -1,6 +1,8 @@
 #include "app/client_install.h"
 
+#include <atomic>
 #include <exception>
+#include <optional>
 #include <thread>
 
 #include "app/controller.h"
@@ -8,7 +10,7 @@
 #include "game/client_install.h"
 #include "log/log.h"
 #include "update/download_rate.h"
-#include "update/download_retry.h"
+#include "update/file_fetch.h"
 #include "update/unpack_marks.h"
 #include "update/updater.h"
 
@@ -74,18 +76,18 @@ bool UnpackAndSave(LauncherWindow& window, const InstallJob& job, InstallBackend
   return true;
 }
 
-// The same with the archive marked as being unpacked until the client folder
-// is saved, so a kill on the way makes the next start unpack it again
-// (ResumeClientInstall). A failure here clears the mark as well: it is shown,
-// and the player starts over with DOWNLOAD CLIENT rather than meet it at
-// every start.
-bool UnpackClient(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, UpdaterProgress& progress) {
-  const std::wstring archive = ClientArchivePath(backend.LauncherFolder(), ClientArchiveKindOf(job.url));
+// Runs `steps` with the archive marked as being unpacked until the client
+// folder is saved, so a kill on the way makes the next start carry on
+// (ResumeClientInstall, ContinueClientDownload). A failure here clears the mark
+// as well: it is shown, and the player starts over with DOWNLOAD CLIENT rather
+// than meet it at every start.
+template <typename Steps>
+bool Marked(InstallBackend& backend, const UnpackMark& mark, Steps&& steps) {
   UnpackMarkFile marks(backend, UnpackMarksPath(backend.LauncherFolder()));
-  UnpackMarkFile::Unpacking unpacking(&marks, {archive, job.folder, job.size, job.md5, ""});
+  UnpackMarkFile::Unpacking unpacking(&marks, mark);
   bool installed = false;
   try {
-    installed = UnpackAndSave(window, job, backend, progress, archive);
+    installed = steps();
   } catch (...) {
     unpacking.Finished();
     throw;
@@ -94,10 +96,67 @@ bool UnpackClient(LauncherWindow& window, const InstallJob& job, InstallBackend&
   return installed;
 }
 
-void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, const RetryPauses& pauses) {
-  const ClientArchiveKind kind = ClientArchiveKindOf(job.url);
-  const std::wstring archive = ClientArchivePath(backend.LauncherFolder(), kind);
+bool UnpackClient(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, UpdaterProgress& progress) {
+  const std::wstring archive = ClientArchivePath(backend.LauncherFolder(), ClientArchiveKindOf(job.url));
+  return Marked(backend, {archive, job.folder, job.size, job.md5, ""},
+                [&] { return UnpackAndSave(window, job, backend, progress, archive); });
+}
 
+// The download's progress on the window: the archive's bytes, speed and time left.
+class InstallReport : public FetchReport {
+ public:
+  InstallReport(LauncherWindow& window, UpdaterProgress& progress, std::int64_t size)
+      : window_(window), progress_(progress), size_(size) {}
+  void Begin(size_t, std::int64_t held) override {
+    rate_.emplace(held);
+    Bytes(0, held);
+  }
+  void Bytes(size_t, std::int64_t bytes) override {
+    if (!rate_) rate_.emplace(0);
+    rate_->Sample(progress_, bytes, size_, size_);
+    window_.SetProgress(progress_);
+    window_.Repaint();
+  }
+  void End(size_t) override {}
+
+ private:
+  LauncherWindow& window_;
+  UpdaterProgress& progress_;
+  const std::int64_t size_;
+  std::optional<DownloadRate> rate_;
+};
+
+// Downloads the archive (a big one in pieces, resumed from its part) and
+// checks it; false once a failure is shown.
+bool DownloadClient(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, UpdaterProgress& progress,
+                    const FetchTuning& tuning) {
+  const std::wstring archive = ClientArchivePath(backend.LauncherFolder(), ClientArchiveKindOf(job.url));
+  // A whole archive is fetched from its first byte, replacing what an earlier
+  // installation left; only a part file with its record is resumed.
+  backend.RemoveFile(archive);
+  const std::atomic<bool> never_cancelled{false};
+  FileFetch fetch(backend.Fetching(), {{"WoW Client", job.url, archive, job.size, job.md5, ""}}, tuning,
+                  never_cancelled);
+  if (!EnoughSpace(window, backend, ParentFolderOf(archive), job.size - fetch.Held(0))) return false;
+  InstallReport report(window, progress, job.size);
+  FetchFailure failure;
+  if (fetch.Run({0}, report, failure)) return true;
+  if (failure.kind == DownloadFailure::None) {
+    // The archive holds the Wow.exe that PLAY will start: when the manifest
+    // pins it (a signed manifest always does), bytes that differ are never unpacked.
+    Log::Error(L"Client archive does not match the manifest (" + Widen(failure.error) + L"); deleted");
+    backend.RemoveFile(archive);
+    window.ShowError(L"Download failed: the client archive does not match the manifest.");
+  } else {
+    // The partial archive stays.
+    window.ShowError(
+        Widen(failure.kind == DownloadFailure::DiskFull ? failure.error : "Download failed: " + failure.error));
+  }
+  return false;
+}
+
+void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, const FetchTuning& tuning) {
+  const std::wstring archive = ClientArchivePath(backend.LauncherFolder(), ClientArchiveKindOf(job.url));
   UpdaterProgress progress;
   progress.phase = UpdaterPhase::Downloading;
   progress.file = "WoW Client";
@@ -105,41 +164,11 @@ void InstallSteps(LauncherWindow& window, const InstallJob& job, InstallBackend&
   window.SetProgress(progress);
   window.SetState(LauncherState::Updating);
   window.Repaint();
-  if (!EnoughSpace(window, backend, ParentFolderOf(archive), job.size)) return;
-
-  DownloadRate rate(0);
-  auto sample = [&](std::int64_t received, std::int64_t total) {
-    rate.Sample(progress, received, total, job.size);
-    window.SetProgress(progress);
-    window.Repaint();
-  };
-  // The first try replaces what an earlier installation left; a retry keeps
-  // what this one wrote.
-  const DownloadResult result = DownloadWithRetries(
-      "WoW Client", 0, [&](std::int64_t from) { return backend.Download(job.url, archive, from, sample); },
-      [&] { return ResumeOffset(backend.FileSize(archive).value_or(0), job.size); }, pauses, {});
-  if (!result.ok) {
-    // The partial archive stays.
-    window.ShowError(
-        Widen(result.failure == DownloadFailure::DiskFull ? result.error : "Download failed: " + result.error));
-    return;
-  }
-  // The archive holds the Wow.exe that PLAY will start: when the manifest pins
-  // it (a signed manifest always does), bytes that differ are never unpacked.
-  if (!job.md5.empty()) {
-    const FileCheckResult check = backend.Check(archive, job.size, job.md5);
-    if (check != FileOk) {
-      Log::Error(L"Client archive does not match the manifest (" +
-                 std::wstring(check == FileSizeMismatch ? L"size" : L"MD5") + L" mismatch); deleted");
-      backend.RemoveFile(archive);
-      window.ShowError(L"Download failed: the client archive does not match the manifest.");
-      return;
-    }
-  }
-
-  if (UnpackClient(window, job, backend, progress)) {
-    StartUpdateRun(window, window.CurrentManifest(), OnUpdaterProgressQuiet);
-  }
+  const bool installed = Marked(backend, {archive, job.folder, job.size, job.md5, ""}, [&] {
+    return DownloadClient(window, job, backend, progress, tuning) &&
+           UnpackAndSave(window, job, backend, progress, archive);
+  });
+  if (installed) StartUpdateRun(window, window.CurrentManifest(), OnUpdaterProgressQuiet);
 }
 
 // The client unpack a kill cut short, done again from the kept archive; true
@@ -177,17 +206,40 @@ bool Guarded(LauncherWindow& window, InstallBackend& backend, Steps&& steps) {
   return done;
 }
 
-}  // namespace
-
-bool ResumeClientInstall(LauncherWindow& window, std::shared_ptr<InstallBackend> backend, bool client_found) {
-  const std::wstring launcher = backend->LauncherFolder();
+// The mark of an installation of the client that did not finish, if any.
+std::optional<UnpackMark> PendingInstall(InstallBackend& backend) {
+  const std::wstring launcher = backend.LauncherFolder();
   std::optional<UnpackMark> pending;
-  for (const UnpackMark& mark : UnpackMarkFile(*backend, UnpackMarksPath(launcher)).Unfinished()) {
+  for (const UnpackMark& mark : UnpackMarkFile(backend, UnpackMarksPath(launcher)).Unfinished()) {
     for (const ClientArchiveKind kind : {ClientArchiveKind::Zip, ClientArchiveKind::Rar}) {
       if (SamePath(mark.archive, ClientArchivePath(launcher, kind))) pending = mark;
     }
   }
-  if (!pending || !window.BeginClientInstall()) return false;
+  return pending;
+}
+
+// Runs InstallWow on a detached worker that frees the window's installation
+// slot (claimed by the caller) at its end; one that cannot start frees it and throws.
+void StartInstallWorker(LauncherWindow& window, InstallJob job, std::shared_ptr<InstallBackend> backend) {
+  try {
+    std::thread([&window, job = std::move(job), backend = std::move(backend)] {
+      InstallWow(window, job, *backend);
+      window.EndClientInstall();
+    }).detach();
+  } catch (...) {
+    window.EndClientInstall();
+    throw;
+  }
+}
+
+}  // namespace
+
+bool ResumeClientInstall(LauncherWindow& window, std::shared_ptr<InstallBackend> backend, bool client_found) {
+  // An archive not whole is a download cut short: it goes on once the manifest is there.
+  const std::optional<UnpackMark> pending = PendingInstall(*backend);
+  if (!pending || backend->Fetching().FileSize(pending->archive) != pending->size || !window.BeginClientInstall()) {
+    return false;
+  }
   try {
     std::thread([&window, mark = *pending, backend = std::move(backend), client_found] {
       const bool installed = Guarded(window, *backend, [&] { return ResumeSteps(window, mark, *backend); });
@@ -201,8 +253,25 @@ bool ResumeClientInstall(LauncherWindow& window, std::shared_ptr<InstallBackend>
   return true;
 }
 
-void InstallWow(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, const RetryPauses& pauses) {
-  Guarded(window, backend, [&] { return InstallSteps(window, job, backend, pauses), true; });
+bool ContinueClientDownload(LauncherWindow& window, const Manifest& manifest, std::shared_ptr<InstallBackend> backend) {
+  const std::optional<UnpackMark> pending = PendingInstall(*backend);
+  if (!pending) return false;
+  const ClientPackage& package = manifest.wow_client;
+  const std::wstring url = Widen(package.url);
+  if (package.url.empty() || pending->size != package.size || pending->md5 != package.md5 ||
+      !SamePath(pending->archive, ClientArchivePath(backend->LauncherFolder(), ClientArchiveKindOf(url)))) {
+    Log::Warn(L"The client download cut short is not the one the manifest offers now: not continued");
+    UnpackMarkFile(*backend, UnpackMarksPath(backend->LauncherFolder())).Clear(*pending);
+    return false;
+  }
+  if (!window.BeginClientInstall()) return false;
+  Log::Info(L"Continuing the client download cut short, into " + pending->folder);
+  StartInstallWorker(window, {pending->folder, url, package.size, package.md5}, std::move(backend));
+  return true;
+}
+
+void InstallWow(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, const FetchTuning& tuning) {
+  Guarded(window, backend, [&] { return InstallSteps(window, job, backend, tuning), true; });
 }
 
 void StartClientInstall(LauncherWindow& window, const std::function<std::optional<std::wstring>()>& pick_folder,
@@ -221,11 +290,9 @@ void StartClientInstall(LauncherWindow& window, const std::function<std::optiona
       window.EndClientInstall();
       return;
     }
-    InstallJob job{*folder, Widen(manifest.wow_client.url), manifest.wow_client.size, manifest.wow_client.md5};
-    std::thread([&window, job = std::move(job), backend = std::move(backend)] {
-      InstallWow(window, job, *backend);
-      window.EndClientInstall();
-    }).detach();
+    StartInstallWorker(window,
+                       {*folder, Widen(manifest.wow_client.url), manifest.wow_client.size, manifest.wow_client.md5},
+                       std::move(backend));
   } catch (...) {
     window.EndClientInstall();
     throw;

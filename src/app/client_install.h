@@ -14,8 +14,8 @@
 
 #include "app/launcher_window.h"
 #include "net/file_digest.h"
-#include "net/http_client.h"
 #include "net/http_download_plan.h"
+#include "update/file_fetch.h"
 #include "update/small_files.h"
 
 struct InstallJob {
@@ -33,10 +33,8 @@ class InstallBackend : public SmallFiles {
   virtual void EnterThread() {}  // COM for the worker thread
   virtual void LeaveThread() {}
   virtual std::wstring LauncherFolder() = 0;
-  // One try from `offset` on, as HttpClient::DownloadFile (0: replacing what was there).
-  virtual DownloadResult Download(const std::wstring& url, const std::wstring& path, std::int64_t offset,
-                                  const DownloadProgress& progress) = 0;
-  virtual std::optional<std::int64_t> FileSize(const std::wstring& path) = 0;
+  // Downloads and their parts, as the update runs have them.
+  virtual FetchBackend& Fetching() = 0;
   // Bytes free to this user on the volume that holds `folder`; nothing when unknown.
   virtual std::optional<std::int64_t> FreeSpace(const std::wstring& folder) = 0;
   // Throws a std::exception naming "create_directories" on failure.
@@ -59,16 +57,24 @@ class InstallBackend : public SmallFiles {
 // The real operations (Windows build).
 std::shared_ptr<InstallBackend> MakeSystemInstallBackend();
 
-// The worker's body: runs the whole installation on the calling thread.
-// `pauses`: before the automatic retries of the download (tests pass short ones).
-void InstallWow(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, const RetryPauses& pauses = {});
+// The worker's body: runs the whole installation on the calling thread. The
+// archive is marked in launcher_cache from before its download until the
+// client folder is saved; a big one comes in pieces over several connections
+// (update/file_fetch.h). `tuning`: tests pass short retry pauses and small pieces.
+void InstallWow(LauncherWindow& window, const InstallJob& job, InstallBackend& backend, const FetchTuning& tuning = {});
 
 // At start, before the manifest thread: a client unpack that a kill cut short
-// (its mark is still in launcher_cache) is done again from the kept archive on
-// a detached thread, which then runs the manifest thread (with a client found
-// when the unpack succeeded or `client_found`). False, with nothing started,
-// when there is none.
+// (its mark is still in launcher_cache, its archive whole) is done again from
+// the kept archive on a detached thread, which then runs the manifest thread
+// (with a client found when the unpack succeeded or `client_found`). False,
+// with nothing started, when there is none.
 bool ResumeClientInstall(LauncherWindow& window, std::shared_ptr<InstallBackend> backend, bool client_found);
+
+// Once the manifest is loaded without a client: a client download that a kill
+// cut short (marked, its archive not whole) goes on into the folder the player
+// chose then, on a detached thread, when the manifest still offers that
+// package; the mark of another package goes. False when nothing was started.
+bool ContinueClientDownload(LauncherWindow& window, const Manifest& manifest, std::shared_ptr<InstallBackend> backend);
 
 // The DOWNLOAD CLIENT button, on the user-interface thread. Without a client
 // package in the manifest it shows the error; otherwise it asks `pick_folder`

@@ -3,13 +3,13 @@
 #include <filesystem>
 
 #include "app/client_install.h"
+#include "archive/archive_extraction.h"
+#include "archive/hidden_process_win.h"
+#include "archive/zip_extract.h"
 #include "base/launcher_folder.h"
 #include "data/settings.h"
 #include "game/client_install.h"
-#include "update/archive_extraction.h"
-#include "update/hidden_process_win.h"
 #include "update/updater_backend.h"
-#include "update/zip_extract.h"
 
 namespace {
 
@@ -19,11 +19,7 @@ class SystemInstallBackend : public InstallBackend {
   void EnterThread() override { files_->EnterThread(); }
   void LeaveThread() override { files_->LeaveThread(); }
   std::wstring LauncherFolder() override { return ::LauncherFolder(); }
-  DownloadResult Download(const std::wstring& url, const std::wstring& path, std::int64_t offset,
-                          const DownloadProgress& progress) override {
-    return files_->Download(url, path, offset, progress, {});
-  }
-  std::optional<std::int64_t> FileSize(const std::wstring& path) override { return files_->FileSize(path); }
+  FetchBackend& Fetching() override { return *files_; }
   std::optional<std::int64_t> FreeSpace(const std::wstring& folder) override { return files_->FreeSpace(folder); }
   void CreateFolders(const std::wstring& folder) override { files_->CreateFolders(folder); }
   bool Exists(const std::wstring& path) override { return PathExists(path); }

@@ -104,6 +104,7 @@ void ManifestThread(LauncherWindow& window, bool client_found) {
       }
       if (!client_found) {
         Log::Info(L"Manifest loaded — waiting for client install");
+        window.ContinueClientInstall(manifest);
         return;
       }
       Log::Info(L"Manifest loaded OK, starting updater");

@@ -83,6 +83,9 @@ class LauncherWindow {
   // True only when a newer launcher was fetched and its replacement started.
   virtual bool SelfUpdate(const Manifest& manifest, std::string& error) = 0;
   virtual std::shared_ptr<Updater> MakeUpdater(const std::wstring& wow_dir) = 0;
+  // With the manifest loaded and no client: carries on a client download that a
+  // kill cut short (ContinueClientDownload in app/client_install.h).
+  virtual void ContinueClientInstall(const Manifest& /*manifest*/) {}
   // Where update runs keep their record of verified files; empty: no record.
   virtual std::wstring VerifiedRecordPath() const { return std::wstring(); }
   // Asks for the screen to be drawn again; callable from any thread.

@@ -24,6 +24,8 @@ GameFile ReadGameFile(const JsonValue& element) {
   file.required = required.kind == JsonKind::Null || required.boolean;
   file.extract_to = TextOf(element, "extract_to");
   file.sha256 = TextOf(element, "sha256");
+  const JsonValue& map = element.Get("block_map");
+  file.block_map = {TextOf(map, "url"), SizeOf(map, "size"), TextOf(map, "md5"), TextOf(map, "sha256")};
   return file;
 }
 

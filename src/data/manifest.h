@@ -15,6 +15,15 @@ struct ClientPackage {
   std::string dir_name;
 };
 
+// A big file's block map (see delta/block_map.h): what lets a launcher patch
+// its old copy of the file, fetching only the blocks that changed.
+struct BlockMapRef {
+  std::string url;  // relative to the entry's cdn_url, or absolute; empty: no map
+  std::int64_t size = 0;
+  std::string md5;     // lower-case hex
+  std::string sha256;  // lower-case hex
+};
+
 struct GameFile {
   std::string path;       // relative to the client folder, "/" or "\" separated
   std::int64_t size = 0;  // 0 or less: size not checked
@@ -23,6 +32,7 @@ struct GameFile {
   bool required = true;
   std::string extract_to;  // folder to unpack the file into; empty for a plain file
   std::string sha256;      // hex; empty: not checked (checked in addition to md5)
+  BlockMapRef block_map;   // "block_map"; launchers that predate it ignore the key
 };
 
 struct Manifest {

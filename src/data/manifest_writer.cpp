@@ -21,6 +21,11 @@ std::string GameFileJson(const GameFile& file) {
   out += ", " + Text("cdn_url", file.cdn_url);
   if (!file.required) out += ", " + Member("required", "false");
   if (!file.extract_to.empty()) out += ", " + Text("extract_to", file.extract_to);
+  const BlockMapRef& map = file.block_map;
+  if (!map.url.empty()) {
+    out += ", " + Member("block_map", "{" + Text("url", map.url) + ", " + Number("size", map.size) + ", " +
+                                          Text("md5", map.md5) + ", " + Text("sha256", map.sha256) + "}");
+  }
   return out + "}";
 }
 

@@ -1,10 +1,10 @@
 #include "game/addons.h"
 
+#include "archive/zip_entry_path.h"
 #include "base/text.h"
 #include "game/client_folder.h"
 #include "log/log.h"
 #include "update/updater.h"
-#include "update/zip_entry_path.h"
 
 namespace {
 

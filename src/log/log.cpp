@@ -1,5 +1,6 @@
 #include "log/log.h"
 
+#include <memory>
 #include <mutex>
 
 #include "log/log_format.h"
@@ -10,6 +11,8 @@ namespace {
 struct LogState {
   std::mutex mutex;
   UniqueFile file;
+  std::wstring path;
+  std::unique_ptr<LogSharing> sharing;  // while another process writes the file too
 };
 
 LogState& State() {
@@ -24,8 +27,13 @@ void Write(const char* level, const std::wstring& text) {
     // Binary mode with explicit CR LF: the bytes on disk do not depend on a
     // stream's locale, so no character can stop later lines from arriving.
     const std::string line = FormatLogFileLine(FormatLogTimestamp(std::time(nullptr)), level, text);
+    const bool locked = state.sharing && state.sharing->Lock();
+    if (state.sharing && !locked) state.sharing.reset();  // the other process has ended
+    // An append stream seeks to the end before each write, so under the lock
+    // the line lands after the other process's last one.
     std::fwrite(line.data(), 1, line.size(), state.file.get());
     std::fflush(state.file.get());
+    if (locked) state.sharing->Unlock();
   }
   WriteToDebugger(FormatLogDebuggerLine(level, text));
 }
@@ -40,6 +48,14 @@ void Init(const std::wstring& path) {
   // Each start appends; a log past the limit starts afresh, keeping one older file.
   if (LogFileSize(path) > kLogRotateBytes) ReplaceLogFile(path, path + L".1");
   state.file = OpenLogFileForAppend(path);
+  state.path = path;
+  state.sharing.reset();
+}
+
+void ShareWith(std::uint32_t process_id) {
+  LogState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.sharing = ShareLogFile(state.path, process_id);
 }
 
 void Info(const std::wstring& text) { Write("INFO", text); }

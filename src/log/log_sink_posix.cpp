@@ -28,3 +28,6 @@ bool ReplaceLogFile(const std::wstring& from, const std::wstring& to) {
 }
 
 void WriteToDebugger(const std::wstring&) {}
+
+// One process per log here: nothing to share.
+std::unique_ptr<LogSharing> ShareLogFile(const std::wstring&, std::uint32_t) { return nullptr; }

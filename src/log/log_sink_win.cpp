@@ -2,6 +2,9 @@
 
 #include <share.h>
 
+#include <cwctype>
+
+#include "base/unique_handle_win.h"
 #include "log/log_sink.h"
 
 UniqueFile OpenLogFileForAppend(const std::wstring& path) {
@@ -24,4 +27,52 @@ bool ReplaceLogFile(const std::wstring& from, const std::wstring& to) {
 // per verified file; see docs/PERFORMANCE.md).
 void WriteToDebugger(const std::wstring& line) {
   if (IsDebuggerPresent()) OutputDebugStringW(line.c_str());
+}
+
+namespace {
+
+constexpr DWORD kLogLockWaitMs = 2000;
+
+class NamedMutexSharing : public LogSharing {
+ public:
+  NamedMutexSharing(UniqueHandle mutex, UniqueHandle process)
+      : mutex_(std::move(mutex)), process_(std::move(process)) {}
+  bool Lock() override {
+    if (WaitForSingleObject(process_.get(), 0) != WAIT_TIMEOUT) return false;
+    // An abandoned mutex (the other process died holding it) is ours all the same.
+    const DWORD waited = WaitForSingleObject(mutex_.get(), kLogLockWaitMs);
+    owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    return true;
+  }
+  void Unlock() override {
+    if (owned_) ReleaseMutex(mutex_.get());
+    owned_ = false;
+  }
+
+ private:
+  UniqueHandle mutex_;
+  UniqueHandle process_;
+  bool owned_ = false;
+};
+
+// The mutex is named after the log's path (FNV-1a of its upper-cased text),
+// so only launchers writing the same log share it.
+std::wstring LogMutexName(const std::wstring& path) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (wchar_t c : path) {
+    hash ^= static_cast<std::uint64_t>(std::towupper(c));
+    hash *= 1099511628211ull;
+  }
+  wchar_t hex[17] = {};
+  for (int i = 0; i < 16; ++i) hex[i] = L"0123456789abcdef"[(hash >> (60 - 4 * i)) & 15];
+  return L"Local\\OstrelLauncherLog." + std::wstring(hex);
+}
+
+}  // namespace
+
+std::unique_ptr<LogSharing> ShareLogFile(const std::wstring& path, std::uint32_t process_id) {
+  UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, process_id));
+  UniqueHandle mutex(CreateMutexW(nullptr, FALSE, LogMutexName(path).c_str()));
+  if (!process.valid() || !mutex.valid()) return nullptr;
+  return std::make_unique<NamedMutexSharing>(std::move(mutex), std::move(process));
 }

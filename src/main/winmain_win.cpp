@@ -35,8 +35,7 @@ std::vector<std::wstring> CommandLineArguments() {
 
 // Which build this is, what an update cut short left beside it (set right
 // here), and whether an older build handed over to it and waits for its report.
-void CheckLauncherFiles(MainWindow& window) {
-  const HandOver hand_over = ParseHandOver(CommandLineArguments());
+void CheckLauncherFiles(MainWindow& window, const HandOver& hand_over) {
   if (!hand_over.updated_from.empty()) {
     Log::Info(L"Started by the launcher update from " + Widen(hand_over.updated_from));
   }
@@ -47,11 +46,13 @@ void CheckLauncherFiles(MainWindow& window) {
 
 int RunLauncher(HINSTANCE instance, int show_command) {
   try {
+    const HandOver hand_over = ParseHandOver(CommandLineArguments());
     Log::Init(LauncherPath(L"\\launcher.log"));
+    if (hand_over.old_process != 0) Log::ShareWith(hand_over.old_process);
     Log::Info(L"=== Launcher starting ===");
     Log::Info(L"Launcher version " + Widen(kLauncherVersion));
     JsonNull();  // the shared null value exists before any worker starts
-    CheckLauncherFiles(MainWindow::Instance());
+    CheckLauncherFiles(MainWindow::Instance(), hand_over);
 
     Log::Info(L"GDI+ init");
     Gdiplus::GdiplusStartupInput gdiplus_input;

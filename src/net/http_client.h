@@ -6,6 +6,7 @@
 // and its system error code; the returned texts stay short for the player.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -28,6 +29,16 @@ using DownloadProgress = std::function<void(int64_t bytes_so_far, int64_t total)
 // Asked between two pieces of a body: true stops the download ("Cancelled").
 using DownloadStop = std::function<bool()>;
 
+// Where the body of a range goes: one file that several connections write at
+// once, each its own range.
+class RangeSink {
+ public:
+  virtual ~RangeSink() = default;
+  // Writes all `size` bytes at `offset`; false with `failure` filled in (its kind
+  // DiskFull or Local, and its text) when they could not all be written.
+  virtual bool WriteAt(int64_t offset, const char* data, size_t size, DownloadResult& failure) = 0;
+};
+
 // How long a download may wait for the next piece before it counts as stalled.
 constexpr uint32_t kDownloadStallMs = 30000;
 
@@ -47,4 +58,14 @@ class HttpClient {
   static DownloadResult DownloadFile(const std::wstring& url, const std::wstring& dest_path, int64_t resume_offset,
                                      const DownloadProgress& progress, const DownloadStop& stop = {},
                                      uint32_t stall_ms = kDownloadStallMs);
+
+  // One GET of bytes `first` to `last` (both included) of a file of `total` bytes,
+  // written through `sink` at their own offsets and never past `last`. Only a reply
+  // PlanRangeReply takes is read; a body longer than the range fails too (both with
+  // DownloadFailure::Ranges). `progress` gets (bytes of the range received, its
+  // length). Whatever arrived is written when the call returns, so a later call can
+  // ask for the rest.
+  static DownloadResult DownloadRange(const std::wstring& url, int64_t first, int64_t last, int64_t total,
+                                      RangeSink& sink, const DownloadProgress& progress, const DownloadStop& stop = {},
+                                      uint32_t stall_ms = kDownloadStallMs);
 };

@@ -36,6 +36,8 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
 
 std::wstring RangeHeader(int64_t offset) { return L"Range: bytes=" + std::to_wstring(offset) + L"-"; }
 
+std::wstring RangeHeader(int64_t first, int64_t last) { return RangeHeader(first) + std::to_wstring(last); }
+
 bool ParseContentLength(const std::wstring& text, int64_t& length) { return ParseCount(Trimmed(text), length); }
 
 bool ParseContentRange(const std::wstring& text, ContentRange& range) {
@@ -94,6 +96,40 @@ DownloadStart PlanDownload(uint32_t status, int64_t resume_offset, const std::op
   return start;
 }
 
+RangeStart PlanRangeReply(uint32_t status, int64_t first, int64_t last, int64_t total,
+                          const std::optional<std::wstring>& content_length,
+                          const std::optional<std::wstring>& content_range) {
+  RangeStart start;
+  const auto refuse = [&](DownloadFailure failure, std::string error) {
+    start.failure = failure;
+    start.error = std::move(error);
+    return start;
+  };
+  if (status == 200) return refuse(DownloadFailure::Ranges, "Server sent the whole file instead of a range");
+  if (status != 206) return refuse(DownloadFailure::Status, "HTTP " + std::to_string(status));
+  const std::string asked = std::to_string(first) + "-" + std::to_string(last);
+  ContentRange range;
+  if (!content_range || !ParseContentRange(*content_range, range)) {
+    return refuse(DownloadFailure::Ranges, "Server sent no readable Content-Range for bytes " + asked);
+  }
+  if (range.first != first || range.last != last) {
+    return refuse(DownloadFailure::Ranges, "Server sent bytes " + std::to_string(range.first) + "-" +
+                                               std::to_string(range.last) + " instead of " + asked);
+  }
+  if (range.complete != total) {
+    return refuse(DownloadFailure::Ranges,
+                  "Server gives the file " +
+                      (range.complete < 0 ? std::string("no size") : std::to_string(range.complete) + " bytes") +
+                      " instead of " + std::to_string(total));
+  }
+  int64_t length = -1;
+  if (content_length && (!ParseContentLength(*content_length, length) || length != last - first + 1)) {
+    return refuse(DownloadFailure::Ranges, "Server announced another length than bytes " + asked);
+  }
+  start.accepted = true;
+  return start;
+}
+
 std::string BodyEndError(const char* what, int64_t base, int64_t received, int64_t body_length, bool read_failed) {
   const std::string got = std::to_string(SaturatingAdd(base, received));
   const std::string of = body_length >= 0 ? " of " + std::to_string(SaturatingAdd(base, body_length)) : "";
@@ -101,6 +137,13 @@ std::string BodyEndError(const char* what, int64_t base, int64_t received, int64
   if (body_length >= 0 && received < body_length)
     return std::string(what) + " incomplete: " + got + of + " bytes arrived";
   return "";
+}
+
+DownloadResult WriteFailure(bool disk_full, const std::string& path) {
+  DownloadResult result;
+  result.failure = disk_full ? DownloadFailure::DiskFull : DownloadFailure::Local;
+  result.error = disk_full ? "Not enough disk space while writing " + path : kCannotWriteDest;
+  return result;
 }
 
 double RetryPause(const DownloadResult& result, int retry, const RetryPauses& pauses) {

@@ -25,6 +25,7 @@ enum class DownloadFailure {
   DiskFull,  // the volume has no room for the bytes
   Tls,       // no trusted secure connection came about: trying again does not mend a certificate
   Local,     // anything else on this side (a bad address, a file that cannot be opened or written)
+  Ranges,    // a reply to a range request that does not fit it: the file must come over one connection
 };
 
 struct DownloadResult {
@@ -34,6 +35,10 @@ struct DownloadResult {
   uint32_t status = 0;         // the refused reply's status
   int64_t retry_after_s = -1;  // its Retry-After in seconds, -1 when none (or a date)
 };
+
+// A write of downloaded bytes that failed: for lack of space (its text names
+// `path`, as the player needs to hear it) or otherwise (kCannotWriteDest).
+DownloadResult WriteFailure(bool disk_full, const std::string& path);
 
 // The pauses before the automatic retries of one file, in seconds.
 struct RetryPauses {
@@ -70,6 +75,8 @@ const char* TlsFailureText(TlsFailure failure);
 
 // "Range: bytes=<offset>-": the rest of the file from `offset` on.
 std::wstring RangeHeader(int64_t offset);
+// "Range: bytes=<first>-<last>": exactly those bytes, both included.
+std::wstring RangeHeader(int64_t first, int64_t last);
 
 // A Content-Length value: decimal digits only (surrounding blanks allowed).
 bool ParseContentLength(const std::wstring& text, int64_t& length);
@@ -97,6 +104,20 @@ struct DownloadStart {
 // for, so the file is then rewritten from its start.
 DownloadStart PlanDownload(uint32_t status, int64_t resume_offset, const std::optional<std::wstring>& content_length,
                            const std::optional<std::wstring>& content_range);
+
+// How a reply to "bytes=first-last" of a file of `total` bytes is taken: only a
+// 206 for exactly that range of a file of exactly that size, announcing (when it
+// announces a length) the range's length. Anything else is refused, with
+// `failure` Ranges for a reply that does not fit (a 200, another range, another
+// total) and Status for a status that is no reply to a range at all (404, 503).
+struct RangeStart {
+  bool accepted = false;
+  std::string error;  // why not, when not accepted
+  DownloadFailure failure = DownloadFailure::None;
+};
+RangeStart PlanRangeReply(uint32_t status, int64_t first, int64_t last, int64_t total,
+                          const std::optional<std::wstring>& content_length,
+                          const std::optional<std::wstring>& content_range);
 
 // Why a body that ended after `received` bytes is not complete, or "" when it is.
 // `what` names the transfer in the text ("Download", "Reply"); `base` is the count of

@@ -1,6 +1,9 @@
 #include "net/http_url.h"
 
+#include <algorithm>
+#include <cctype>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -31,7 +34,70 @@ bool ParsePort(const std::wstring& text, uint16_t& port) {
   return true;
 }
 
+// The scheme of an address ("http", "HTTPS", "ftp"), empty for a relative one.
+std::string SchemeOf(const std::string& url) {
+  const std::size_t colon = url.find(':');
+  if (colon == std::string::npos || colon == 0 || url.find_first_of("/?#") < colon) return "";
+  for (std::size_t i = 0; i < colon; ++i) {
+    const auto c = static_cast<unsigned char>(url[i]);
+    if (!(std::isalpha(c) || (i > 0 && (std::isdigit(c) || c == '+' || c == '-' || c == '.')))) return "";
+  }
+  std::string scheme = url.substr(0, colon);
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return scheme;
+}
+
+// A path with its "." and ".." segments worked out ("/a/b/../c/./d" is "/a/c/d").
+std::string WithoutDotSegments(const std::string& path) {
+  std::vector<std::string> kept;
+  std::size_t start = 1;  // after the leading '/'
+  for (;;) {
+    const std::size_t slash = path.find('/', start);
+    const std::string segment = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    const bool last = slash == std::string::npos;
+    if (segment == "..") {
+      if (!kept.empty()) kept.pop_back();
+      if (last) kept.emplace_back();
+    } else if (segment == ".") {
+      if (last) kept.emplace_back();
+    } else {
+      kept.push_back(segment);
+    }
+    if (last) break;
+    start = slash + 1;
+  }
+  std::string out;
+  for (const std::string& segment : kept) out += "/" + segment;
+  return out.empty() ? "/" : out;
+}
+
 }  // namespace
+
+std::string ResolveUrlReference(const std::string& base, const std::string& reference) {
+  const std::string base_scheme = SchemeOf(base);
+  if ((base_scheme != "http" && base_scheme != "https") || base.compare(base_scheme.size(), 3, "://") != 0 ||
+      reference.empty()) {
+    return "";
+  }
+  const std::string scheme = SchemeOf(reference);
+  if (!scheme.empty()) return scheme == "http" || scheme == "https" ? reference : "";
+  if (reference.compare(0, 2, "//") == 0) return base_scheme + ":" + reference;
+  // The base without its fragment; its origin ends where its path begins.
+  const std::string whole = base.substr(0, base.find('#'));
+  const std::size_t path_start = std::min(whole.find_first_of("/?", base_scheme.size() + 3), whole.size());
+  const std::string origin = whole.substr(0, path_start);
+  const std::size_t query = whole.find('?', path_start);
+  const std::string base_path =
+      whole.substr(path_start, query == std::string::npos ? std::string::npos : query - path_start);
+  if (reference[0] == '?' || reference[0] == '#') {
+    return (reference[0] == '#' ? whole : origin + base_path) + reference;
+  }
+  const std::size_t ref_query = reference.find_first_of("?#");
+  std::string path = reference.substr(0, ref_query);
+  if (path[0] != '/') path = base_path.substr(0, base_path.rfind('/') + 1) + path;
+  if (path[0] != '/') path.insert(0, "/");
+  return origin + WithoutDotSegments(path) + (ref_query == std::string::npos ? "" : reference.substr(ref_query));
+}
 
 bool SplitUrl(const std::wstring& url, UrlParts& parts) {
   UrlParts out;

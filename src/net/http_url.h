@@ -20,3 +20,10 @@ constexpr size_t kMaxUrlPathChars = 2048;
 // an empty or over-long host, user credentials, a bad port, control characters, an
 // over-long path.
 bool SplitUrl(const std::wstring& url, UrlParts& parts);
+
+// The address `reference` names when read against the address `base`, as a
+// browser resolves a link (RFC 3986, section 5.2): an absolute http(s) address
+// stands as it is; "//host/...", "/path", "?query" and a relative path take
+// what they lack from `base`, with "." and ".." segments worked out. Empty
+// when `base` is no http(s) address or `reference` is empty or of another scheme.
+std::string ResolveUrlReference(const std::string& base, const std::string& reference);

@@ -69,6 +69,8 @@ std::string PlainHttpDownload(const Manifest& manifest) {
 std::string UnpinnedDownload(const Manifest& manifest) {
   for (const GameFile& file : manifest.game_files) {
     if (file.md5.empty() && file.sha256.empty()) return file.path;
+    const BlockMapRef& map = file.block_map;
+    if (!map.url.empty() && map.md5.empty() && map.sha256.empty()) return file.path + " block_map";
   }
   if (!manifest.launcher_url.empty() && manifest.launcher_md5.empty() && manifest.launcher_sha256.empty()) {
     return "launcher_url";

@@ -1,10 +1,12 @@
 #include "publish/manifest_generator.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <system_error>
@@ -16,9 +18,12 @@
 #include "data/manifest_path.h"
 #include "data/manifest_writer.h"
 #include "data/news.h"
+#include "delta/block_map.h"
 #include "net/file_check.h"
 #include "net/http_url.h"
 #include "net/manifest_fetch.h"
+#include "net/md5.h"
+#include "net/sha256.h"
 #include "net/stream_digests.h"
 #include "publish/manifest_signer.h"
 #include "publish/pe_version.h"
@@ -48,7 +53,8 @@ struct Options {
 struct FileFacts {
   std::int64_t size = 0;
   std::string md5, sha256;
-  std::string head;  // the first four bytes, to recognise a ZIP archive
+  std::string head;       // the first four bytes, to recognise a ZIP archive
+  std::string block_map;  // its bytes, when one was asked for
 };
 
 // Arguments and the names in the manifest are UTF-8; Windows paths are wide,
@@ -69,9 +75,22 @@ std::string Utf8Of(const fs::path& path) {
   }
 }
 
-bool ReadFacts(const fs::path& path, FileFacts& facts) {
+// The bytes of a digest in the hex text DigestStream gives.
+template <std::size_t N>
+std::array<std::uint8_t, N> BytesOfHex(const std::string& hex) {
+  std::array<std::uint8_t, N> bytes{};
+  for (std::size_t i = 0; i < N && 2 * i + 1 < hex.size(); ++i) {
+    bytes[i] = static_cast<std::uint8_t>(HexValue(hex[2 * i]) * 16 + HexValue(hex[2 * i + 1]));
+  }
+  return bytes;
+}
+
+// Reads the file once for its size, digests and, given a block size, its block map.
+bool ReadFacts(const fs::path& path, FileFacts& facts, std::uint32_t map_block_size = 0) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
+  std::optional<BlockMapBuilder> map;
+  if (map_block_size != 0) map.emplace(map_block_size);
   facts = FileFacts{};
   const ReadPiece read = [&](unsigned char* into, std::size_t size) -> std::size_t {
     in.read(reinterpret_cast<char*>(into), static_cast<std::streamsize>(size));
@@ -79,6 +98,7 @@ bool ReadFacts(const fs::path& path, FileFacts& facts) {
     if (facts.head.size() < 4) {
       facts.head.append(reinterpret_cast<const char*>(into), std::min<std::size_t>(got, 4 - facts.head.size()));
     }
+    if (map) map->Update(into, got);
     facts.size += static_cast<std::int64_t>(got);
     return got;
   };
@@ -87,6 +107,7 @@ bool ReadFacts(const fs::path& path, FileFacts& facts) {
   if (in.bad() || !digests) return false;
   facts.md5 = digests->md5;
   facts.sha256 = digests->sha256;
+  if (map) facts.block_map = map->Finish(BytesOfHex<16>(facts.md5), BytesOfHex<32>(facts.sha256));
   return true;
 }
 
@@ -164,6 +185,25 @@ class Problems {
   std::vector<std::string> list_;
 };
 
+// A map entry the launcher can fetch, bound and verify.
+void CheckBlockMap(const GameFile& file, Problems& problems) {
+  const BlockMapRef& map = file.block_map;
+  if (map.url.empty()) return;
+  const std::string label = file.path + " block_map";
+  problems.Text(label, map.url);
+  if (IsPrintableAscii(map.url)) problems.Url(label, ResolveUrlReference(file.cdn_url, map.url));
+  if (map.md5.empty() || map.sha256.empty()) problems.Add(label, "needs its MD5 and its SHA-256");
+  problems.Digest(label, map.md5, map.sha256);
+  if (file.size <= 0) {
+    problems.Add(label, "a block map needs the file's size");
+  } else if (map.size <= 0 ||
+             static_cast<std::uint64_t>(map.size) > BlockMapBoundFor(static_cast<std::uint64_t>(file.size))) {
+    problems.Add(label, "size " + std::to_string(map.size) + " is not within its bound of " +
+                            std::to_string(BlockMapBoundFor(static_cast<std::uint64_t>(file.size))) +
+                            " bytes (1 % of the file plus 1 MiB)");
+  }
+}
+
 void CheckGameFiles(const Manifest& manifest, Problems& problems) {
   std::map<std::string, std::string> seen;     // key -> the path that claimed it
   std::map<std::string, std::string> folders;  // key of each folder a path needs -> that path
@@ -186,6 +226,7 @@ void CheckGameFiles(const Manifest& manifest, Problems& problems) {
     if (file.size < 0) problems.Add(path, "negative size");
     problems.Digest(path, file.md5, file.sha256);
     problems.Url(path + " cdn_url", file.cdn_url);
+    CheckBlockMap(file, problems);
     const std::string key = ManifestPathKey(path);
     if (const auto folder = folders.find(key); folder != folders.end()) {
       problems.Add(path, "a file where " + folder->second + " needs a folder");
@@ -268,6 +309,13 @@ code 1; nothing is written then.
                          the launcher's OSTREL_UPDATE_PUBLIC_KEY option takes
   --help                 this text
 
+Every file of 16 MiB or more gets a block map beside it in REALM_FOLDER
+(<file>.ostrel-map), named in its entry ("block_map"): with it a launcher
+that holds an older copy of the file fetches only the blocks that changed.
+Publish the maps with the files (the tool writes them before the manifest);
+names ending in .ostrel-map are never game files, and a map whose file is
+gone or now smaller is removed. --check checks the map entries too.
+
 Every entry also gets its SHA-256, which the launcher checks in addition to
 the MD5. Keep KEY off the web server: whoever holds it can sign manifests
 that every player's launcher accepts. Signing uses BCrypt on Windows and the
@@ -344,8 +392,14 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
   return error.empty();
 }
 
-// Every file below `root`, by path relative to it ("/" separated), in byte order.
-bool ListRealmFiles(const fs::path& root, std::map<std::string, fs::path>& files, std::vector<std::string>& problems) {
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Every file below `root`, by path relative to it ("/" separated), in byte
+// order; block maps (which this tool writes) apart, in `maps`.
+bool ListRealmFiles(const fs::path& root, std::map<std::string, fs::path>& files, std::vector<fs::path>& maps,
+                    std::vector<std::string>& problems) {
   std::error_code ec;
   if (!fs::is_directory(root, ec)) {
     problems.push_back(Utf8Of(root) + ": not a folder");
@@ -359,6 +413,10 @@ bool ListRealmFiles(const fs::path& root, std::map<std::string, fs::path>& files
     if (it->is_directory(type_error)) continue;
     if (!it->is_regular_file(type_error)) {
       problems.push_back(relative + ": not a regular file that can be read");
+      continue;
+    }
+    if (EndsWith(relative, kBlockMapSuffix)) {
+      maps.push_back(path);
       continue;
     }
     files.emplace(relative, path);
@@ -516,10 +574,32 @@ std::string LauncherBuildVersion(const std::string& name, const std::string& giv
   return "";
 }
 
+// The map's entry: its address relative to the file's (beside it, named
+// after it), so it follows the files wherever they are served from.
+BlockMapRef BlockMapEntry(const std::string& relative, const std::string& map) {
+  const std::string md5 = Md5Hex(map);
+  const std::string name = relative.substr(relative.rfind('/') + 1);
+  return {UrlEscaped(name) + kBlockMapSuffix + "?v=" + md5.substr(0, 12), static_cast<std::int64_t>(map.size()), md5,
+          Sha256Hex(map)};
+}
+
+// Removes the block maps no file has any more (gone, or now too small for one).
+std::size_t RemoveStaleMaps(const std::vector<fs::path>& found,
+                            const std::vector<std::pair<fs::path, std::string>>& written) {
+  std::size_t removed = 0;
+  for (const fs::path& map : found) {
+    const bool kept = std::any_of(written.begin(), written.end(), [&](const auto& w) { return w.first == map; });
+    std::error_code ignored;
+    if (!kept && fs::remove(map, ignored)) ++removed;
+  }
+  return removed;
+}
+
 int Generate(const Options& o, std::ostream& out, std::ostream& err) {
   std::vector<std::string> problems;
   std::map<std::string, fs::path> files;
-  ListRealmFiles(PathOf(o.realm_folder), files, problems);
+  std::vector<fs::path> old_maps;
+  ListRealmFiles(PathOf(o.realm_folder), files, old_maps, problems);
 
   Manifest manifest;
   manifest.realmList = o.realm_list;
@@ -538,8 +618,12 @@ int Generate(const Options& o, std::ostream& out, std::ostream& err) {
   std::map<std::string, std::string> extract_to(o.extracts.begin(), o.extracts.end());
   const std::string base = WithoutTrailingSlash(o.files_url);
   std::int64_t total = 0;
+  std::vector<std::pair<fs::path, std::string>> maps;  // written beside their files
   for (const auto& [relative, path] : files) {
-    if (!ReadFacts(path, facts)) {
+    std::error_code ec;
+    const std::uintmax_t size_on_disk = fs::file_size(path, ec);
+    const bool big = !ec && size_on_disk >= kBlockMapMinFileBytes;
+    if (!ReadFacts(path, facts, big ? BlockSizeFor(size_on_disk) : 0)) {
       problems.push_back(relative + ": cannot read");
       continue;
     }
@@ -556,6 +640,10 @@ int Generate(const Options& o, std::ostream& out, std::ostream& err) {
         problems.push_back(relative + ": not a ZIP archive (--extract unpacks ZIP archives only)");
       }
     }
+    if (big && facts.size >= static_cast<std::int64_t>(kBlockMapMinFileBytes)) {
+      file.block_map = BlockMapEntry(relative, facts.block_map);
+      maps.emplace_back(fs::path(path).concat(kBlockMapSuffix), std::move(facts.block_map));
+    }
     total += facts.size;
     manifest.game_files.push_back(std::move(file));
   }
@@ -566,10 +654,15 @@ int Generate(const Options& o, std::ostream& out, std::ostream& err) {
   for (std::string& problem : ManifestProblems(manifest)) problems.push_back(std::move(problem));
   if (!problems.empty()) return Refuse(err, problems);
 
+  // The maps first: a manifest never names a map that is not there yet.
   std::string error;
-  if (!Publish(o.out, ManifestJson(manifest), o.key, error)) return Refuse(err, {error});
+  if (!WriteWhole(maps, error) || !Publish(o.out, ManifestJson(manifest), o.key, error)) return Refuse(err, {error});
   out << "Wrote " << o.out << (o.key.empty() ? "" : " and its signature") << ": " << manifest.game_files.size()
-      << " game files, " << total << " bytes\n";
+      << " game files, " << total << " bytes";
+  if (!maps.empty()) out << "; " << maps.size() << " block maps beside their files";
+  if (const std::size_t removed = RemoveStaleMaps(old_maps, maps))
+    out << "; " << removed << " stale block maps removed";
+  out << "\n";
   return 0;
 }
 

@@ -228,6 +228,10 @@ void MainWindow::StateEntered(LauncherState state) {
   NoteRanWell(SystemSwap(), MakeSwapPaths(LauncherFolder(), launcher_files.launcher), kLauncherVersion);
 }
 
+void MainWindow::ContinueClientInstall(const Manifest& manifest) {
+  ContinueClientDownload(*this, manifest, MakeSystemInstallBackend());
+}
+
 std::shared_ptr<Updater> MainWindow::MakeUpdater(const std::wstring& wow_dir) {
   auto updater = std::make_shared<Updater>(wow_dir, MakeSystemUpdaterBackend());
   updater->UseUnpackMarks(UnpackMarksPath(LauncherFolder()));

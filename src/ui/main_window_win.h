@@ -59,6 +59,7 @@ class MainWindow : public LauncherWindow {
   ManifestFetch FetchManifest(Manifest& manifest, std::string& error) override;
   bool SelfUpdate(const Manifest& manifest, std::string& error) override;
   std::shared_ptr<Updater> MakeUpdater(const std::wstring& wow_dir) override;
+  void ContinueClientInstall(const Manifest& manifest) override;
   std::wstring VerifiedRecordPath() const override;
   void Repaint() override;
   void PostClose() override;

@@ -9,3 +9,10 @@
 // The name of the file that `name` (one file name, no folder) is a download
 // part or part companion of; empty when it is none.
 std::wstring DownloadPartOwner(const std::wstring& name);
+
+// "<path>.ostrel-part": where a file fetched in pieces is written until it is whole.
+std::wstring DownloadPartPath(const std::wstring& path);
+// "<path>.ostrel-part.pieces": the record of the bytes its part holds (update/part_record.h).
+std::wstring PartRecordPath(const std::wstring& path);
+// The part whose piece record `path` is; empty when it is none.
+std::wstring PartOfRecord(const std::wstring& path);

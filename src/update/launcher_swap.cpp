@@ -1,5 +1,6 @@
 #include "update/launcher_swap.h"
 
+#include <cstdlib>
 #include <string_view>
 
 #include "base/text.h"
@@ -163,8 +164,10 @@ void NoteRanWell(SwapSystem& system, const SwapPaths& paths, const std::string& 
   WriteMemory(system, paths, memory);
 }
 
-std::wstring HandOverArguments(const std::string& old_version, const std::wstring& up_event) {
-  return L"--updated-from " + Widen(old_version) + L" --up-event " + up_event;
+std::wstring HandOverArguments(const std::string& old_version, const std::wstring& up_event,
+                               std::uint32_t old_process) {
+  return L"--updated-from " + Widen(old_version) + L" --up-event " + up_event + L" --old-process " +
+         std::to_wstring(old_process);
 }
 
 HandOver ParseHandOver(const std::vector<std::wstring>& arguments) {
@@ -174,6 +177,8 @@ HandOver ParseHandOver(const std::vector<std::wstring>& arguments) {
       hand_over.updated_from = NarrowLowBytes(arguments[++i]);
     else if (arguments[i] == L"--up-event")
       hand_over.up_event = arguments[++i];
+    else if (arguments[i] == L"--old-process")
+      hand_over.old_process = static_cast<std::uint32_t>(std::wcstoul(arguments[++i].c_str(), nullptr, 10));
   }
   return hand_over;
 }

@@ -107,10 +107,11 @@ void NoteRanWell(SwapSystem& system, const SwapPaths& paths, const std::string& 
 
 // The new build's command line after its program name, and what it reads back.
 struct HandOver {
-  std::string updated_from;  // the old build's version; empty: not handed over
-  std::wstring up_event;     // the event to set once up
+  std::string updated_from;       // the old build's version; empty: not handed over
+  std::wstring up_event;          // the event to set once up
+  std::uint32_t old_process = 0;  // the old build's process id, which writes the log too until it ends
 };
-std::wstring HandOverArguments(const std::string& old_version, const std::wstring& up_event);
+std::wstring HandOverArguments(const std::string& old_version, const std::wstring& up_event, std::uint32_t old_process);
 HandOver ParseHandOver(const std::vector<std::wstring>& arguments);
 
 // Windows (launcher_swap_win.cpp): the system's calls, and the new build's

@@ -4,6 +4,7 @@
 
 #include "base/file_replace_win.h"
 #include "base/unique_handle_win.h"
+#include "log/log.h"
 #include "update/file_identity_win.h"
 #include "update/launcher_swap.h"
 
@@ -31,18 +32,23 @@ class SystemSwapCalls : public SwapSystem {
     const std::wstring event_name = L"Local\\OstrelLauncherUp." + std::to_wstring(GetCurrentProcessId());
     const UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
     if (!event.valid()) return {NewBuildWait::End::NotStarted, GetLastError()};
-    const std::wstring command = L"\"" + program + L"\" " + HandOverArguments(old_version, event_name);
+    const std::wstring command =
+        L"\"" + program + L"\" " + HandOverArguments(old_version, event_name, GetCurrentProcessId());
     std::vector<wchar_t> command_buffer(command.begin(), command.end());
     command_buffer.push_back(L'\0');
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(program.c_str(), command_buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &started)) {
+    // Started suspended: both builds write the log under one lock from the
+    // new build's first line on.
+    if (!CreateProcessW(program.c_str(), command_buffer.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                        nullptr, &startup, &started)) {
       return {NewBuildWait::End::NotStarted, GetLastError()};
     }
     const UniqueHandle process(started.hProcess);
     const UniqueHandle thread(started.hThread);
+    Log::ShareWith(started.dwProcessId);
+    ResumeThread(thread.get());
     const HANDLE waits[] = {event.get(), process.get()};
     const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(seconds) * 1000);
     if (woken == WAIT_OBJECT_0) return {NewBuildWait::End::Reported, 0};

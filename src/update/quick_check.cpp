@@ -182,8 +182,12 @@ void QuickCheck::Changed(const std::vector<size_t>& written) {
 void QuickCheck::RemoveStrayParts() {
   if (parts_.empty()) return;
   const std::set<std::string> listed(keys_.begin(), keys_.end());
+  std::set<std::wstring> found;
+  for (const auto& part : parts_) found.insert(part.second);
   for (const auto& [owner, path] : parts_) {
-    if (listed.count(owner)) continue;
+    // A piece record whose part is gone was left by a kill right after its file was moved into place.
+    const std::wstring part = PartOfRecord(path);
+    if (listed.count(owner) && (part.empty() || found.count(part))) continue;
     backend_.RemoveFile(path);
     Log::Info(L"Removed a part file the manifest no longer lists: " + path);
   }

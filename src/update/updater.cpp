@@ -15,6 +15,7 @@
 #include "log/log_format.h"
 #include "update/download_rate.h"
 #include "update/download_retry.h"
+#include "update/file_fetch.h"
 #include "update/quick_check.h"
 #include "update/verify_ahead.h"
 
@@ -28,37 +29,24 @@ bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // The whole fetch as one report: bytes done of all bytes to fetch, the rate
 // over all connections and the time left. Each connection reports its own
-// file's bytes; reports go out one at a time, under the lock.
+// file's bytes; a fetch tells them one at a time.
 class FetchProgress {
  public:
-  FetchProgress(UpdaterProgress& record, const UpdaterCallback& callback, std::int64_t total, std::int64_t done)
-      : record_(record), callback_(callback), total_(total), done_(done), rate_(done) {}
+  FetchProgress(UpdaterProgress& record, const UpdaterCallback& callback, const std::vector<GameFile>& entries,
+                std::int64_t total, std::int64_t done)
+      : record_(record), callback_(callback), entries_(entries), total_(total), done_(done), rate_(done) {}
 
-  // A file starts (from `offset`): its "Downloading:" line and the report's file.
-  void Begin(size_t index, const GameFile& entry, std::int64_t offset) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Log::Info(L"Downloading: " + Widen(entry.path));
+  // Entry `index` starts, holding `held` bytes: its "Downloading:" line and the report's file.
+  void Begin(size_t index, std::int64_t held) {
+    Log::Info(L"Downloading: " + Widen(entries_[index].path));
     record_.phase = UpdaterPhase::Downloading;
     record_.index = static_cast<std::int32_t>(index + 1);
-    record_.file = entry.path;
-    Move(index, offset);
+    record_.file = entries_[index].path;
+    Set(index, held);
   }
 
-  // A connection's file now holds `bytes`.
+  // Entry `index` now holds `bytes`.
   void Set(size_t index, std::int64_t bytes) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Move(index, bytes);
-  }
-
-  // A file is done with: its bytes stay counted, its entry goes (the map holds
-  // the files in hand, not every file of the run).
-  void End(size_t index) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    held_.erase(index);
-  }
-
- private:
-  void Move(size_t index, std::int64_t bytes) {
     std::int64_t& held = held_[index];
     done_ += bytes - held;
     held = bytes;
@@ -66,13 +54,32 @@ class FetchProgress {
     Report(callback_, record_);
   }
 
-  std::mutex mutex_;
+  // A file is done with: its bytes stay counted, its entry goes (the map holds
+  // the files in hand, not every file of the run).
+  void End(size_t index) { held_.erase(index); }
+
+ private:
   UpdaterProgress& record_;
   const UpdaterCallback& callback_;
+  const std::vector<GameFile>& entries_;
   const std::int64_t total_;
   std::int64_t done_;
   DownloadRate rate_;
   std::map<size_t, std::int64_t> held_;  // per file in hand: bytes of it counted in done_
+};
+
+// The reports of one fetch, whose items are the entries `entry_of`.
+class EntryReport : public FetchReport {
+ public:
+  EntryReport(FetchProgress& progress, const std::vector<size_t>& entry_of)
+      : progress_(progress), entry_of_(entry_of) {}
+  void Begin(size_t item, std::int64_t held) override { progress_.Begin(entry_of_[item], held); }
+  void Bytes(size_t item, std::int64_t bytes) override { progress_.Set(entry_of_[item], bytes); }
+  void End(size_t item) override { progress_.End(entry_of_[item]); }
+
+ private:
+  FetchProgress& progress_;
+  const std::vector<size_t>& entry_of_;
 };
 
 size_t CheckThreads(int asked) {
@@ -135,12 +142,11 @@ std::string DiskSpaceShortfall(std::int64_t needed, std::int64_t free, const std
 }
 
 Updater::Updater(std::wstring client_folder, std::shared_ptr<UpdaterBackend> backend, int check_threads,
-                 int connections, RetryPauses pauses)
+                 FetchTuning tuning)
     : client_folder_(std::move(client_folder)),
       backend_(std::move(backend)),
       check_threads_(CheckThreads(check_threads)),
-      connections_(static_cast<size_t>(std::max(connections, 1))),
-      pauses_(pauses) {}
+      tuning_(std::move(tuning)) {}
 
 void Updater::Start(const Manifest& manifest, UpdaterCallback callback) {
   cancelled_ = false;
@@ -261,20 +267,27 @@ bool Updater::FetchAll(const std::vector<GameFile>& entries, const std::vector<s
   // connections on one file.
   std::map<std::string, size_t> last;
   for (size_t i = 0; i < entries.size(); ++i) last[ManifestPathKey(entries[i].path)] = i;
-  std::vector<size_t> files, archives;
-  std::int64_t total = 0, present = 0;
+  std::vector<size_t> fetched, files;  // entries to download; the items of plain files among them
+  std::map<size_t, size_t> item_of;    // archive entry -> its item
+  std::vector<FetchItem> items;
   for (size_t i : wanted) {
-    const GameFile& entry = entries[i];
-    if (last[ManifestPathKey(entry.path)] != i) continue;
-    (entry.extract_to.empty() ? files : archives).push_back(i);
-    const std::int64_t kept =
-        ResumeOffset(backend_->FileSize(ClientTargetPath(client_folder_, entry.path)).value_or(0), entry.size);
-    total += std::max<std::int64_t>(entry.size, 0);
-    present += kept;
+    if (last[ManifestPathKey(entries[i].path)] != i) continue;
+    if (entries[i].extract_to.empty()) {
+      files.push_back(items.size());
+    } else {
+      item_of[i] = items.size();
+    }
+    fetched.push_back(i);
+    items.push_back(ItemOf(entries[i]));
   }
-  const std::set<size_t> whole(unpack_again.begin(), unpack_again.end());
-  archives.insert(archives.end(), whole.begin(), whole.end());
-  std::sort(archives.begin(), archives.end());
+  FileFetch fetch(*backend_, items, tuning_, cancelled_);
+  std::int64_t total = 0, present = 0;
+  for (size_t k = 0; k < items.size(); ++k) {
+    total += std::max<std::int64_t>(items[k].size, 0);
+    present += fetch.Held(k);
+  }
+  std::set<size_t> archives(unpack_again.begin(), unpack_again.end());
+  for (const auto& [entry, item] : item_of) archives.insert(entry);
 
   // Nothing is fetched into a volume that cannot hold it all.
   if (const auto free = backend_->FreeSpace(client_folder_)) {
@@ -285,72 +298,30 @@ bool Updater::FetchAll(const std::vector<GameFile>& entries, const std::vector<s
     }
   }
 
-  FetchProgress progress(record, callback, total, present);
+  FetchProgress progress(record, callback, entries, total, present);
+  EntryReport report(progress, fetched);
   // The first failure is the run's; `record` takes it once the connections are
   // done, since until then they report through it.
-  std::atomic<bool> failed{false};
-  std::mutex failure_mutex;
-  size_t failed_index = 0;
-  std::string failure;
-  const auto fail = [&](size_t index, const std::string& error) {
-    std::lock_guard<std::mutex> lock(failure_mutex);
-    if (failed.exchange(true)) return;
-    failed_index = index;
-    failure = error;
-  };
-  const auto failed_run = [&] {
-    record.index = static_cast<std::int32_t>(failed_index + 1);
-    record.file = entries[failed_index].path;
-    record.error = failure;
-    return false;
-  };
-  const auto fetch = [&](size_t index, DigestBuffer& buffer) {
-    const GameFile& entry = entries[index];
-    std::string error;
-    try {
-      const DownloadProgress report = [&progress, index](std::int64_t done, std::int64_t) {
-        progress.Set(index, done);
-      };
-      const auto present = backend_->FileSize(ClientTargetPath(client_folder_, entry.path));
-      progress.Begin(index, entry, ResumeOffset(present.value_or(0), entry.size));
-      const bool fetched = FetchFile(entry, report, buffer, error);
-      progress.End(index);
-      if (fetched || cancelled_) return true;
-    } catch (const std::exception& e) {
-      error = e.what();
-    } catch (...) {  // this may be a connection's own thread: nothing may leave it
-      error = "Unknown error in updater";
-    }
-    fail(index, error);
+  FetchFailure failure;
+  const auto failed_run = [&](const std::vector<size_t>& entry_of) {
+    record.index = static_cast<std::int32_t>(entry_of[failure.item] + 1);
+    record.file = entries[entry_of[failure.item]].path;
+    record.error = failure.error;
     return false;
   };
 
-  // Plain files: up to `connections_` at once, each connection taking the next
-  // entry in manifest order and verifying it with its own buffer.
-  std::atomic<size_t> next{0};
-  const auto connection = [&] {
-    DigestBuffer buffer;
-    for (size_t n; !cancelled_ && !failed && (n = next++) < files.size();) fetch(files[n], buffer);
-  };
-  std::vector<std::thread> others;
-  try {
-    for (size_t c = 1; c < std::min(connections_, files.size()); ++c) others.emplace_back(connection);
-  } catch (...) {
-    // Fewer threads than asked for: the ones there (and this one) share the work.
-  }
-  connection();
-  for (std::thread& t : others) t.join();
-  if (failed) return failed_run();
+  // Plain files first, up to the fetch's connections at once.
+  if (!fetch.Run(files, report, failure)) return failed_run(fetched);
 
   // Archives one at a time in manifest order, after the plain files: unpacking
   // writes many files and must not meet a download of one of them.
-  DigestBuffer buffer;
   // Each is marked from before its download (so a kill between the download
   // and the unpack is caught too) until its last entry is in place.
   for (size_t index : archives) {
     if (cancelled_) return true;
     UnpackMarkFile::Unpacking unpacking(marks, MarkOf(entries[index]));
-    if (!whole.count(index) && !fetch(index, buffer)) return failed_run();
+    const auto item = item_of.find(index);
+    if (item != item_of.end() && !fetch.Run({item->second}, report, failure)) return failed_run(fetched);
     if (cancelled_) return true;
     record.phase = UpdaterPhase::Extracting;
     record.index = static_cast<std::int32_t>(index + 1);
@@ -371,49 +342,29 @@ bool Updater::FetchAll(const std::vector<GameFile>& entries, const std::vector<s
       if (IsInsidePathKey(key, folder) && last[key] == j) again.insert(j);
     }
   }
+  DigestBuffer buffer;
+  std::vector<size_t> wrong;
+  std::vector<FetchItem> wrong_items;
   for (size_t j : again) {
     if (cancelled_) return true;
     const GameFile& entry = entries[j];
     const auto check = backend_->Check(ClientTargetPath(client_folder_, entry.path), entry.size, entry.md5,
                                        entry.sha256, buffer, nullptr);
-    if (check != FileOk && !fetch(j, buffer)) return failed_run();
+    if (check == FileOk) continue;
+    wrong.push_back(j);
+    wrong_items.push_back(ItemOf(entry));
   }
-  return true;
+  if (wrong.empty()) return true;
+  FileFetch refetch(*backend_, wrong_items, tuning_, cancelled_);
+  EntryReport refetch_report(progress, wrong);
+  std::vector<size_t> all(wrong.size());
+  for (size_t k = 0; k < all.size(); ++k) all[k] = k;
+  return refetch.Run(all, refetch_report, failure) || failed_run(wrong);
 }
 
-bool Updater::FetchFile(const GameFile& entry, const DownloadProgress& progress, DigestBuffer& buffer,
-                        std::string& error) {
-  const std::wstring target = ClientTargetPath(client_folder_, entry.path);
-  backend_->CreateFolders(ParentFolderOf(target));
-  const auto resume_from = [&] { return ResumeOffset(backend_->FileSize(target).value_or(0), entry.size); };
-  const DownloadStop stop = [this] { return cancelled_.load(); };
-  const DownloadAttempt attempt = [&](std::int64_t from) {
-    return backend_->Download(Widen(entry.cdn_url), target, from, progress, stop);
-  };
-
-  std::int64_t offset = resume_from();
-  for (;;) {
-    const DownloadResult result = DownloadWithRetries(entry.path, offset, attempt, resume_from, pauses_, stop);
-    if (!result.ok) {
-      error = result.error;  // the partial file stays for the next run to resume
-      return false;
-    }
-    if (entry.md5.empty() && entry.sha256.empty()) return true;
-
-    const std::optional<FileCheckResult> check =
-        backend_->Check(target, entry.size, entry.md5, entry.sha256, buffer, nullptr);
-    if (check == FileOk) return true;
-    if (offset == 0) {
-      error = (check == FileSha256Mismatch ? "SHA-256 mismatch after download: " : "MD5 mismatch after download: ") +
-              entry.path;
-      return false;
-    }
-    // The bytes kept for the resume were not the start of this file (it was
-    // changed on the server and grew): fetch it whole once before giving up.
-    Log::Info(L"Resumed file does not match, downloading it whole: " + Widen(entry.path));
-    offset = 0;
-    if (progress) progress(0, entry.size);
-  }
+FetchItem Updater::ItemOf(const GameFile& entry) const {
+  return {entry.path, Widen(entry.cdn_url), ClientTargetPath(client_folder_, entry.path), entry.size,
+          entry.md5,  entry.sha256};
 }
 
 std::vector<size_t> Updater::UnfinishedUnpacks(const std::vector<GameFile>& entries, const std::vector<size_t>& wanted,

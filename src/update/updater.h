@@ -17,19 +17,16 @@
 #include "update/updater_backend.h"
 #include "update/updater_progress.h"
 
-// How many files are downloaded at once (1: one after the other, in manifest order).
-constexpr int kDownloadConnections = 6;
-
 // What a run leaves free on the client folder's volume beyond the bytes it writes.
 constexpr std::int64_t kSpareDiskBytes = 64ll << 20;
 
 class Updater : public std::enable_shared_from_this<Updater> {
  public:
   // `check_threads`: how many files are checked at once ahead of the loop; 0
-  // means one per processor, at most 4. `connections`: downloads at once.
-  // (Tests and benchmarks pass their own, and shorter retry pauses.)
+  // means one per processor, at most 4. `tuning`: the connections, retry pauses
+  // and piece sizes of the downloads (tests and benchmarks pass their own).
   Updater(std::wstring client_folder, std::shared_ptr<UpdaterBackend> backend, int check_threads = 0,
-          int connections = kDownloadConnections, RetryPauses pauses = {});
+          FetchTuning tuning = {});
 
   // Starts a run on a new detached thread that shares ownership of this
   // Updater and owns copies of the manifest and the callback. Returns at once;
@@ -64,9 +61,8 @@ class Updater : public std::enable_shared_from_this<Updater> {
   bool FetchAll(const std::vector<GameFile>& entries, const std::vector<size_t>& wanted,
                 const std::vector<size_t>& unpack_again, UnpackMarkFile* marks, const UpdaterCallback& callback,
                 UpdaterProgress& record);
-  // Downloads (with retries) and verifies (reading through `buffer`) one entry;
-  // false with `error` set on failure. Throws when a folder cannot be created.
-  bool FetchFile(const GameFile& entry, const DownloadProgress& progress, DigestBuffer& buffer, std::string& error);
+  // The download of entries[index].
+  FetchItem ItemOf(const GameFile& entry) const;
   bool Unpack(const GameFile& entry, std::string& error);
   // The archives among `entries` that are whole (not `wanted`) but still
   // marked in `unfinished`, in manifest order; each is logged.
@@ -77,8 +73,7 @@ class Updater : public std::enable_shared_from_this<Updater> {
   const std::wstring client_folder_;
   const std::shared_ptr<UpdaterBackend> backend_;
   const size_t check_threads_;
-  const size_t connections_;
-  const RetryPauses pauses_;
+  const FetchTuning tuning_;
   std::wstring record_path_;
   bool full_check_ = false;
   std::wstring marks_path_;

@@ -10,12 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "net/file_digest.h"
 #include "net/http_client.h"
-#include "update/small_files.h"
+#include "update/file_fetch.h"
 #include "update/verified_record.h"
 
-class UpdaterBackend : public SmallFiles {
+class UpdaterBackend : public FetchBackend {
  public:
   virtual ~UpdaterBackend() = default;
 
@@ -23,20 +22,6 @@ class UpdaterBackend : public SmallFiles {
   virtual void EnterThread() {}
   virtual void LeaveThread() {}
 
-  // Presence, size and digests (each checked when given), reading through `buffer`; throws "Cannot
-  // open file for MD5" for an unreadable present file. Called from several threads at once (each
-  // with its own buffer). Gives nothing when `stop` (if given) said yes between two pieces of the file.
-  virtual std::optional<FileCheckResult> Check(const std::wstring& path, std::int64_t size, const std::string& md5,
-                                               const std::string& sha256, DigestBuffer& buffer,
-                                               const DigestStop& stop) = 0;
-  // The size of a present file, nothing when it cannot be read.
-  virtual std::optional<std::int64_t> FileSize(const std::wstring& path) = 0;
-  // Creates a folder and its missing ancestors; throws a std::exception naming
-  // "create_directories" and the folder on failure.
-  virtual void CreateFolders(const std::wstring& folder) = 0;
-  // One try, as HttpClient::DownloadFile. Called from several threads at once (each its own file).
-  virtual DownloadResult Download(const std::wstring& url, const std::wstring& path, std::int64_t offset,
-                                  const DownloadProgress& progress, const DownloadStop& stop) = 0;
   // Bytes free to this user on the volume that holds `folder`; nothing when unknown.
   virtual std::optional<std::int64_t> FreeSpace(const std::wstring& folder) = 0;
   // Unpacks a ZIP archive into the folder; false with the reason in `error`.
@@ -50,9 +35,7 @@ class UpdaterBackend : public SmallFiles {
   // The system time, in the units of FileIdentity's times.
   virtual std::uint64_t Now() { return 0; }
   // The record of verified files and the unpack marks are read and replaced
-  // whole (SmallFiles).
-  // Removes a file; a missing one counts as removed.
-  virtual void RemoveFile(const std::wstring& /*path*/) {}
+  // whole (SmallFiles); downloads, their parts and records go through FetchBackend.
 };
 
 // The real operations (Windows build); a download that waits `stall_ms` for its

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <utility>
 
+#include "archive/crc32.h"
 #include "base/hex.h"
 #include "data/manifest_path.h"
-#include "update/crc32.h"
 
 namespace {
 

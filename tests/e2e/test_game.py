@@ -194,6 +194,44 @@ class GameTest(unittest.TestCase):
             self.assertEqual(read(os.path.join(addons, name)).encode("latin-1"), content, name)
         self.assertEqual(read(os.path.join(s.folder, "launcher_cache", "unpacking.txt")), "")
 
+    def test_a_launcher_killed_mid_download_resumes_from_its_record(self):
+        game = stand_in(self.path("wow"))
+        server = self.enterContext(TestServer(port=PORT))
+        rel, data = "Data/terrain.MPQ", os.urandom(40 << 20)  # in five pieces, each connection held to 2 MiB/s
+        write(os.path.join(server.root, "files", rel), data)
+        write(os.path.join(server.root, "_options.json"), b'{"/files/%s": {"rate": "2097152"}}' % rel.encode())
+        serve_manifest(server.root, game_files=[{"path": rel, "size": len(data), "md5": md5_of(data),
+                                                 "cdn_url": server.url("/files/" + rel)}])
+        target = os.path.join(game, "Data", "terrain.MPQ")
+
+        def held():
+            """The (first, end) ranges the part's record claims."""
+            return [tuple(map(int, line.split()[1:])) for line in read(target + ".ostrel-part.pieces").splitlines()
+                    if line.startswith("held ")]
+
+        s = self.session(game)
+        s.launch()
+        self.assertTrue(wait_until(lambda: sum(e - f for f, e in held()) >= 8 << 20, 30))
+        kill_wineserver(s.build_dir, s.prefix)  # ended outright, as the task manager does
+        s.wait_exit()
+        claimed = held()
+        self.assertFalse(os.path.exists(target))
+        for first, end in claimed:  # the record never claims what the part does not hold
+            self.assertEqual(read(target + ".ostrel-part")[first:end].encode("latin-1"), data[first:end])
+        write(os.path.join(server.root, "_requests.log"), b"")
+
+        s.launch()
+        log = s.expect("Updater complete")
+        s.close()
+        self.assertIn("Resuming %s from its part file: %d of %d bytes held" % (
+            rel, sum(e - f for f, e in claimed), len(data)), log)
+        self.assertEqual(read(target).encode("latin-1"), data)
+        self.assertEqual(sorted(os.listdir(os.path.dirname(target))), ["terrain.MPQ"])
+        for line in read(os.path.join(server.root, "_requests.log")).splitlines():  # only what was missing
+            if line.startswith("GET /files/"):
+                first, last = map(int, line.split()[2][6:].split("-"))
+                self.assertFalse([r for r in claimed if first < r[1] and r[0] <= last], line)
+
     def test_install_from_nothing(self):
         target = self.path("games")
         server = self.enterContext(TestServer(port=PORT))

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "update/crc32.h"
+#include "archive/crc32.h"
 #include "update/verified_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

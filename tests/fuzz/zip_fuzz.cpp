@@ -9,17 +9,17 @@
 #include <utility>
 #include <vector>
 
-#include "update/inflate.h"
-#include "update/zip_entry_path.h"
-#include "update/zip_extract.h"
-#include "update/zip_reader.h"
+#include "archive/inflate.h"
+#include "archive/zip_entry_path.h"
+#include "archive/zip_extract.h"
+#include "archive/zip_reader.h"
 
 namespace {
 
 constexpr std::size_t kOutputCap = 16 * 1024 * 1024;  // keeps each run fast
 
 void ReadAsArchive(const std::uint8_t* data, std::size_t size) {
-  MemoryZipSource source(data, size);
+  MemoryByteSource source(data, size);
   ZipReader reader(source);
   std::string error;
   std::vector<ZipExtractionItem> items;

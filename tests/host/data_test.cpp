@@ -103,7 +103,7 @@ TEST(Manifest, MistypedMembersAndOddListsReadAsEmptyOrDefault) {
   const Manifest m = Parsed(R"({"launcher_version": 130, "launcher_url": ["x"], "launcher_md5": null, "unknown": [1],
     "wow_client": {"url": 5, "size": "99", "md5": {}, "dir_name": true},
     "game_files": [5, {"path": 1, "size": "1234", "md5": false, "cdn_url": null, "extract_to": 3, "required": 1},
-                   {"path": "p", "required": null, "url": "http://ignored"}]})");
+                   {"path": "p", "required": null, "url": "http://ignored", "future": {"x": 1}}]})");
   Manifest want;  // "required" is true unless a present value says otherwise
   want.game_files.resize(3);
   want.game_files[1].required = false;

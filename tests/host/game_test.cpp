@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "app/client_install.h"
 #include "fake_window.h"
@@ -68,25 +69,34 @@ TEST(Addons, UnsafeNamesAreNeverRemovedNorUnsafeArchivesDeleted) {
                                        L"C:\\W\\Interface\\AddOns\\Stuck.zip"}));
 }
 
-// The launcher folder is "L"; the disk is a set of paths. With `hold`, a download waits for `release`.
+// The launcher folder is "L"; the disk is a set of paths, and the downloads' files those of
+// `fetch` (which serves kServed). With `hold`, the first download waits for `release`.
 class FakeInstall : public InstallBackend {
  public:
-  std::wstring LauncherFolder() override { return L"L"; }
-  DownloadResult Download(const std::wstring&, const std::wstring& path, std::int64_t,
-                          const DownloadProgress& progress) override {
-    if (++downloads == 1 && hold) downloading.set_value(), released.wait();
-    files.insert(path);
-    progress(5, -1);
-    DownloadResult whole;
-    whole.ok = true;
-    return whole;
+  struct Fetch : FakeUpdaterBackend {
+    DownloadResult Download(const std::wstring& url, const std::wstring& path, std::int64_t offset,
+                            const DownloadProgress& progress, const DownloadStop& stop) override {
+      if (++downloads == 1 && hold) downloading.set_value(), released.wait();
+      return FakeUpdaterBackend::Download(url, path, offset, progress, stop);
+    }
+    bool hold = false;
+    std::atomic<int> downloads{0};
+    std::promise<void> downloading, release;
+    std::shared_future<void> released = release.get_future().share();
+  };
+  static inline const std::string kServed = "0123456789";
+  FakeInstall() {
+    for (const wchar_t* url : {L"http://h/c.zip", L"http://h/c.rar", L"http://h/client.zip"})
+      fetch.server[url] = kServed;
   }
-  std::optional<std::int64_t> FileSize(const std::wstring&) override { return std::nullopt; }
+
+  std::wstring LauncherFolder() override { return L"L"; }
+  FetchBackend& Fetching() override { return fetch; }
   std::optional<std::int64_t> FreeSpace(const std::wstring&) override { return free_space; }
   void CreateFolders(const std::wstring&) override {
     if (folders_fail) throw std::runtime_error("create_directories failed for X: denied");
   }
-  bool Exists(const std::wstring& path) override { return files.count(path) > 0; }
+  bool Exists(const std::wstring& path) override { return files.count(path) > 0 || fetch.files.count(path) > 0; }
   std::vector<std::wstring> Subfolders(const std::wstring&) override { return {L"Docs", L"Client"}; }
   std::optional<std::uint32_t> Run(const std::wstring&) override { return std::nullopt; }  // cannot start
   FileCheckResult Check(const std::wstring&, std::int64_t, const std::string&) override { return check; }
@@ -102,15 +112,13 @@ class FakeInstall : public InstallBackend {
     return small[path] = bytes, true;
   }
   std::optional<std::int64_t> UnpackedSize(const std::wstring&) override { return std::nullopt; }
-  void RemoveFile(const std::wstring& path) override { files.erase(path); }
+  void RemoveFile(const std::wstring& path) override { files.erase(path), fetch.RemoveFile(path); }
   void SaveClientFolder(const std::wstring& wow_dir) override { saved = wow_dir; }
 
-  bool hold = false, folders_fail = false, zip_ok = true;
+  bool folders_fail = false, zip_ok = true;
   std::optional<std::int64_t> free_space;
   FileCheckResult check = FileOk;
-  std::atomic<int> downloads{0};
-  std::promise<void> downloading, release;
-  std::shared_future<void> released = release.get_future().share();
+  Fetch fetch;
   std::set<std::wstring> files{L"L\\assets\\tools\\UnRAR.exe"};
   std::wstring saved;
   static inline const std::wstring kMarks = L"L\\launcher_cache\\unpacking.txt";
@@ -121,60 +129,70 @@ class FakeInstall : public InstallBackend {
 // Download failures, the missing RAR tool and its exit codes are covered under Wine.
 // A damaged archive is deleted and never unpacked; other failures keep it.
 TEST(ClientInstall, FailuresEndInError) {
-  // archive, unpacks, folders fail, archive check, status, files left (the tool, and the archive unless damaged)
-  const std::tuple<const wchar_t*, bool, bool, FileCheckResult, const wchar_t*, size_t> cases[] = {
-      {L"http://h/c.zip", true, false, FileOk, L"Not enough disk space: 65 MB needed, 63 MB free on L\\launcher_cache",
-       1},
-      {L"http://h/c.rar", true, false, FileOk, L"Could not unpack wow_client.rar: Failed to launch UnRAR", 2},
-      {L"http://h/c.zip", false, false, FileOk, L"Could not unpack wow_client.zip: truncated archive", 2},
-      {L"http://h/c.zip", true, true, FileOk, L"Install failed unexpectedly.", 2},
-      {L"http://h/c.zip", true, false, FileMd5Mismatch,
-       L"Download failed: the client archive does not match the manifest.", 1},
+  const std::string good = FakeUpdaterBackend::DigestOf(FakeInstall::kServed);
+  // archive, unpacks, folders fail, its digest, status, archive left
+  const std::tuple<const wchar_t*, bool, bool, std::string, const wchar_t*, bool> cases[] = {
+      {L"http://h/c.zip", true, false, good, L"Not enough disk space: 65 MB needed, 63 MB free on L\\launcher_cache",
+       false},
+      {L"http://h/c.rar", true, false, good, L"Could not unpack wow_client.rar: Failed to launch UnRAR", true},
+      {L"http://h/c.zip", false, false, good, L"Could not unpack wow_client.zip: truncated archive", true},
+      {L"http://h/c.zip", true, true, good, L"Install failed unexpectedly.", true},
+      {L"http://h/c.zip", true, false, std::string(32, 'f'),
+       L"Download failed: the client archive does not match the manifest.", false},
   };
-  for (const auto& [url, zip_ok, folders_fail, check, status, files] : cases) {
+  for (const auto& [url, zip_ok, folders_fail, md5, status, archive_left] : cases) {
     FakeWindow w;
     w.SetWowDir(L"C:\\Old");
     FakeInstall backend;
     backend.zip_ok = zip_ok;
     backend.folders_fail = folders_fail;
-    backend.check = check;
     backend.free_space = std::int64_t{63} << 20;
     if (std::wstring(status).find(L"disk space") == std::wstring::npos) backend.free_space.reset();
-    InstallWow(w, {L"D:\\WoW", url, 10, "0123456789abcdef0123456789abcdef"}, backend);
+    InstallWow(w, {L"D:\\WoW", url, 10, md5}, backend);
     EXPECT_EQ(w.State(), LauncherState::Error) << status;
     EXPECT_EQ(w.StatusText(), status);
-    EXPECT_EQ(backend.files.size(), files) << status;
+    EXPECT_EQ(backend.fetch.files.size(), archive_left ? 1u : 0u) << status;
     EXPECT_TRUE(w.WowDir() == L"C:\\Old" && backend.saved.empty()) << status;
-    EXPECT_EQ(w.Progress().bytes_total, 10);  // no length from the server: the declared size counts
+    EXPECT_EQ(w.Progress().bytes_total, 10);
     EXPECT_TRUE(ParseUnpackMarks(backend.small[FakeInstall::kMarks]).empty()) << status;  // a failure is shown instead
   }
 }
 
-// A client unpack that a kill cut short (its mark left) is done again at the next start from the
-// kept archive, then the start goes on as the manifest thread's; the mark goes in every case.
-TEST(ClientInstall, AnUnpackCutShortIsDoneAgainAtTheNextStart) {
+// An installation a kill cut short carries on at the next start: an unpack from the kept
+// archive at once, then the start goes on as the manifest thread's; a download once the
+// manifest is there, when it still offers that package. The mark goes in every case.
+TEST(ClientInstall, AnInstallCutShortCarriesOnAtTheNextStart) {
   const std::wstring archive = L"L\\launcher_cache\\wow_client.zip";
-  // archive kept whole, it unpacks, the state the start ends in, the client folder saved
-  const std::tuple<FileCheckResult, bool, LauncherState, const wchar_t*> rows[] = {
-      {FileOk, true, LauncherState::Ready, L"D:\\WoW\\Client"},
-      {FileMissing, true, LauncherState::Offline, L""},
-      {FileOk, false, LauncherState::Offline, L""},
+  const std::string md5 = FakeUpdaterBackend::DigestOf(FakeInstall::kServed);
+  // archive kept whole, it unpacks, the manifest offers that package, the state the start ends in, the folder saved
+  const std::tuple<bool, bool, bool, LauncherState, const wchar_t*> rows[] = {
+      {true, true, true, LauncherState::Ready, L"D:\\WoW\\Client"},
+      {true, false, true, LauncherState::Offline, L""},
+      {false, true, true, LauncherState::Ready, L"D:\\WoW\\Client"},
+      {false, true, false, LauncherState::NoInstall, L""},
   };
-  for (const auto& [kept, unpacks, state, saved] : rows) {
+  for (const auto& [kept, unpacks, offered, state, saved] : rows) {
     FakeWindow w;
     auto backend = std::make_shared<FakeInstall>();
     EXPECT_FALSE(ResumeClientInstall(w, backend, true));  // nothing marked: the start goes on as ever
-    backend->small[FakeInstall::kMarks] = UnpackMarksText({{archive, L"D:\\WoW", 10, "", ""}});
+    backend->small[FakeInstall::kMarks] = UnpackMarksText({{archive, L"D:\\WoW", 10, md5, ""}});
     backend->files.insert(L"D:\\WoW\\Client\\Wow.exe");
-    backend->check = kept;
+    if (kept) backend->fetch.files[archive] = FakeInstall::kServed;
     backend->zip_ok = unpacks;
     if (state == LauncherState::Offline) w.fetch = ManifestFetch::Failed;
-    ASSERT_TRUE(ResumeClientInstall(w, backend, true));
+    EXPECT_EQ(ResumeClientInstall(w, backend, true), kept);
+    if (!kept) {
+      w.SetState(LauncherState::NoInstall);
+      w.Repaint();
+      Manifest m;
+      m.wow_client = {"http://h/c.zip", 10, offered ? md5 : std::string(32, 'e'), ""};
+      EXPECT_EQ(ContinueClientDownload(w, m, backend), offered);
+    }
     ASSERT_TRUE(w.WaitFor(state)) << saved;
-    EXPECT_EQ(backend->saved, saved);
-    EXPECT_EQ(backend->marks_at_unpack.empty(), kept != FileOk) << saved;
-    EXPECT_TRUE(ParseUnpackMarks(backend->small[FakeInstall::kMarks]).empty()) << saved;
     while (w.ClientInstallBusy()) std::this_thread::yield();
+    EXPECT_EQ(backend->saved, saved);
+    EXPECT_EQ(backend->marks_at_unpack.empty(), !offered) << saved;
+    EXPECT_TRUE(ParseUnpackMarks(backend->small[FakeInstall::kMarks]).empty()) << saved;
   }
 }
 
@@ -194,16 +212,16 @@ TEST(ClientInstall, OneInstallAtATimeFromPickToUpdater) {
   StartClientInstall(w, pick, backend);  // cancelled: nothing changes
   EXPECT_EQ(w.State(), LauncherState::NoInstall);
 
-  backend->hold = true;
+  backend->fetch.hold = true;
   backend->files.insert(L"D:\\Client\\Wow.exe");  // picked at a drive root
   StartClientInstall(w, pick, backend);
-  ASSERT_EQ(backend->downloading.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  ASSERT_EQ(backend->fetch.downloading.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
   StartClientInstall(w, pick, backend);  // a second click while the first downloads: ignored
   EXPECT_EQ(picks, 2);
-  backend->release.set_value();
+  backend->fetch.release.set_value();
   ASSERT_TRUE(w.WaitFor(LauncherState::Ready));  // the hand-over's update run, over an empty list
   EXPECT_EQ(backend->saved, L"D:\\Client");
-  EXPECT_EQ(backend->downloads, 1);
+  EXPECT_EQ(backend->fetch.downloads, 1);
   while (w.ClientInstallBusy()) std::this_thread::yield();
 }
 

@@ -13,6 +13,7 @@
 #include "data/manifest.h"
 #include "data/manifest_writer.h"
 #include "data/signature_text.h"
+#include "delta/block_map.h"
 #include "digest_vectors.h"
 #include "net/manifest_fetch.h"
 #include "net/md5.h"
@@ -117,6 +118,10 @@ TEST(ManifestGenerator, RefusesWhatTheLauncherWouldRefuseOrStumbleOver) {
       {Entry("a", R"(,"md5":"abc")"), "a: an MD5 digest is 32 hexadecimal digits"},
       {Entry("a", R"(,"cdn_url":"ftp://h/a")"), "a cdn_url: not an http:// or https:// address"},
       {Entry("a.zip", R"(,"extract_to":"C:/Windows")"), "a.zip: extract_to \"C:/Windows\": drive letter"},
+      {Entry("a", R"(,"block_map":{"url":"ftp://h/a.map","size":9,"md5":"0","sha256":"1"})"),
+       "a block_map: not an http:// or https:// address"},
+      {Entry("a", R"(,"block_map":{"url":"a.map","size":9})"), "a block_map: needs its MD5 and its SHA-256"},
+      {Entry("a", R"(,"block_map":{"url":"a.map","size":1048577})"), "size 1048577 is not within its bound of 1048576"},
   };
   for (const auto& [entries, message] : cases) {
     Generator g;
@@ -145,6 +150,38 @@ TEST(ManifestGenerator, RefusedFilesAndWrongUsageWriteNothing) {
   EXPECT_NE(g.err.find("dangling: not a regular file that can be read"), std::string::npos) << g.err;
 #endif
   EXPECT_FALSE(std::filesystem::exists(g.dir / "manifest.php"));
+}
+
+// Beside every big file its block map, named in the file's entry; maps are
+// never game files, and one whose file is gone or now small is removed.
+TEST(ManifestGenerator, WritesABlockMapBesideEachBigFile) {
+  Generator g;
+  const std::string big = testutil::PatternBytes(kBlockMapMinFileBytes + 5);
+  g.Write("realm/Data/big one.MPQ", big);
+  g.Write("realm/Data/small.MPQ", "abc");
+  g.Write("realm/Data/small.MPQ.ostrel-map", "stale");
+  g.Write("realm/Data/gone.MPQ.ostrel-map", "stale");
+  ASSERT_EQ(g.Generate(), 0) << g.err;
+  EXPECT_NE(g.out.find("2 game files, 16777224 bytes; 1 block maps beside their files; 2 stale block maps removed"),
+            std::string::npos)
+      << g.out;
+  Manifest m;
+  std::string error;
+  ASSERT_TRUE(ParseManifest(testutil::ReadBytes(g.dir / "manifest.php"), m, error)) << error;
+  ASSERT_EQ(m.game_files.size(), 2u);
+  const GameFile& file = m.game_files[0];
+  const BlockMapRef& entry = file.block_map;
+  const std::string map = testutil::ReadBytes(g.dir / "realm/Data/big one.MPQ.ostrel-map");
+  EXPECT_EQ(entry.url, "big%20one.MPQ.ostrel-map?v=" + Md5Hex(map).substr(0, 12));
+  EXPECT_EQ(entry.size, static_cast<std::int64_t>(map.size()));
+  EXPECT_EQ(entry.md5 + entry.sha256, Md5Hex(map) + Sha256Hex(map));
+  BlockMap read;
+  ASSERT_TRUE(ReadBlockMap(map, {big.size(), file.md5, file.sha256}, read, error)) << error;
+  EXPECT_EQ(read.blocks.size(), big.size() / 4096 + 1);
+  EXPECT_TRUE(m.game_files[1].block_map.url.empty());
+  EXPECT_FALSE(std::filesystem::exists(g.dir / "realm/Data/small.MPQ.ostrel-map"));
+  EXPECT_FALSE(std::filesystem::exists(g.dir / "realm/Data/gone.MPQ.ostrel-map"));
+  EXPECT_EQ(g.Run({"--check", g.Path("manifest.php")}), 0) << g.err;
 }
 
 TEST(ManifestGenerator, LauncherVersionIsTheBuildsVersionBlock) {
@@ -236,6 +273,7 @@ HttpResponse TlsFailedReply() {
 TEST(SignedManifest, OnlyAValidSignatureOfAPinnedManifestLoads) {
   const std::string pinned = R"({"launcher_version":"9.0.0","game_files":[{"path":"a","md5":"x"}]})";
   const std::string unpinned = R"({"game_files":[{"path":"Data/x.MPQ","size":3}]})";
+  const std::string unpinned_map = R"({"game_files":[{"path":"a","md5":"x","block_map":{"url":"a.map"}}]})";
   const std::string good_sig = std::string(128, '1'), other_sig = std::string(128, '2');
   const std::tuple<HttpResponse, HttpResponse, std::string, ManifestFetch, std::string> cases[] = {
       {Reply(200, pinned), Reply(200, " " + good_sig + "\n"), kHex, ManifestFetch::Loaded, ""},
@@ -249,10 +287,12 @@ TEST(SignedManifest, OnlyAValidSignatureOfAPinnedManifestLoads) {
       {Reply(200, pinned + " "), Reply(200, good_sig), kHex, ManifestFetch::Rejected, "manifest signature invalid"},
       {Reply(200, pinned), Reply(200, good_sig), "abc", ManifestFetch::Rejected, "built-in update key is malformed"},
       {Reply(200, unpinned), Reply(200, good_sig), kHex, ManifestFetch::Rejected, "no digest for Data/x.MPQ"},
+      {Reply(200, unpinned_map), Reply(200, good_sig), kHex, ManifestFetch::Rejected, "no digest for a block_map"},
   };
   // The stand-in verifier accepts signature "11..." of the exact bytes of `pinned` or `unpinned`.
   const SignatureCheck check = [&](const std::string& message, const EcdsaPublicKey& key, const EcdsaSignature& s) {
-    return (message == pinned || message == unpinned) && Hex64(key).substr(0, 4) == "0011" && s[0] == 0x11;
+    return (message == pinned || message == unpinned || message == unpinned_map) && Hex64(key).substr(0, 4) == "0011" &&
+           s[0] == 0x11;
   };
   for (const auto& [manifest, signature, key, result, want] : cases) {
     Manifest m;

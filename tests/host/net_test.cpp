@@ -60,6 +60,26 @@ TEST(SplitUrl, RejectsMalformedAddressesAndLeavesPartsAlone) {
   EXPECT_TRUE(rejected(L"http://host" + kLongestPath + L"p"));
 }
 
+// A block map's address is written relative to its file's address.
+TEST(ResolveUrlReference, ReadsAReferenceAsABrowserReadsALink) {
+  const std::string base = "http://cdn.example:81/realm/Data/patch-4.MPQ?v=abc#top";
+  const std::pair<std::string, std::string> cases[] = {
+      {"patch-4.MPQ.ostrel-map?v=1", "http://cdn.example:81/realm/Data/patch-4.MPQ.ostrel-map?v=1"},
+      {"../maps/./x.map", "http://cdn.example:81/realm/maps/x.map"},
+      {"../../../../x", "http://cdn.example:81/x"},
+      {"/x/y", "http://cdn.example:81/x/y"},
+      {"//other.example/x", "http://other.example/x"},
+      {"?v=2", "http://cdn.example:81/realm/Data/patch-4.MPQ?v=2"},
+      {"HTTPS://other.example/x", "HTTPS://other.example/x"},
+      {"ftp://other.example/x", ""},
+      {"", ""},
+  };
+  for (const auto& [reference, resolved] : cases)
+    EXPECT_EQ(ResolveUrlReference(base, reference), resolved) << reference;
+  EXPECT_EQ(ResolveUrlReference("https://h", "m"), "https://h/m");
+  EXPECT_EQ(ResolveUrlReference("Data/x", "m"), "");
+}
+
 // Windows reports a refused certificate as 12175 (or, through its callback, as the
 // specific code); only these change what the player is told.
 TEST(HttpDownloadPlan, TlsFailuresByWinHttpError) {
@@ -105,6 +125,29 @@ TEST(HttpDownloadPlan, HowAReplyIsTaken) {
   };
   for (const auto& [status, offset, length, range, shown] : cases)
     EXPECT_EQ(Show(PlanDownload(status, offset, length, range)), shown) << status << " at " << offset;
+}
+
+// A piece is written only from a 206 for exactly the range asked of a file of the
+// size expected; a reply that does not fit sends the file over one connection (R).
+TEST(HttpDownloadPlan, HowARangeReplyIsTaken) {
+  const std::optional<std::wstring> none;
+  const std::tuple<uint32_t, std::optional<std::wstring>, std::optional<std::wstring>, std::string> cases[] = {
+      {206, L"100", L"bytes 100-199/1000", ""},
+      {206, none, L"bytes 100-199/1000", ""},
+      {503, L"9", none, "S HTTP 503"},
+      {200, L"1000", none, "R Server sent the whole file instead of a range"},
+      {206, L"100", none, "R Server sent no readable Content-Range for bytes 100-199"},
+      {206, L"100", L"bytes 0-99/1000", "R Server sent bytes 0-99 instead of 100-199"},
+      {206, L"100", L"bytes 100-199/999", "R Server gives the file 999 bytes instead of 1000"},
+      {206, L"100", L"bytes 100-199/*", "R Server gives the file no size instead of 1000"},
+      {206, L"900", L"bytes 100-199/1000", "R Server announced another length than bytes 100-199"},
+  };
+  for (const auto& [status, length, range, shown] : cases) {
+    const RangeStart s = PlanRangeReply(status, 100, 199, 1000, length, range);
+    const char kind = s.failure == DownloadFailure::Ranges ? 'R' : 'S';
+    EXPECT_EQ(s.accepted ? "" : std::string(1, kind) + " " + s.error, shown);
+  }
+  EXPECT_EQ(RangeHeader(0, 8388607), L"Range: bytes=0-8388607");
 }
 
 // Which failed tries are made again, after what pause (-1: none).

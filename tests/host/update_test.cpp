@@ -5,6 +5,8 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <set>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -12,6 +14,8 @@
 #include "fake_updater_backend.h"
 #include "net/file_check.h"
 #include "update/download_parts.h"
+#include "update/part_record.h"
+#include "update/piece_plan.h"
 #include "update/quick_check.h"
 #include "update/self_update.h"
 #include "update/unpack_marks.h"
@@ -33,8 +37,8 @@ GameFile Entry(const std::string& path, const std::string& content, bool checked
 
 struct UpdateRun {
   explicit UpdateRun(int check_threads = 0)
-      : updater(
-            std::make_shared<Updater>(kClient, backend, check_threads, kDownloadConnections, RetryPauses{{0, 0, 0}})) {}
+      : updater(std::make_shared<Updater>(kClient, backend, check_threads,
+                                          FetchTuning{kDownloadConnections, RetryPauses{{0, 0, 0}}})) {}
   std::shared_ptr<FakeUpdaterBackend> backend = std::make_shared<FakeUpdaterBackend>();
   std::shared_ptr<Updater> updater;
   std::vector<UpdaterProgress> reports;
@@ -184,7 +188,9 @@ TEST(Updater, DiskSpaceFirstThenRetriesOfTransientFailures) {
 // folder. Part files of paths the manifest no longer lists go when a run completes.
 TEST(Updater, AnUnfinishedUnpackIsDoneAgainAndStrayPartsGo) {
   const std::wstring marks = L"L\\launcher_cache\\unpacking.txt";
-  const std::vector<std::wstring> strays = {L"data\\old.MPQ.ostrel-part", L"data\\old.MPQ.ostrel-part.pieces"};
+  // Parts of a path no longer listed, and a listed file's piece record without its part.
+  const std::vector<std::wstring> strays = {L"data\\old.MPQ.ostrel-part", L"data\\old.MPQ.ostrel-part.pieces",
+                                            L"data\\b.MPQ.ostrel-part.pieces"};
   // archive whole, its mark (this, older bytes, another client folder), served, unpacking
   // fails, downloads, unpacks, a mark left, stray parts left
   const std::tuple<bool, const char*, bool, bool, size_t, size_t, bool, bool> rows[] = {
@@ -199,10 +205,11 @@ TEST(Updater, AnUnfinishedUnpackIsDoneAgainAndStrayPartsGo) {
     run.updater->UseUnpackMarks(marks);
     run.updater->UseRecord(L"record", false);
     Manifest m;
-    m.game_files = {Entry("data/a.MPQ", "a"), Entry("Interface/pack.zip", "zip")};
+    m.game_files = {Entry("data/a.MPQ", "a"), Entry("Interface/pack.zip", "zip"), Entry("data/b.MPQ", "b")};
     GameFile& pack = m.game_files[1];
     pack.extract_to = "Interface/AddOns";
     run.File("data/a.MPQ") = "a";
+    run.File("data/b.MPQ") = "b";
     for (const std::wstring& part : strays) run.backend->files[ClientTargetPath(kClient, part)] = "part";
     run.File("data/a.MPQ.ostrel-part") = "a listed file's part stays";
     if (whole) run.File("Interface/pack.zip") = "zip";
@@ -247,6 +254,128 @@ TEST(Updater, SeveralConnectionsFetchEachFileOnceAndReportTheWholeFetch) {
   }
   EXPECT_EQ(most, 210);
   for (int i = 1; i <= 20; ++i) EXPECT_EQ(run.File("f" + std::to_string(i)), std::string(i, 'x'));
+}
+
+// "first-end" of each range, in order.
+std::string Shown(const std::vector<ByteRange>& ranges) {
+  std::string out;
+  for (const ByteRange& r : ranges)
+    out += (out.empty() ? "" : " ") + std::to_string(r.first) + "-" + std::to_string(r.end);
+  return out;
+}
+
+// What a part's record may claim: the ranges it names that the part file holds, and only
+// for the bytes the manifest names; anything else starts the file over. The pieces to
+// fetch are the gaps, cut to size.
+TEST(PiecePlan, ARecordClaimsOnlyWhatThePartShows) {
+  ByteRanges held;
+  held.Add(30, 40), held.Add(0, 10), held.Add(10, 12), held.Add(5, 5);
+  const std::string text = PartRecordText({100, "aa", "", held});
+  std::string edited = text;
+  edited[edited.find("held 30") + 5] = '2';
+  // record, part file size, what it may claim
+  const std::tuple<std::string, std::int64_t, std::string> rows[] = {
+      {text, 100, "0-12 30-40"},
+      {text, 35, "0-12 30-35"},  // a part shorter than its record claims
+      {text, 101, ""},           // longer than the file
+      {text.substr(0, text.size() - 3), 100, ""},
+      {edited, 100, ""},
+      {"", 100, ""},
+      {PartRecordText({100, "bb", "", held}), 100, ""},
+      {PartRecordText({99, "aa", "", held}), 100, ""},
+  };
+  for (const auto& [record, part, claimed] : rows) {
+    std::string why;
+    EXPECT_EQ(Shown(TrustedPartBytes(record, 100, "aa", "", part, why).Ranges()), claimed) << record;
+    EXPECT_EQ(why.empty(), !claimed.empty()) << why;
+  }
+  EXPECT_EQ(Shown(held.Pieces(60, 8)), "12-20 20-28 28-30 40-48 48-56 56-60");
+  EXPECT_EQ(std::make_pair(held.HeldFrom(5), held.HeldFrom(12)), std::make_pair(std::int64_t{12}, std::int64_t{12}));
+  const std::int64_t mib = 1 << 20;
+  EXPECT_EQ(PieceBytesFor(256 * mib, 6, kSmallestPiece, kLargestPiece), 4 * mib);
+  EXPECT_EQ(PieceBytesFor(500 * mib, 6, kSmallestPiece, kLargestPiece), 8 * mib);
+  EXPECT_EQ(PieceBytesFor(17000 * mib, 6, kSmallestPiece, kLargestPiece), 16 * mib);
+}
+
+// A big file comes in pieces (16 bytes here) over the connections it shares with small files,
+// into its part, which takes the file's name once whole. It resumes from what its record
+// shows, falls back to one connection when the server does not serve ranges, is fetched
+// again once when resumed bytes were wrong, and a failed run leaves a record that claims
+// only what a flush made durable.
+TEST(Updater, BigFilesComeInPiecesAndResumeFromTheirRecord) {
+  std::string content;
+  for (int i = 0; i < 10; ++i) content += "0123456789";
+  const GameFile big = Entry("Data/big.MPQ", content);
+  const std::wstring part = ClientTargetPath(kClient, "Data/big.MPQ.ostrel-part"), url = Widen(big.cdn_url);
+  const std::wstring record = PartRecordPath(ClientTargetPath(kClient, big.path));
+  const auto held = [](std::int64_t first, std::int64_t end) {
+    ByteRanges r;
+    r.Add(first, end);
+    return r;
+  };
+  const DownloadResult dropped = [] {
+    DownloadResult r;
+    r.failure = DownloadFailure::Network, r.error = "Download interrupted";
+    return r;
+  }();
+  const std::string all = "0-15 16-31 32-47 48-63 64-79 80-95 96-99";
+  // row, what the part holds, what its record claims (and for which digest), the ranges asked for,
+  // whole downloads of it, the run's error
+  struct Row {
+    const char* what;
+    std::string part;
+    ByteRanges claimed;
+    std::string md5, ranges;
+    size_t whole;
+    std::string error;
+  };
+  const Row rows[] = {
+      {"fresh", "", {}, "", all, 0, ""},
+      {"resumed", content.substr(0, 40), held(0, 40), big.md5, "40-55 56-71 72-87 88-99", 0, ""},
+      {"part shorter than its record", content.substr(0, 20), held(0, 40), big.md5, "20-35 36-51 52-67 68-83 84-99", 0,
+       ""},
+      {"record for other bytes", content.substr(0, 40), held(0, 40), std::string(32, 'e'), all, 0, ""},
+      {"resumed wrong bytes", std::string(40, 'x'), held(0, 40), big.md5, "40-55 56-71 72-87 88-99 " + all, 0, ""},
+      {"cut piece", "", {}, "", "0-15 5-15 16-31 32-47 48-63 64-79 80-95 96-99", 0, ""},
+      {"ranges ignored", "", {}, "", "0-15", 1, ""},
+      {"dropped for good", "", {}, "", "", 0, "Download interrupted"},  // the other pieces come as they may
+  };
+  for (const Row& row : rows) {
+    UpdateRun run;
+    run.updater =
+        std::make_shared<Updater>(kClient, run.backend, 0, FetchTuning{3, RetryPauses{{0, 0, 0}}, 64, 16, 16});
+    Manifest m;
+    m.game_files = {Entry("a", "aaaa"), big, Entry("b", "bbbb")};
+    for (const GameFile& f : m.game_files) run.Serve(f, f.path == big.path ? content : std::string(4, f.path[0]));
+    if (!row.part.empty()) run.backend->files[part] = row.part;
+    if (!row.md5.empty()) run.backend->small[record] = PartRecordText({100, row.md5, "", row.claimed});
+    run.backend->whole_only = row.what == std::string("ranges ignored");
+    if (row.ranges.find("5-15") != std::string::npos || !row.error.empty()) run.backend->cut[url] = 5;
+    if (!row.error.empty()) run.backend->failures[url + L"@5"] = {dropped, dropped, dropped};
+    run.Go(m);
+    std::multiset<std::string> expected, asked(run.backend->ranges.begin(), run.backend->ranges.end());
+    std::istringstream words(row.ranges);
+    for (std::string r; words >> r;) expected.insert(r);
+    if (!row.error.empty()) expected = asked;
+    EXPECT_EQ(asked, expected) << row.what;
+    EXPECT_EQ(std::count_if(run.backend->downloads.begin(), run.backend->downloads.end(),
+                            [&](const auto& d) { return d.first == part; }),
+              static_cast<long>(row.whole))
+        << row.what;
+    EXPECT_EQ(run.Last().error, row.error) << row.what;
+    EXPECT_LE(run.backend->most_busy, 3) << row.what;
+    EXPECT_EQ(run.backend->ahead, 0) << row.what;
+    if (row.error.empty()) {
+      EXPECT_EQ(run.File(big.path), content) << row.what;
+      EXPECT_EQ(run.backend->files.count(part) + run.backend->small.count(record), 0u) << row.what;
+      continue;
+    }
+    EXPECT_EQ(asked.count("5-15"), 3u);
+    PartRecord left;
+    std::string why;
+    ASSERT_TRUE(ParsePartRecord(run.backend->small[record], left, why)) << why;
+    EXPECT_EQ(left.held.HeldFrom(0), 5);
+  }
 }
 
 // A manifest may not name files outside the client folder nor names Windows

@@ -10,13 +10,13 @@
 #include <map>
 #include <tuple>
 
+#include "archive/inflate.h"
+#include "archive/tar_command.h"
+#include "archive/zip_copy_watch.h"
+#include "archive/zip_entry_path.h"
+#include "archive/zip_extract.h"
+#include "archive/zip_reader.h"
 #include "test_util.h"
-#include "update/inflate.h"
-#include "update/tar_command.h"
-#include "update/zip_copy_watch.h"
-#include "update/zip_entry_path.h"
-#include "update/zip_extract.h"
-#include "update/zip_reader.h"
 #include "zip_test_data.h"
 
 namespace fs = std::filesystem;
@@ -36,7 +36,7 @@ struct Unpacked {
 
 Unpacked UnpackInMemory(const std::string& archive) {
   Unpacked r;
-  MemoryZipSource source(Data(archive), archive.size());
+  MemoryByteSource source(Data(archive), archive.size());
   ZipReader reader(source);
   if (!reader.ReadDirectory(r.error)) return r;
   for (const auto& entry : reader.entries()) {
@@ -74,7 +74,7 @@ TEST(Inflate, MalformedStreamsFailWithTheirReason) {
 // A refused piece ends the entry at once, not after all 2 MiB are decoded.
 TEST(ZipReader, TheOutputCanStopAnEntry) {
   const std::string archive = ziptest::ReadData("large.zip");
-  MemoryZipSource source(Data(archive), archive.size());
+  MemoryByteSource source(Data(archive), archive.size());
   ZipReader reader(source);
   std::string error;
   ASSERT_TRUE(reader.ReadDirectory(error)) << error;
@@ -157,7 +157,7 @@ TEST(ZipReader, Zip64ArchivesOfRealToolsReadAsUnzipReadsThem) {
   for (const std::string name : {"infozip_fz.zip", "force_zip64.zip", "many_entries.zip", "streamed.zip", "big.zip"}) {
     const bool big = name == "big.zip";
     ASSERT_EQ(shell("zipinfo -1 " + name + " > names" + (big ? "" : " && unzip -p " + name + " > data")), 0);
-    FileZipSource source;
+    FileByteSource source;
     ASSERT_TRUE(source.Open(dir / name));
     ZipReader reader(source);
     std::string error, names, data;
@@ -214,7 +214,7 @@ TEST(ZipEntryPath, NamesSplitIntoPartsOrAreRefused) {
 }
 
 std::vector<ZipExtractionItem> Plan(const fs::path& archive) {
-  FileZipSource source;
+  FileByteSource source;
   EXPECT_TRUE(source.Open(archive));
   ZipReader reader(source);
   std::string error;

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -14,6 +16,8 @@
 #include <vector>
 
 #include "base/text.h"
+#include "update/download_parts.h"
+#include "update/part_record.h"
 #include "update/updater_backend.h"
 
 class FakeUpdaterBackend : public UpdaterBackend {
@@ -65,11 +69,12 @@ class FakeUpdaterBackend : public UpdaterBackend {
   }
 
   // Appends the served body from `offset` on, reporting progress in 4-byte steps.
-  // Failures queued in `failures` for a url come first, one per try.
+  // Failures queued in `failures` for a url come first, one per try (of a file or a range).
   DownloadResult Download(const std::wstring& url, const std::wstring& path, std::int64_t offset,
                           const DownloadProgress& progress, const DownloadStop&) override {
     std::int64_t total = 0;
     DownloadResult result;
+    Busy busy(*this);
     {
       std::lock_guard<std::mutex> lock(mutex);
       downloads.push_back({path, offset});
@@ -88,6 +93,81 @@ class FakeUpdaterBackend : public UpdaterBackend {
     for (std::int64_t done = offset; progress && done < total;) progress(done = std::min(done + 4, total), total);
     result.ok = true;
     return result;
+  }
+
+  // Writes bytes first..last of the served body through `sink` in 4-byte steps, as a server
+  // that serves ranges (unless `whole_only`) of a file of the served size would; after a
+  // queued failure (of `url`, or of "<url>@<first>"; an ok one passes a try), or `cut` bytes of a url's first range,
+  // comes what the real client says.
+  DownloadResult DownloadRange(const std::wstring& url, std::int64_t first, std::int64_t last, std::int64_t total,
+                               RangeSink& sink, const DownloadProgress& progress, const DownloadStop&) override {
+    DownloadResult result;
+    std::string body;
+    Busy busy(*this);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ranges.push_back(std::to_string(first) + "-" + std::to_string(last));
+      auto& at = failures[url + L"@" + std::to_wstring(first)];  // for the ranges that start there
+      auto& queued = at.empty() ? failures[url] : at;
+      if (!queued.empty()) {
+        const bool pass = queued.front().ok;  // an ok entry: served as usual this time
+        if (!pass) result = queued.front();
+        queued.erase(queued.begin());
+        if (!pass) return result;
+      }
+      const auto served = server.find(url);
+      if (served == server.end()) return result.error = "HTTP 404", result.failure = DownloadFailure::Status, result;
+      if (whole_only || static_cast<std::int64_t>(served->second.size()) != total) {
+        return result.error = "Server sent the whole file instead of a range", result.failure = DownloadFailure::Ranges,
+               result;
+      }
+      body = served->second.substr(static_cast<size_t>(first), static_cast<size_t>(last - first + 1));
+      if (cut.count(url)) body.resize(std::min<size_t>(body.size(), static_cast<size_t>(cut[url]))), cut.erase(url);
+    }
+    for (size_t at = 0; at < body.size(); at += 4) {
+      const size_t step = std::min<size_t>(4, body.size() - at);
+      if (!sink.WriteAt(first + static_cast<std::int64_t>(at), body.data() + at, step, result)) return result;
+      if (progress) progress(static_cast<std::int64_t>(at + step), last - first + 1);
+    }
+    if (static_cast<std::int64_t>(body.size()) <= last - first) {
+      return result.error = "Download interrupted", result.failure = DownloadFailure::Network, result;
+    }
+    result.ok = true;
+    return result;
+  }
+
+  // Writes into `files`; a flush copies the part as it stands into `durable` (what a power cut keeps).
+  class Part : public PartFile {
+   public:
+    Part(FakeUpdaterBackend& backend, std::wstring path) : backend_(backend), path_(std::move(path)) {}
+    bool WriteAt(std::int64_t offset, const char* data, std::size_t size, DownloadResult&) override {
+      std::lock_guard<std::mutex> lock(backend_.mutex);
+      std::string& content = backend_.files[path_];
+      if (content.size() < offset + size) content.resize(static_cast<size_t>(offset) + size, '\0');
+      content.replace(static_cast<size_t>(offset), size, data, size);
+      return true;
+    }
+    bool Flush() override {
+      std::lock_guard<std::mutex> lock(backend_.mutex);
+      backend_.durable[path_] = backend_.files[path_];
+      return true;
+    }
+
+   private:
+    FakeUpdaterBackend& backend_;
+    const std::wstring path_;
+  };
+  std::unique_ptr<PartFile> OpenPartFile(const std::wstring& path) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    files[path];
+    return std::make_unique<Part>(*this, path);
+  }
+  bool MoveOver(const std::wstring& from, const std::wstring& to) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!files.count(from)) return false;
+    files[to] = files[from];
+    files.erase(from);
+    return true;
   }
 
   std::optional<std::int64_t> FreeSpace(const std::wstring&) override { return free_space; }
@@ -121,14 +201,36 @@ class FakeUpdaterBackend : public UpdaterBackend {
     missing = !small.count(path);
     return missing ? std::nullopt : std::optional<std::string>(small[path]);
   }
+  // A piece record that claims bytes its part's last flush did not leave (a NUL: a hole) counts in `ahead`.
   bool ReplaceSmallFile(const std::wstring& path, const std::string& bytes) override {
     std::lock_guard<std::mutex> lock(mutex);
+    PartRecord record;
+    std::string why;
+    if (!PartOfRecord(path).empty() && ParsePartRecord(bytes, record, why)) {
+      const std::string& kept = durable[PartOfRecord(path)];
+      for (const ByteRange& r : record.held.Ranges()) {
+        ahead += r.end > static_cast<std::int64_t>(kept.size()) ||
+                 kept.find('\0', static_cast<size_t>(r.first)) < static_cast<size_t>(r.end);
+      }
+    }
     return ++replaced, small[path] = bytes, true;
   }
   void RemoveFile(const std::wstring& path) override {
     std::lock_guard<std::mutex> lock(mutex);
     files.erase(path);
+    small.erase(path);
   }
+
+  // Counts the downloads in hand, and the most there ever were at once.
+  struct Busy {
+    explicit Busy(FakeUpdaterBackend& b) : backend(b) {
+      const int now = ++backend.busy;
+      for (int most = backend.most_busy; now > most && !backend.most_busy.compare_exchange_weak(most, now);) {
+      }
+    }
+    ~Busy() { --backend.busy; }
+    FakeUpdaterBackend& backend;
+  };
 
   std::mutex mutex;
   std::map<std::wstring, std::string> files;             // the client folder: path -> content
@@ -137,13 +239,18 @@ class FakeUpdaterBackend : public UpdaterBackend {
   std::map<std::wstring, std::string> unpacked;          // what an extraction writes: path below its folder -> content
   std::map<std::wstring, std::string> small;             // files read and replaced whole (the record, the marks)
   std::map<std::wstring, std::string> small_at_extract;  // as they were at the last extraction
-  int replaced = 0;
+  int replaced = 0, ahead = 0;
   size_t piece_bytes = 1 << 20;
   std::function<void(const std::wstring&)> on_piece;  // set before the run
   std::wstring failing_folder;
   bool extract_fails = false;
   std::optional<std::int64_t> free_space;
-  std::map<std::wstring, std::vector<DownloadResult>> failures;   // url -> failed tries to give first
+  std::map<std::wstring, std::vector<DownloadResult>> failures;  // url -> failed tries to give first
+  std::map<std::wstring, std::int64_t> cut;                      // url -> bytes its next range gets, once
+  std::map<std::wstring, std::string> durable;                   // parts as their last flush left them
+  std::vector<std::string> ranges;                               // "first-last" per range asked for
+  bool whole_only = false;                                       // the server ignores ranges
+  std::atomic<int> busy{0}, most_busy{0};
   std::vector<std::wstring> checked, hashed, folders, extracted;  // hashed: in the order digests completed
   std::vector<std::pair<std::wstring, std::int64_t>> downloads;   // path, offset
 };

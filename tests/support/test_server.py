@@ -1,14 +1,17 @@
 """The update server of the tests and the demo (tools/demo_server.py) on 127.0.0.1: the files below
-its root by path, with Range ("bytes=N-": 206 and Content-Range; past the end 416). The query string,
+its root by path, with Range ("bytes=N-" or "bytes=N-M": 206 and Content-Range; past the end 416). The query string,
 or for a path <root>/_options.json ({"/files/c.zip": {"cut": "1000"}}, read on every request),
 programs how a reply goes wrong: status=404 (that status, a short body); ignore_range=1 (a Range
-request gets 200 and the whole file); wrong_range=1 (206 with the bytes from 0); no_length=1 (the
+request gets 200 and the whole file); wrong_range=1 (206 with the bytes from 0); overlong=1 (206 naming the
+range asked, then every byte from its start to the file's end, with no length); no_length=1 (the
 body ends with the connection); chunked=1 (chunked coding; with cut or reset the last chunk never
 comes); cut=N, reset=N (the full length announced, the connection closed, or reset, after N body
 bytes); stall=N (N body bytes, then nothing for a minute); once=1 (cut, reset and stall for the
 path's first request only); delay=S (a wait first); hold=1 (a wait while <root>/_hold exists);
-drip=S (8 KiB pieces S seconds apart). Each request is appended
-to <root>/_requests.log as "METHOD PATH RANGE-HEADER USER-AGENT"."""
+drip=S (8 KiB pieces S seconds apart); rate=N (at most N body bytes a second, per reply, as a
+server that limits each connection). Each request is appended to <root>/_requests.log as
+"METHOD PATH RANGE-HEADER USER-AGENT", and to <root>/_busy.log as "PATH N": N replies to that path
+were being sent when it came (so N + 1 connections were busy with it)."""
 import contextlib
 import json
 import os
@@ -53,10 +56,22 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_GET(self):
         root = self.server.root
-        with open(os.path.join(root, "_requests.log"), "a") as log:
-            log.write("%s %s %s %s\n" % (self.command, self.path, self.headers.get("Range", "-"),
-                                         self.headers.get("User-Agent", "-")))
         url = urllib.parse.urlsplit(self.path)
+        with self.server.lock:
+            busy = self.server.busy.get(url.path, 0)
+            self.server.busy[url.path] = busy + 1
+            with open(os.path.join(root, "_requests.log"), "a") as log:
+                log.write("%s %s %s %s\n" % (self.command, self.path, self.headers.get("Range", "-"),
+                                             self.headers.get("User-Agent", "-")))
+            with open(os.path.join(root, "_busy.log"), "a") as log:
+                log.write("%s %d\n" % (url.path, busy))
+        try:
+            self.serve(root, url)
+        finally:
+            with self.server.lock:
+                self.server.busy[url.path] -= 1
+
+    def serve(self, root, url):
         query = dict(urllib.parse.parse_qsl(url.query))
         with contextlib.suppress(OSError, ValueError), open(os.path.join(root, "_options.json")) as f:
             query = dict(json.load(f).get(url.path, {}), **query)
@@ -75,23 +90,30 @@ class Handler(BaseHTTPRequestHandler):
         if not path.startswith(os.path.realpath(root) + os.sep) or not os.path.isfile(path):
             return self.reply(404, b"not found\n")
         size, start, status = os.path.getsize(path), 0, 200
+        end = size - 1  # the last byte sent
         wanted = self.headers.get("Range", "")
         if wanted.startswith("bytes=") and not query.get("ignore_range"):
-            start = int(wanted[6:].split("-")[0] or 0)
+            first, last = (wanted[6:].split("-") + [""])[:2]
+            start = int(first or 0)
             if start >= size > 0:
                 return self.reply(416, headers=[("Content-Range", "bytes */%d" % size)])
+            end = min(int(last), size - 1) if last else size - 1
             start, status = (0 if query.get("wrong_range") else start), 206
-        length = size - start
+        named = end
+        if query.get("overlong"):
+            end, query["no_length"] = size - 1, "1"
+        length = end - start + 1
         self.send_response(status)
         if status == 206:
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, named, size))
         chunked = bool(query.get("chunked"))
         self.close_connection = bool(query.get("no_length")) and not chunked
         self.send_header(*(("Transfer-Encoding", "chunked") if chunked else ("Connection", "close")
                            if self.close_connection else ("Content-Length", str(length))))
         self.end_headers()
         limit = min(length, int(query.get("cut", query.get("reset", query.get("stall", length)))))
-        drip = float(query.get("drip", 0))
+        drip, rate = float(query.get("drip", 0)), float(query.get("rate", 0))
+        began = time.monotonic()
         with open(path, "rb") as f:
             f.seek(start)
             for sent in range(0, limit, 8192 if drip else 65536):
@@ -101,6 +123,8 @@ class Handler(BaseHTTPRequestHandler):
                     if drip:
                         self.wfile.flush()
                         time.sleep(drip)
+                    if rate:
+                        time.sleep(max(0.0, began + (sent + len(chunk)) / rate - time.monotonic()))
                 except (BrokenPipeError, ConnectionResetError):
                     return
         if "stall" in query:
@@ -134,7 +158,7 @@ class TestServer:
         self.root = os.path.abspath(root or tempfile.mkdtemp(prefix="ostrel-server-"))
         self.server = QuietServer(("127.0.0.1", port), Handler)
         self.server.root, self.port = self.root, self.server.server_address[1]
-        self.server.lock, self.server.seen = threading.Lock(), set()
+        self.server.lock, self.server.seen, self.server.busy = threading.Lock(), set(), {}
         self.login = socket.create_server(("127.0.0.1", login_port)) if login_port else None
 
     def __enter__(self):

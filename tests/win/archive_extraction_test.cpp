@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "archive/archive_extraction.h"
 #include "test_util.h"
-#include "update/archive_extraction.h"
 #include "zip_test_data.h"
 
 namespace {

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -58,7 +60,7 @@ TEST(UpdaterOnDisk, LockedFileEndsTheRunWithCannotOpen) {
   for (const std::string name : {"locked.MPQ", "later.bin"}) {
     testutil::WriteBytes(testutil::TestServerRoot() / name, data);
     m.game_files.push_back({name, 4000, FileMd5((testutil::TestServerRoot() / name).wstring()),
-                            testutil::TestServerUrl("/" + name), true, "", ""});
+                            testutil::TestServerUrl("/" + name), true, "", "", {}});
   }
   testutil::WriteBytes(client / "locked.MPQ", data);
   HANDLE lock = CreateFileW((client / "locked.MPQ").wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -86,10 +88,11 @@ TEST(UpdaterOnDisk, StalledAndCutBodiesResumeWhileOthersComplete) {
                               : name == "cut.bin" ? "?once=1&cut=100000"
                                                   : "?once=1&stall=100000";
     m.game_files.push_back({name, 300000, FileMd5((testutil::TestServerRoot() / name).wstring()),
-                            testutil::TestServerUrl("/" + name + query), true, "", ""});
+                            testutil::TestServerUrl("/" + name + query), true, "", "", {}});
   }
   UpdaterProgress last;
-  std::make_shared<Updater>(client.wide(), MakeSystemUpdaterBackend(1000), 1, 3, RetryPauses{{0.1, 0.1, 0.1}})
+  std::make_shared<Updater>(client.wide(), MakeSystemUpdaterBackend(1000), 1,
+                            FetchTuning{3, RetryPauses{{0.1, 0.1, 0.1}}})
       ->Run(m, [&](const UpdaterProgress& p) { last = p; });
   EXPECT_EQ(last.phase, UpdaterPhase::Done) << last.error;
   for (const char* name : {"stalled.bin", "cut.bin", "whole.bin"}) EXPECT_EQ(testutil::ReadBytes(client / name), data);
@@ -98,6 +101,45 @@ TEST(UpdaterOnDisk, StalledAndCutBodiesResumeWhileOthersComplete) {
     const size_t first = requests.find(name), second = requests.find(name, first + 1);
     ASSERT_NE(second, std::string::npos) << name;
     EXPECT_EQ(requests.substr(requests.find(' ', second) + 1, 13), "bytes=100000-") << name;
+  }
+}
+
+// Big files over WinHTTP: one in pieces from a server that holds each connection to 2 MiB/s and
+// cuts the first piece's reply (asked for again from where it broke, while other pieces come at
+// once), and three from servers that do not serve ranges as asked (the whole file, another
+// range, more than the range): each falls back to one connection. All arrive exact, no part left.
+TEST(UpdaterOnDisk, BigFilesComeInPiecesOrWholeAndExact) {
+  if (testutil::TestServerPort().empty()) GTEST_SKIP() << "needs the test update server";
+  testutil::TempDir client;
+  Manifest m;
+  const std::string data = testutil::PatternBytes(4 << 20, 8);
+  const char* const queries[] = {"?rate=2097152&once=1&cut=100000", "?ignore_range=1", "?wrong_range=1", "?overlong=1"};
+  for (const char* query : queries) {
+    const std::string name = "big" + std::to_string(m.game_files.size()) + ".bin";
+    testutil::WriteBytes(testutil::TestServerRoot() / name, data);
+    m.game_files.push_back({name, 4 << 20, FileMd5((testutil::TestServerRoot() / name).wstring()),
+                            testutil::TestServerUrl("/" + name + query), true, "", "", {}});
+  }
+  UpdaterProgress last;
+  std::make_shared<Updater>(client.wide(), MakeSystemUpdaterBackend(2000), 1,
+                            FetchTuning{6, RetryPauses{{0.1, 0.1, 0.1}}, 1 << 20, 512 << 10, 512 << 10})
+      ->Run(m, [&](const UpdaterProgress& p) { last = p; });
+  EXPECT_EQ(last.phase, UpdaterPhase::Done) << last.error;
+  for (const auto& entry : m.game_files) EXPECT_EQ(testutil::ReadBytes(client / entry.path), data) << entry.cdn_url;
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(client.path()), {}), 4);
+  const std::string requests = testutil::ReadBytes(testutil::TestServerRoot() / "_requests.log");
+  EXPECT_NE(requests.find("/big0.bin?" + std::string(queries[0] + 1) + " bytes=100000-524287 "), std::string::npos);
+  EXPECT_NE(requests.find("/big0.bin?" + std::string(queries[0] + 1) + " bytes=3670016-4194303 "), std::string::npos);
+  std::istringstream busy(testutil::ReadBytes(testutil::TestServerRoot() / "_busy.log"));
+  int most = 0;
+  for (std::string path, others; busy >> path >> others;) {
+    if (path == "/big0.bin") most = std::max(most, std::stoi(others));
+  }
+  EXPECT_EQ(most, 5);            // six connections at once, never more
+  for (int i = 1; i < 4; ++i) {  // one range asked for, then the whole file
+    const std::string path = "/big" + std::to_string(i) + ".bin" + queries[i];
+    EXPECT_NE(requests.find(path + " bytes=0-524287 "), std::string::npos) << path;
+    EXPECT_NE(requests.find(path + " - "), std::string::npos) << path;
   }
 }
 
@@ -110,11 +152,11 @@ TEST(UpdaterOnDisk, CancelStopsEveryConnectionWithinAPiece) {
   for (const std::string name : {"cancel_a.bin", "cancel_b.bin", "cancel_c.bin"}) {
     testutil::WriteBytes(testutil::TestServerRoot() / name, data);
     m.game_files.push_back({name, 300000, FileMd5((testutil::TestServerRoot() / name).wstring()),
-                            testutil::TestServerUrl("/" + name + "?drip=0.2"), true, "", ""});
+                            testutil::TestServerUrl("/" + name + "?drip=0.2"), true, "", "", {}});
   }
   std::promise<UpdaterPhase> final_phase;
   std::atomic<bool> started{false};
-  auto updater = std::make_shared<Updater>(client.wide(), MakeSystemUpdaterBackend(), 1, 3);
+  auto updater = std::make_shared<Updater>(client.wide(), MakeSystemUpdaterBackend(), 1, FetchTuning{3, RetryPauses{}});
   updater->Start(m, [&](const UpdaterProgress& p) {
     if (p.phase == UpdaterPhase::Downloading && p.bytes_done > 0) started = true;
     if (p.phase == UpdaterPhase::Done || p.phase == UpdaterPhase::Error) final_phase.set_value(p.phase);
@@ -141,7 +183,7 @@ TEST(UpdaterOnDisk, QuickCheckReadsChangedFilesAgain) {
     testutil::WriteBytes(testutil::TestServerRoot() / name, data);
     testutil::WriteBytes(client / name, data);
     m.game_files.push_back({name, 3000, FileMd5((testutil::TestServerRoot() / name).wstring()),
-                            testutil::TestServerUrl("/" + name), true, "", ""});
+                            testutil::TestServerUrl("/" + name), true, "", "", {}});
   }
   Log::Init((cache / "launcher.log").wstring());
   const auto run = [&] {

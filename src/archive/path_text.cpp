@@ -1,4 +1,4 @@
-#include "update/path_text.h"
+#include "archive/path_text.h"
 
 #include <type_traits>
 

@@ -1,4 +1,4 @@
-#include "update/zip_entry_path.h"
+#include "archive/zip_entry_path.h"
 
 #include "base/text.h"
 #include "data/manifest_path.h"

@@ -1,4 +1,4 @@
-#include "update/crc32.h"
+#include "archive/crc32.h"
 
 #include <array>
 

@@ -1,11 +1,10 @@
-#include "update/zip_reader.h"
+#include "archive/zip_reader.h"
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 
-#include "update/crc32.h"
-#include "update/inflate.h"
+#include "archive/crc32.h"
+#include "archive/inflate.h"
 
 namespace {
 
@@ -105,36 +104,6 @@ std::string DataPastEnd(const std::string& name) {
 }
 
 }  // namespace
-
-bool MemoryZipSource::ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
-  if (offset > size_ || size > size_ - offset) return false;
-  if (size > 0) std::memcpy(buffer, data_ + offset, size);
-  return true;
-}
-
-bool FileZipSource::Open(const std::filesystem::path& path) {
-  file_.open(path, std::ios::binary);
-  if (!file_) return false;
-  file_.seekg(0, std::ios::end);
-  const std::streamoff end = file_.tellg();
-  if (end < 0) return false;
-  size_ = static_cast<std::uint64_t>(end);
-  position_ = kUnknownPosition;
-  return true;
-}
-
-bool FileZipSource::ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) {
-  if (!file_.is_open() || offset > size_ || size > size_ - offset) return false;
-  // Entries are mostly read front to back: a seek would drop the stream's buffer.
-  if (offset != position_) {
-    file_.clear();
-    file_.seekg(static_cast<std::streamoff>(offset));
-  }
-  file_.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(size));
-  const bool read = file_.gcount() == static_cast<std::streamsize>(size);
-  position_ = read ? offset + size : kUnknownPosition;
-  return read;
-}
 
 // Reads the ZIP64 end record that the locator before the end record points at,
 // and takes its 64-bit values where the end record's own are at their maximum

@@ -1,4 +1,4 @@
-#include "update/hidden_process_win.h"
+#include "archive/hidden_process_win.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "update/zip_copy_watch.h"
+#include "archive/zip_copy_watch.h"
 
 #include <algorithm>
 #include <fstream>
@@ -6,9 +6,9 @@
 #include <system_error>
 #include <utility>
 
+#include "archive/crc32.h"
+#include "archive/path_text.h"
 #include "base/text.h"
-#include "update/crc32.h"
-#include "update/path_text.h"
 
 namespace fs = std::filesystem;
 

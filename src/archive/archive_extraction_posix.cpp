@@ -1,9 +1,9 @@
 // Linux stand-in: the built-in reader does what the Windows tools do.
 #include <string>
 
-#include "update/archive_extraction.h"
-#include "update/path_text.h"
-#include "update/zip_extract.h"
+#include "archive/archive_extraction.h"
+#include "archive/path_text.h"
+#include "archive/zip_extract.h"
 
 bool ExtractZip(const std::wstring& archive_path, const std::wstring& destination, std::string& error) {
   return ExtractZipArchive(PathFromWide(archive_path), PathFromWide(destination), error);

@@ -1,4 +1,4 @@
-#include "update/inflate.h"
+#include "archive/inflate.h"
 
 #include <algorithm>
 #include <array>

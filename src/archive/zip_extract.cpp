@@ -1,12 +1,12 @@
-#include "update/zip_extract.h"
+#include "archive/zip_extract.h"
 
 #include <fstream>
 #include <system_error>
 
+#include "archive/path_text.h"
+#include "archive/zip_entry_path.h"
 #include "base/text.h"
 #include "log/log.h"
-#include "update/path_text.h"
-#include "update/zip_entry_path.h"
 
 namespace fs = std::filesystem;
 
@@ -128,7 +128,7 @@ bool ExtractOrThrow(const fs::path& archive, const fs::path& destination, std::s
   };
   std::error_code ec;
   if (!fs::is_directory(destination, ec)) return fail("destination folder does not exist: " + PathText(destination));
-  FileZipSource source;
+  FileByteSource source;
   if (!source.Open(archive)) return fail("cannot open the archive");
   ZipReader reader(source);
   std::string reason;
@@ -175,7 +175,7 @@ bool ExtractZipArchive(const fs::path& archive, const fs::path& destination, std
 }
 
 std::optional<std::uint64_t> ZipUnpackedSize(const fs::path& archive) {
-  FileZipSource source;
+  FileByteSource source;
   if (!source.Open(archive)) return std::nullopt;
   ZipReader reader(source);
   std::string error;

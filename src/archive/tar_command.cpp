@@ -1,4 +1,4 @@
-#include "update/tar_command.h"
+#include "archive/tar_command.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "update/zip_reader.h"
+#include "archive/zip_reader.h"
 
 // One entry of an archive as it will appear below the destination folder.
 struct ZipExtractionItem {

@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_extraction.h"
+#include "archive/hidden_process_win.h"
+#include "archive/tar_command.h"
+#include "archive/zip_copy_watch.h"
+#include "archive/zip_extract.h"
+#include "archive/zip_reader.h"
 #include "base/com_ptr.h"
 #include "base/text.h"
 #include "log/log.h"
-#include "update/archive_extraction.h"
-#include "update/hidden_process_win.h"
-#include "update/tar_command.h"
-#include "update/zip_copy_watch.h"
-#include "update/zip_extract.h"
-#include "update/zip_reader.h"
 
 namespace fs = std::filesystem;
 
@@ -83,7 +83,7 @@ void WaitPumpingMessages(std::chrono::milliseconds duration) {
 // archive or one with escaping names is refused before anything is copied.
 bool PlanArchive(const std::wstring& archive, std::vector<ZipExtractionItem>& items, std::uint64_t& total_bytes,
                  std::string& error) {
-  FileZipSource source;
+  FileByteSource source;
   if (!source.Open(fs::path(archive))) {
     error = "cannot open the archive";
     Log::Error(L"ExtractZip: cannot open the archive " + archive);

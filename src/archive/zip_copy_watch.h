@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "update/zip_extract.h"
+#include "archive/zip_extract.h"
 
 class ZipCopyWatch {
  public:

@@ -6,50 +6,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "update/inflate.h"
-
-// Random access to the archive's bytes.
-class ZipSource {
- public:
-  virtual ~ZipSource() = default;
-  virtual std::uint64_t Size() const = 0;
-  // Reads exactly `size` bytes at `offset`; false if they are not all there.
-  virtual bool ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) = 0;
-};
-
-// An archive held in memory (the bytes must outlive the source).
-class MemoryZipSource : public ZipSource {
- public:
-  MemoryZipSource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  std::uint64_t Size() const override { return size_; }
-  bool ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override;
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-};
-
-// An archive read from its file piece by piece, so its size does not matter.
-class FileZipSource : public ZipSource {
- public:
-  // False when the file cannot be opened or its size read.
-  bool Open(const std::filesystem::path& path);
-  std::uint64_t Size() const override { return size_; }
-  bool ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override;
-
- private:
-  static constexpr std::uint64_t kUnknownPosition = ~std::uint64_t{0};
-  std::ifstream file_;
-  std::uint64_t size_ = 0;
-  std::uint64_t position_ = kUnknownPosition;  // where the next read starts
-};
+#include "archive/inflate.h"
+#include "base/byte_source.h"
 
 struct ZipEntry {
   std::string name;        // as stored: bytes, '/' or '\' as separators
@@ -68,7 +31,7 @@ using ZipOutput = std::function<bool(const std::uint8_t* data, std::size_t size)
 
 class ZipReader {
  public:
-  explicit ZipReader(ZipSource& source) : source_(source) {}
+  explicit ZipReader(ByteSource& source) : source_(source) {}
 
   // Reads the end record and the central directory. False with a reason for
   // anything that is not a well-formed archive this reader can unpack.
@@ -96,7 +59,7 @@ class ZipReader {
   bool ReadEndRecord(EndRecord& end, std::string& error);
   bool ReadZip64EndRecord(std::uint64_t locator_offset, EndRecord& end, std::string& error);
 
-  ZipSource& source_;
+  ByteSource& source_;
   std::unique_ptr<InflateWorkspace> workspace_;  // shared by the entries, made for the first deflated one
   std::vector<ZipEntry> entries_;
   std::uint64_t directory_start_ = 0;  // entry data must end before it
