@@ -87,27 +87,33 @@ def one_start(build, exe, client, folder=None):
         return marks[b"State: Ready"], marks[b"Updater complete"] - marks[b"Manifest loaded OK"]
 
 
-def measure(build, work, client, manifest, rounds, quiet, baseline=None, second_start=False):
+def measure(build, work, client, manifests, rounds, quiet, baseline=None, second_start=False):
+    """`manifests`: {label: manifest path}; with more than one, every side starts once per manifest."""
     site = os.path.join(work, "site")
     os.makedirs(os.path.join(site, "launcher"), exist_ok=True)
-    shutil.copy2(manifest, os.path.join(site, "launcher", "manifest.php"))
     wow = os.path.join(client, "Wow.exe")
     with open(wow, "wb") as f:
         f.write(b"stand-in client")
-    sides = [("launcher", os.path.join(build, "OstrelLauncher.exe"), None)]
+    programs = [("launcher", os.path.join(build, "OstrelLauncher.exe"), None)]
     if baseline:
-        sides.insert(0, ("baseline", os.path.abspath(baseline), None))
+        programs.insert(0, ("baseline", os.path.abspath(baseline), None))
     if second_start:
-        sides.append(("launcher second start", sides[-1][1], os.path.join(work, "kept-launcher")))
-        os.makedirs(sides[-1][2])
-    results = {name: [] for name, _, _ in sides}
+        programs.append(("launcher second start", programs[-1][1], os.path.join(work, "kept-launcher")))
+        os.makedirs(programs[-1][2])
+    sides = [(name if len(manifests) == 1 else "%s (%s)" % (name, label), exe, folder, manifest)
+             for name, exe, folder in programs for label, manifest in manifests.items()]
+    results = {name: [] for name, _, _, _ in sides}
     server = serve(site)
     try:
         if second_start:
-            one_start(build, sides[-1][1], client, sides[-1][2])
+            for name, exe, folder, manifest in sides:
+                if folder:
+                    shutil.copy2(manifest, os.path.join(site, "launcher", "manifest.php"))
+                    one_start(build, exe, client, folder)
         for round_ in range(rounds):
             start_load = quiet.wait()
-            for name, exe, folder in sides:
+            for name, exe, folder, manifest in sides:
+                shutil.copy2(manifest, os.path.join(site, "launcher", "manifest.php"))  # read at every request
                 for _ in range(3):
                     result = one_start(build, exe, client, folder)
                     if result:
@@ -116,11 +122,11 @@ def measure(build, work, client, manifest, rounds, quiet, baseline=None, second_
                 results[name].append(result)
             print("ready round %d (load %.2f at its start): %s" % (round_ + 1, start_load, ", ".join(
                 "%s start-to-Ready %.2f s, verification %.2f s" % ((name,) + results[name][-1])
-                for name, _, _ in sides)), flush=True)
+                for name, _, _, _ in sides)), flush=True)
     finally:
         server.terminate()
         server.wait()
         os.remove(wow)
-    for name, _, _ in sides:
+    for name, _, _, _ in sides:
         print("ready %s: start-to-Ready median %.2f s, manifest loaded to updater complete median %.2f s" % (
             name, statistics.median(r[0] for r in results[name]), statistics.median(r[1] for r in results[name])))

@@ -4,16 +4,25 @@ same files (not part of the test suite).
 
   bench/verify_folder.py --build build/windows --kind large   # 2,000 files, 2 GiB
   bench/verify_folder.py --build build/windows --kind small   # 20,000 files of a few bytes
+  bench/verify_folder.py --build build/windows --kind one --digests md5,both   # one 1 GiB file
+  bench/verify_folder.py --build build/windows --kind big     # 32 files of 32 MiB
 
 Each round times, one after the other: md5sum over the files, the launcher's
 update run (bench/verify_bench_win.cpp: Updater::Run with the system backend
 and launcher.log written, as the launcher does) with the launcher's own number
 of check threads, and the same forced to one thread. --baseline names another
 verify_bench.exe (for example one built from an older commit) that is timed in
-the same rounds. Both sides read from the page cache (the files are read once
+the same rounds, writing launcher.log as well (a build older than 50bea33
+takes only the manifest and the folder, ignores the rest and writes none). Both sides read from the page cache (the files are read once
 before the first round). With --quiet LOAD every round first waits (up to
 --quiet-wait seconds in all) until the 1-minute load average is below LOAD: a
 speed-up from a second core shows only on an otherwise idle machine.
+
+--digests names the manifests each launcher side runs over: md5 (an MD5 per
+entry, as before), both (an MD5 and a SHA-256 per entry) or sha256; with more
+than one, every launcher side (and --baseline) runs once per manifest, and
+with both or sha256 `openssl dgst -md5` and `openssl dgst -sha256` over the
+same files join md5sum as references.
 
 --record times the quick check instead: the run without a record (as before
 it existed), a first run that writes one (it is deleted before), a second run with the record the first left, and a "Check all
@@ -45,7 +54,10 @@ sys.dont_write_bytecode = True
 import wine_env  # noqa: E402
 
 KINDS = {"large": (2000, (2 * 1024 ** 3) // 2000, "Data/file%04d.MPQ"),
+         "one": (1, 1024 ** 3, "Data/one%d.MPQ"),
+         "big": (32, 32 * 1024 ** 2, "Data/big%02d.MPQ"),
          "small": (20000, None, "Interface/AddOns/Pack%02d/file%05d.lua")}
+DIGESTS = {"md5": ("md5",), "both": ("md5", "sha256"), "sha256": ("sha256",)}
 
 
 def load():
@@ -69,30 +81,47 @@ class QuietWaiter:
         return load()
 
 
-def make_folder(work, kind):
-    """Writes the client folder and its manifest; returns (manifest path, relative paths)."""
+def file_bytes(kind, i, size, block):
+    """The pieces of file i of the folder."""
+    if kind == "small":
+        yield ("-- file %d\n" % i).encode()
+    elif kind in ("one", "big"):
+        for _ in range(size // len(block)):
+            yield os.urandom(len(block))
+    else:
+        shift = i % 997  # every file different
+        yield (block[shift:] + block[:shift] + block)[:size]
+
+
+def make_folder(work, kind, digests):
+    """Writes the client folder and one manifest per digest set; returns ({set: manifest path}, relative paths)."""
     count, size, pattern = KINDS[kind]
     client = os.path.join(work, "client")
-    entries, paths = [], []
+    entries = {name: [] for name in digests}
+    paths = []
     block = os.urandom(1 << 20)
     for i in range(count):
-        rel = pattern % i if kind == "large" else pattern % (i // 1000, i)
+        rel = pattern % (i // 1000, i) if kind == "small" else pattern % i
         path = os.path.join(client, rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        if kind == "large":
-            shift = i % 997  # every file different
-            data = (block[shift:] + block[:shift] + block)[:size]
-        else:
-            data = ("-- file %d\n" % i).encode()
+        hashes, length = {"md5": hashlib.md5(), "sha256": hashlib.sha256()}, 0
         with open(path, "wb") as f:
-            f.write(data)
-        entries.append({"path": rel, "size": len(data), "md5": hashlib.md5(data).hexdigest(),
-                        "cdn_url": "http://127.0.0.1:9/unused"})
+            for piece in file_bytes(kind, i, size, block):
+                f.write(piece)
+                length += len(piece)
+                for h in hashes.values():
+                    h.update(piece)
+        for name in digests:
+            entry = {"path": rel, "size": length, "cdn_url": "http://127.0.0.1:9/unused"}
+            entry.update((d, hashes[d].hexdigest()) for d in DIGESTS[name])
+            entries[name].append(entry)
         paths.append(rel)
-    manifest = os.path.join(work, "manifest.json")
-    with open(manifest, "w") as f:
-        json.dump({"game_files": entries}, f)
-    return manifest, paths
+    manifests = {}
+    for name in digests:
+        manifests[name] = os.path.join(work, "manifest-%s.json" % name)
+        with open(manifests[name], "w") as f:
+            json.dump({"game_files": entries[name]}, f)
+    return manifests, paths
 
 
 def children_cpu():
@@ -125,9 +154,13 @@ class Wineserver:
             return float("nan")
 
 
-def md5sum_seconds(client, paths):
+REFERENCES = {"md5sum": ["md5sum"], "openssl -md5": ["openssl", "dgst", "-md5"],
+              "openssl -sha256": ["openssl", "dgst", "-sha256"]}
+
+
+def reference_seconds(name, client, paths):
     start, cpu = time.perf_counter(), children_cpu()
-    subprocess.run(["xargs", "-0", "md5sum"], input="\0".join(paths).encode(), cwd=client,
+    subprocess.run(["xargs", "-0"] + REFERENCES[name], input="\0".join(paths).encode(), cwd=client,
                    stdout=subprocess.DEVNULL, check=True)
     return time.perf_counter() - start, children_cpu() - cpu
 
@@ -180,6 +213,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", default=os.path.join(os.path.dirname(HERE), "build", "windows"))
     parser.add_argument("--kind", choices=sorted(KINDS), default="large")
+    parser.add_argument("--digests", default="md5",
+                        help="comma-separated digest sets of the manifests: md5, both, sha256")
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--baseline", help="another verify_bench.exe to time in the same rounds")
     parser.add_argument("--quiet", type=float, help="wait for a 1-minute load below this before each round")
@@ -196,49 +231,62 @@ def main():
     env = wine_env.headless_environment(build)
     quiet = QuietWaiter(args.quiet, args.quiet_wait)
 
+    digests = args.digests.split(",")
+    if any(name not in DIGESTS for name in digests):
+        parser.error("--digests takes md5, both and sha256")
+
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
     try:
-        manifest, paths = make_folder(args.work, args.kind)
+        manifests, paths = make_folder(args.work, args.kind, digests)
         client = os.path.join(args.work, "client")
         log = wine_env.windows_path(os.path.join(args.work, "launcher.log"))
-        md5sum_seconds(client, paths)  # warms the page cache for every side
-        sides = [("md5sum", None), ("launcher", []), ("launcher-1-thread", ["--threads", "1"])]
+        reference_seconds("md5sum", client, paths)  # warms the page cache for every side
+        references = ["md5sum"]
+        if digests != ["md5"]:
+            references += ["openssl -md5", "openssl -sha256"]
+        programs = [("launcher", []), ("launcher-1-thread", ["--threads", "1"])]
         record = os.path.join(args.work, "verified.dat")
         if args.record:
             time.sleep(1.5)
             keep = ["--record", wine_env.windows_path(record)]
-            sides = [("md5sum", None), ("no record", []), ("first run", keep), ("second run", keep),
-                     ("check all files", keep + ["--full"])]
+            programs = [("no record", []), ("first run", keep), ("second run", keep),
+                        ("check all files", keep + ["--full"])]
         if args.baseline:
-            sides.append(("baseline", None))
-        times = {name: [] for name, _ in sides}
-        cpu = {name: [] for name, _ in sides}  # (process, wineserver) CPU seconds
-        memory = {name: [] for name, _ in sides}
+            programs.append(("baseline", None))
+        # Each launcher side once per manifest, named after its digests when there are several.
+        sides = [(name, None, None) for name in references]
+        for name, extra in programs:
+            for digest in digests:
+                label = name if len(digests) == 1 else "%s (%s)" % (name, digest)
+                sides.append((label, extra, manifests[digest]))
+        times = {name: [] for name, _, _ in sides}
+        cpu = {name: [] for name, _, _ in sides}  # (process, wineserver) CPU seconds
+        memory = {name: [] for name, _, _ in sides}
         exe = os.path.join(build, "verify_bench.exe")
         server = Wineserver(env)
         for round_ in range(args.rounds):
             start_load = quiet.wait()
-            for name, extra in sides:
+            for name, extra, manifest in sides:
                 server_cpu = server.cpu()
-                if name == "first run" and os.path.exists(record):
+                if name.startswith("first run") and os.path.exists(record):
                     os.remove(record)
-                if name == "md5sum":
-                    seconds, process_cpu = md5sum_seconds(client, paths)
-                elif name == "baseline":
+                if name in REFERENCES:
+                    seconds, process_cpu = reference_seconds(name, client, paths)
+                elif name.startswith("baseline"):
                     seconds, process_cpu, peak = verify_seconds(env, os.path.abspath(args.baseline), manifest,
-                                                                client, [])
+                                                                client, ["--log", log])
                 else:
                     seconds, process_cpu, peak = verify_seconds(env, exe, manifest, client, extra + ["--log", log])
                 times[name].append(seconds)
                 cpu[name].append((process_cpu, server.cpu() - server_cpu))
-                if name != "md5sum":
+                if name not in REFERENCES:
                     memory[name].append(peak)
             print("round %d (load %.2f at its start, %.2f at its end): %s" % (
                 round_ + 1, start_load, load(), ", ".join("%s %.3f s (CPU %.2f + server %.2f)" % (
-                    (n, times[n][-1]) + cpu[n][-1]) for n, _ in sides)), flush=True)
+                    (n, times[n][-1]) + cpu[n][-1]) for n, _, _ in sides)), flush=True)
         reference = statistics.median(times["md5sum"])
-        for name, _ in sides:
+        for name, _, _ in sides:
             median = statistics.median(times[name])
             line = ("verify %s: %s median %.3f s, best %.3f s, ratio to md5sum %.3f (per-round %s); "
                     "CPU median %.2f s in the process + %.2f s in the wineserver") % (
@@ -252,18 +300,25 @@ def main():
                     line += "; private bytes (its own count) %.1f MiB before the run, peak %.1f MiB (+%.1f MiB)" % (
                         before / 1048576.0, peak / 1048576.0, (peak - before) / 1048576.0)
             print(line)
+        for name, _, _ in sides:
+            if name.endswith("(both)"):
+                alone = name[:-len("(both)")] + "(md5)"
+                if alone in times:
+                    print("verify %s: %s against %s: median %.3f (per-round %s)" % (
+                        args.kind, name, alone, statistics.median(times[name]) / statistics.median(times[alone]),
+                        " ".join("%.3f" % (t / m) for t, m in zip(times[name], times[alone]))))
 
         if args.profile:
             quiet.wait()
             print("profile (load %.2f):" % load(), flush=True)
             subprocess.run([sys.executable, os.path.join(os.path.dirname(HERE), "tests", "support", "wine_env.py"),
-                            "run", "--build", build, "--", exe, "profile", wine_env.windows_path(manifest),
+                            "run", "--build", build, "--", exe, "profile", wine_env.windows_path(manifests[digests[0]]),
                             wine_env.windows_path(client), wine_env.windows_path(os.path.join(args.work, "p.log"))],
                            timeout=600)
         if args.ready:
             sys.path.insert(0, HERE)
             import ready_time  # noqa: E402
-            ready_time.measure(build, args.work, client, manifest, args.rounds, quiet,
+            ready_time.measure(build, args.work, client, manifests, args.rounds, quiet,
                                baseline=args.ready_baseline, second_start=args.record)
     finally:
         shutil.rmtree(args.work, ignore_errors=True)

@@ -13,46 +13,64 @@ constexpr std::uint32_t kSine[64] = {
     0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
-constexpr int kShift[16] = {7, 12, 17, 22, 5, 9, 14, 20, 4, 11, 16, 23, 6, 10, 15, 21};
-
 std::uint32_t RotateLeft(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+// One step: b + ((a + f + word + constant) <<< shift). The word and the
+// constant are added first: they do not wait for the step before, so only f,
+// two additions and the rotation lie on the chain from step to step.
+std::uint32_t Step(std::uint32_t a, std::uint32_t b, std::uint32_t f, std::uint32_t word_and_constant, int shift) {
+  a += word_and_constant;
+  return b + RotateLeft(a + f, shift);
+}
 
 }  // namespace
 
-void Md5::Block(const std::uint8_t* block) {
-  std::uint32_t m[16];
-  for (int i = 0; i < 16; ++i) {
-    m[i] = static_cast<std::uint32_t>(block[i * 4]) | static_cast<std::uint32_t>(block[i * 4 + 1]) << 8 |
-           static_cast<std::uint32_t>(block[i * 4 + 2]) << 16 | static_cast<std::uint32_t>(block[i * 4 + 3]) << 24;
-  }
+void Md5::Blocks(const std::uint8_t* data, std::size_t count) {
   std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-  for (int i = 0; i < 64; ++i) {
-    std::uint32_t f;
-    int g;
-    const int round = i / 16;
-    if (round == 0) {
-      f = (b & c) | (~b & d);
-      g = i;
-    } else if (round == 1) {
-      f = (d & b) | (~d & c);
-      g = (5 * i + 1) % 16;
-    } else if (round == 2) {
-      f = b ^ c ^ d;
-      g = (3 * i + 5) % 16;
-    } else {
-      f = c ^ (b | ~d);
-      g = (7 * i) % 16;
+  for (; count > 0; --count, data += 64) {
+    std::uint32_t m[16];
+    for (int i = 0; i < 16; ++i) {
+      m[i] = static_cast<std::uint32_t>(data[i * 4]) | static_cast<std::uint32_t>(data[i * 4 + 1]) << 8 |
+             static_cast<std::uint32_t>(data[i * 4 + 2]) << 16 | static_cast<std::uint32_t>(data[i * 4 + 3]) << 24;
     }
-    const std::uint32_t rotated = RotateLeft(a + f + kSine[i] + m[g], kShift[round * 4 + i % 4]);
-    a = d;
-    d = c;
-    c = b;
-    b += rotated;
+    const std::uint32_t a0 = a, b0 = b, c0 = c, d0 = d;
+    // Four rounds of sixteen steps, four steps a line: the rounds' functions
+    // F, G, H and I of RFC 1321 in forms with fewer operations after the step
+    // before (G's two halves share no bit, so the one without it is added
+    // early), and its shifts.
+    for (int i = 0; i < 16; i += 4) {
+      a = Step(a, b, d ^ (b & (c ^ d)), m[i] + kSine[i], 7);
+      d = Step(d, a, c ^ (a & (b ^ c)), m[i + 1] + kSine[i + 1], 12);
+      c = Step(c, d, b ^ (d & (a ^ b)), m[i + 2] + kSine[i + 2], 17);
+      b = Step(b, c, a ^ (c & (d ^ a)), m[i + 3] + kSine[i + 3], 22);
+    }
+    for (int i = 16; i < 32; i += 4) {
+      a = Step(a + (c & ~d), b, b & d, m[(5 * i + 1) % 16] + kSine[i], 5);
+      d = Step(d + (b & ~c), a, a & c, m[(5 * i + 6) % 16] + kSine[i + 1], 9);
+      c = Step(c + (a & ~b), d, d & b, m[(5 * i + 11) % 16] + kSine[i + 2], 14);
+      b = Step(b + (d & ~a), c, c & a, m[(5 * i + 16) % 16] + kSine[i + 3], 20);
+    }
+    for (int i = 32; i < 48; i += 4) {
+      a = Step(a, b, b ^ (c ^ d), m[(3 * i + 5) % 16] + kSine[i], 4);
+      d = Step(d, a, a ^ (b ^ c), m[(3 * i + 8) % 16] + kSine[i + 1], 11);
+      c = Step(c, d, d ^ (a ^ b), m[(3 * i + 11) % 16] + kSine[i + 2], 16);
+      b = Step(b, c, c ^ (d ^ a), m[(3 * i + 14) % 16] + kSine[i + 3], 23);
+    }
+    for (int i = 48; i < 64; i += 4) {
+      a = Step(a, b, c ^ (b | ~d), m[(7 * i) % 16] + kSine[i], 6);
+      d = Step(d, a, b ^ (a | ~c), m[(7 * i + 7) % 16] + kSine[i + 1], 10);
+      c = Step(c, d, a ^ (d | ~b), m[(7 * i + 14) % 16] + kSine[i + 2], 15);
+      b = Step(b, c, d ^ (c | ~a), m[(7 * i + 21) % 16] + kSine[i + 3], 21);
+    }
+    a += a0;
+    b += b0;
+    c += c0;
+    d += d0;
   }
-  state_[0] += a;
-  state_[1] += b;
-  state_[2] += c;
-  state_[3] += d;
+  state_[0] = a;
+  state_[1] = b;
+  state_[2] = c;
+  state_[3] = d;
 }
 
 std::array<std::uint8_t, 16> Md5::Finish() {

@@ -1,6 +1,7 @@
 #include "publish/manifest_generator.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +24,7 @@
 #include "net/manifest_fetch.h"
 #include "net/md5.h"
 #include "net/sha256.h"
+#include "net/stream_digests.h"
 #include "publish/manifest_signer.h"
 #include "publish/pe_version.h"
 
@@ -30,7 +32,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kReadPieceBytes = 1 << 20;
 // A launcher build is a few MiB; a file far larger is none (its version block
 // is read from the file as a whole).
 constexpr std::uintmax_t kLauncherMaxBytes = 64u << 20;
@@ -74,31 +75,39 @@ std::string Utf8Of(const fs::path& path) {
   }
 }
 
+// The bytes of a digest in the hex text DigestStream gives.
+template <std::size_t N>
+std::array<std::uint8_t, N> BytesOfHex(const std::string& hex) {
+  std::array<std::uint8_t, N> bytes{};
+  for (std::size_t i = 0; i < N && 2 * i + 1 < hex.size(); ++i) {
+    bytes[i] = static_cast<std::uint8_t>(HexValue(hex[2 * i]) * 16 + HexValue(hex[2 * i + 1]));
+  }
+  return bytes;
+}
+
 // Reads the file once for its size, digests and, given a block size, its block map.
 bool ReadFacts(const fs::path& path, FileFacts& facts, std::uint32_t map_block_size = 0) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  Md5 md5;
-  Sha256 sha256;
   std::optional<BlockMapBuilder> map;
   if (map_block_size != 0) map.emplace(map_block_size);
-  std::string buffer(kReadPieceBytes, '\0');
   facts = FileFacts{};
-  while (in) {
-    in.read(&buffer[0], static_cast<std::streamsize>(buffer.size()));
+  const ReadPiece read = [&](unsigned char* into, std::size_t size) -> std::size_t {
+    in.read(reinterpret_cast<char*>(into), static_cast<std::streamsize>(size));
     const auto got = static_cast<std::size_t>(in.gcount());
-    if (facts.head.size() < 4) facts.head += buffer.substr(0, std::min<std::size_t>(got, 4 - facts.head.size()));
-    md5.Update(buffer.data(), got);
-    sha256.Update(buffer.data(), got);
-    if (map) map->Update(reinterpret_cast<const std::uint8_t*>(buffer.data()), got);
+    if (facts.head.size() < 4) {
+      facts.head.append(reinterpret_cast<const char*>(into), std::min<std::size_t>(got, 4 - facts.head.size()));
+    }
+    if (map) map->Update(into, got);
     facts.size += static_cast<std::int64_t>(got);
-  }
-  if (in.bad()) return false;
-  const auto md5_digest = md5.Finish();
-  const auto sha256_digest = sha256.Finish();
-  facts.md5 = HexDigest(md5_digest.data(), md5_digest.size());
-  facts.sha256 = HexDigest(sha256_digest.data(), sha256_digest.size());
-  if (map) facts.block_map = map->Finish(md5_digest, sha256_digest);
+    return got;
+  };
+  DigestBuffer buffer;
+  const std::optional<FileDigests> digests = DigestStream(read, true, true, buffer, nullptr);
+  if (in.bad() || !digests) return false;
+  facts.md5 = digests->md5;
+  facts.sha256 = digests->sha256;
+  if (map) facts.block_map = map->Finish(BytesOfHex<16>(facts.md5), BytesOfHex<32>(facts.sha256));
   return true;
 }
 

@@ -26,13 +26,6 @@
 
 namespace {
 
-TEST(PortableDigests, KnownDigests) {
-  for (const auto& v : testutil::DigestVectors()) {
-    EXPECT_EQ(Md5Hex(v.input), v.md5) << v.input.size();
-    EXPECT_EQ(Sha256Hex(v.input), v.sha256) << v.input.size();
-  }
-}
-
 // The smallest Windows program with a version block (the fuzzer's seed, 1.2.3.0;
 // wrestool reads it too): PE32+ headers, one ".rsrc" section at file offset
 // 0x200 holding three resource directories (type 16, name 1, language 0x409),

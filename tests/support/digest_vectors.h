@@ -1,5 +1,5 @@
-// Inputs with digests computed independently (RFC 1321's suite; Python's hashlib for SHA-256 and
-// sizes around the 1 MiB read piece), for the system's digests (BCrypt) and the portable ones.
+// Inputs with digests computed independently (RFC 1321's and FIPS 180-2's suites; Python's hashlib for
+// sizes around a 1 MiB file), for the file digests and the block functions.
 #pragma once
 
 #include <cstddef>
@@ -36,6 +36,13 @@ inline std::vector<DigestVector> DigestVectors() {
        "db4bfcbd4da0cd85a60c3c37d3fbd8805c77f15fc6b1fdfe614ee0a7c8fdb4c0"},
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
        "57edf4a22be3c955ac49da2e2107b67a", "f371bc4a311f2b009eef952dd83ca80e2b60026c8e935592d0f9c308453c813e"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", "8215ef0796a20bcaaae116d3876c664a",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrst"
+       "u",
+       "03dd8807a93175fb062dfb55dc7d359c", "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+      {std::string(1000000, 'a'), "7707d6ae4e027c70eea2a935c2296f21",
+       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
       {BoundaryBytes(kMiB - 1), "510fe6a6a47926454323022e72e2e871",
        "9bac3b112ccbfd1e0b9964a6f2e3ba0ebc99475372c1ca813c13bbe00d3f54bf"},
       {BoundaryBytes(kMiB), "2b1f9be17cb0684ee87980f394848140",

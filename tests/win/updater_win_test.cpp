@@ -19,6 +19,7 @@
 #include "digest_vectors.h"
 #include "log/log.h"
 #include "net/file_digest.h"
+#include "net/stream_digests.h"
 #include "test_util.h"
 #include "update/updater.h"
 #include "update/updater_backend.h"
@@ -45,7 +46,7 @@ TEST(FileDigest, StopBetweenPieces) {
   DigestBuffer buffer;
   int asked = 0;
   EXPECT_FALSE(DigestFile(path, true, true, buffer, [&] { return ++asked > 1; }));  // yes after the first piece
-  EXPECT_EQ(buffer.size(), testutil::kMiB);
+  EXPECT_EQ(buffer.size(), kDigestPieceBytes);
   EXPECT_EQ(CheckFile(path, testutil::kMiB + 1, "9e45cee2c0e79c4df09344dcaa9b659f", "", buffer, [] { return true; }),
             std::nullopt);
 }
