@@ -517,6 +517,8 @@ void FileFetch::Assemble(std::size_t index, FetchReport& report, DigestBuffer& b
   const FetchItem& what = it.what;
   std::unique_lock<std::mutex> record_lock(it.record_mutex);
   std::string why;
+  // A patched part is checked as it is written; any other part is read for its check.
+  FileCheckResult check = FileMd5Mismatch;
   if (it.patch) {
     if (!it.file) {
       backend_.CreateFolders(FolderOf(it.part));
@@ -525,19 +527,19 @@ void FileFetch::Assemble(std::size_t index, FetchReport& report, DigestBuffer& b
     }
     DownloadResult write_failure;
     const bool applied = ApplyFilePatch(
-        backend_, what, *it.patch, it.part, *it.file, [this] { return cancelled_.load(); }, why, write_failure);
+        backend_, what, *it.patch, it.part, *it.file, buffer, [this] { return cancelled_.load(); }, check, why,
+        write_failure);
     it.file.reset();
     if (!applied && cancelled_) return;  // the part and its record stay for the next run
     if (!applied && write_failure.failure != DownloadFailure::None) {
       record_lock.unlock();
       return Fail(index, write_failure.error, write_failure.failure, report);
     }
+  } else {
+    it.file.reset();
+    // Not stoppable, so always a result.
+    check = backend_.Check(it.part, what.size, what.md5, what.sha256, buffer, nullptr).value_or(FileMd5Mismatch);
   }
-  it.file.reset();
-  // Not stoppable, so always a result; a patch that could not be applied is a mismatch.
-  const FileCheckResult check =
-      why.empty() ? backend_.Check(it.part, what.size, what.md5, what.sha256, buffer, nullptr).value_or(FileMd5Mismatch)
-                  : FileMd5Mismatch;
   if (check == FileOk) {
     if (!backend_.MoveOver(it.part, what.path)) {
       record_lock.unlock();

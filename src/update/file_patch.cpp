@@ -7,6 +7,7 @@
 #include "net/file_check.h"
 #include "net/md5.h"
 #include "net/sha256.h"
+#include "net/stream_digests.h"
 
 bool PlanFilePatch(FetchBackend& backend, const FetchItem& item, const PatchStop& stop, FilePatch& patch,
                    std::string& why) {
@@ -43,19 +44,49 @@ bool PlanFilePatch(FetchBackend& backend, const FetchItem& item, const PatchStop
 }
 
 bool ApplyFilePatch(FetchBackend& backend, const FetchItem& item, const FilePatch& patch, const std::wstring& part_path,
-                    PartFile& part, const PatchStop& stop, std::string& why, DownloadResult& write_failure) {
+                    PartFile& part, DigestBuffer& buffer, const PatchStop& stop, FileCheckResult& check,
+                    std::string& why, DownloadResult& write_failure) {
   const std::unique_ptr<ByteSource> old_file = backend.OpenForReading(item.path);
   const std::unique_ptr<ByteSource> fetched = backend.OpenForReading(part_path);
   if (!old_file || !fetched) {
     why = std::string("the ") + (old_file ? "part" : "old") + " file cannot be opened";
     return false;
   }
-  const PatchOutput output = [&](std::uint64_t offset, const std::uint8_t* data, std::size_t size, bool in_place) {
-    if (stop()) return false;
-    return in_place ||
-           part.WriteAt(static_cast<std::int64_t>(offset), reinterpret_cast<const char*>(data), size, write_failure);
+  PatchReader reader(patch.map, patch.plan, *old_file, *fetched);
+  if (!reader.Why().empty()) {
+    why = reader.Why();
+    return false;
+  }
+  std::uint64_t offset = 0;
+  bool write_failed = false;
+  // The digests pull the new file through the reader; the copies are written on their way.
+  const ReadPiece read = [&](unsigned char* into, std::size_t size) -> std::size_t {
+    bool in_place = false;
+    const std::size_t got = reader.Read(into, size, in_place);
+    if (got > 0 && !in_place &&
+        !part.WriteAt(static_cast<std::int64_t>(offset), reinterpret_cast<const char*>(into), got, write_failure)) {
+      write_failed = true;
+      return 0;
+    }
+    offset += got;
+    return got;
   };
-  if (ApplyPatch(patch.map, patch.plan, *old_file, *fetched, output, why)) return true;
-  if (write_failure.failure != DownloadFailure::None) why = write_failure.error;
-  return false;
+  const std::optional<FileDigests> digests =
+      DigestStream(read, !item.md5.empty(), !item.sha256.empty(), buffer, [&stop] { return stop(); });
+  if (!digests) {
+    why = "stopped";
+    return false;
+  }
+  if (write_failed) {
+    why = write_failure.error;
+    return false;
+  }
+  if (offset != patch.map.file_size) {
+    why = reader.Why().empty() ? "the patched file came out short" : reader.Why();
+    return false;
+  }
+  check = DecideFileCheck(true, static_cast<std::int64_t>(offset), item.size, item.md5, item.sha256,
+                          [&digests](bool, bool) { return digests; })
+              .value_or(FileMd5Mismatch);
+  return true;
 }

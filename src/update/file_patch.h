@@ -11,6 +11,7 @@
 
 #include "delta/block_map.h"
 #include "delta/patch_plan.h"
+#include "net/file_digest.h"
 #include "update/file_fetch.h"
 
 struct FilePatch {
@@ -30,8 +31,11 @@ bool PlanFilePatch(FetchBackend& backend, const FetchItem& item, const PatchStop
 
 // Writes the copies of `patch` from the old file into `part`, the part file at
 // `part_path`, which holds every fetched stretch already, checking every block
-// against the map on its way. False with the reason in `why`; a write that
+// against the map on its way, and takes the new file's digests in the same
+// read (through `buffer`): `check` is then the file's check against the
+// entry, so the part is never read a second time. False with the reason in
+// `why` when the patch cannot be applied or `stop` said yes; a write that
 // failed (a full disk) is also in `write_failure`, as a download's would be.
-// The whole part is then verified by the file's digests like any download.
 bool ApplyFilePatch(FetchBackend& backend, const FetchItem& item, const FilePatch& patch, const std::wstring& part_path,
-                    PartFile& part, const PatchStop& stop, std::string& why, DownloadResult& write_failure);
+                    PartFile& part, DigestBuffer& buffer, const PatchStop& stop, FileCheckResult& check,
+                    std::string& why, DownloadResult& write_failure);

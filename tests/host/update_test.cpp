@@ -393,6 +393,7 @@ TEST(Updater, ChangedFilesArePatchedFromTheirOldCopy) {
   const std::string content = old_file.substr(0, 9000) + testutil::PatternBytes(3000, 5) +
                               old_file.substr(9000, 30000) + old_file.substr(45000) + "appended";
   GameFile big = Entry("Data/big.MPQ", content);
+  big.md5 = Md5Hex(content);  // a patch is checked by its real digests
   const std::wstring url = Widen(big.cdn_url), map_url = url + L".ostrel-map";
   const auto map_of = [&](const std::string& file) {
     BlockMapBuilder builder(1024);

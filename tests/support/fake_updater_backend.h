@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "net/md5.h"
 #include "update/download_parts.h"
 #include "update/part_record.h"
 #include "update/updater_backend.h"
@@ -51,7 +52,8 @@ class FakeUpdaterBackend : public UpdaterBackend {
     }
     std::lock_guard<std::mutex> lock(mutex);
     hashed.push_back(path);
-    if (!md5.empty() && DigestOf(content) != md5) return FileMd5Mismatch;
+    // A patched file is checked by the real MD5 as it is written, so an entry may name that too.
+    if (!md5.empty() && DigestOf(content) != md5 && Md5Hex(content) != md5) return FileMd5Mismatch;
     if (!sha256.empty() && "sha256:" + content != sha256) return FileSha256Mismatch;
     return FileOk;
   }
