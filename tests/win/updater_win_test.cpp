@@ -51,6 +51,16 @@ TEST(FileDigest, StopBetweenPieces) {
             std::nullopt);
 }
 
+// An entry for a file the test server holds under `name`, fetched with `query`.
+GameFile ServedEntry(const std::string& name, std::int64_t size, const std::string& query = "") {
+  GameFile file;
+  file.path = name;
+  file.size = size;
+  file.md5 = FileMd5((testutil::TestServerRoot() / name).wstring());
+  file.cdn_url = testutil::TestServerUrl("/" + name + query);
+  return file;
+}
+
 // A file the running game holds open without sharing ends the run before later entries.
 TEST(UpdaterOnDisk, LockedFileEndsTheRunWithCannotOpen) {
   if (testutil::TestServerPort().empty()) GTEST_SKIP() << "needs the test update server";
@@ -59,8 +69,7 @@ TEST(UpdaterOnDisk, LockedFileEndsTheRunWithCannotOpen) {
   const std::string data = testutil::PatternBytes(4000, 5);
   for (const std::string name : {"locked.MPQ", "later.bin"}) {
     testutil::WriteBytes(testutil::TestServerRoot() / name, data);
-    m.game_files.push_back({name, 4000, FileMd5((testutil::TestServerRoot() / name).wstring()),
-                            testutil::TestServerUrl("/" + name), true, "", "", {}});
+    m.game_files.push_back(ServedEntry(name, 4000));
   }
   testutil::WriteBytes(client / "locked.MPQ", data);
   HANDLE lock = CreateFileW((client / "locked.MPQ").wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -87,8 +96,7 @@ TEST(UpdaterOnDisk, StalledAndCutBodiesResumeWhileOthersComplete) {
     const std::string query = name == "whole.bin" ? ""
                               : name == "cut.bin" ? "?once=1&cut=100000"
                                                   : "?once=1&stall=100000";
-    m.game_files.push_back({name, 300000, FileMd5((testutil::TestServerRoot() / name).wstring()),
-                            testutil::TestServerUrl("/" + name + query), true, "", "", {}});
+    m.game_files.push_back(ServedEntry(name, 300000, query));
   }
   UpdaterProgress last;
   std::make_shared<Updater>(client.wide(), MakeSystemUpdaterBackend(1000), 1,
@@ -117,8 +125,7 @@ TEST(UpdaterOnDisk, BigFilesComeInPiecesOrWholeAndExact) {
   for (const char* query : queries) {
     const std::string name = "big" + std::to_string(m.game_files.size()) + ".bin";
     testutil::WriteBytes(testutil::TestServerRoot() / name, data);
-    m.game_files.push_back({name, 4 << 20, FileMd5((testutil::TestServerRoot() / name).wstring()),
-                            testutil::TestServerUrl("/" + name + query), true, "", "", {}});
+    m.game_files.push_back(ServedEntry(name, 4 << 20, query));
   }
   UpdaterProgress last;
   std::make_shared<Updater>(client.wide(), MakeSystemUpdaterBackend(2000), 1,
@@ -151,8 +158,7 @@ TEST(UpdaterOnDisk, CancelStopsEveryConnectionWithinAPiece) {
   const std::string data = testutil::PatternBytes(300000, 4);
   for (const std::string name : {"cancel_a.bin", "cancel_b.bin", "cancel_c.bin"}) {
     testutil::WriteBytes(testutil::TestServerRoot() / name, data);
-    m.game_files.push_back({name, 300000, FileMd5((testutil::TestServerRoot() / name).wstring()),
-                            testutil::TestServerUrl("/" + name + "?drip=0.2"), true, "", "", {}});
+    m.game_files.push_back(ServedEntry(name, 300000, "?drip=0.2"));
   }
   std::promise<UpdaterPhase> final_phase;
   std::atomic<bool> started{false};
@@ -182,8 +188,7 @@ TEST(UpdaterOnDisk, QuickCheckReadsChangedFilesAgain) {
     const std::string data = testutil::PatternBytes(3000, static_cast<unsigned>(name.size()));
     testutil::WriteBytes(testutil::TestServerRoot() / name, data);
     testutil::WriteBytes(client / name, data);
-    m.game_files.push_back({name, 3000, FileMd5((testutil::TestServerRoot() / name).wstring()),
-                            testutil::TestServerUrl("/" + name), true, "", "", {}});
+    m.game_files.push_back(ServedEntry(name, 3000));
   }
   Log::Init((cache / "launcher.log").wstring());
   const auto run = [&] {
