@@ -75,16 +75,6 @@ std::string Utf8Of(const fs::path& path) {
   }
 }
 
-// The bytes of a digest in the hex text DigestStream gives.
-template <std::size_t N>
-std::array<std::uint8_t, N> BytesOfHex(const std::string& hex) {
-  std::array<std::uint8_t, N> bytes{};
-  for (std::size_t i = 0; i < N && 2 * i + 1 < hex.size(); ++i) {
-    bytes[i] = static_cast<std::uint8_t>(HexValue(hex[2 * i]) * 16 + HexValue(hex[2 * i + 1]));
-  }
-  return bytes;
-}
-
 // Reads the file once for its size, digests and, given a block size, its block map.
 bool ReadFacts(const fs::path& path, FileFacts& facts, std::uint32_t map_block_size = 0) {
   std::ifstream in(path, std::ios::binary);
@@ -107,7 +97,13 @@ bool ReadFacts(const fs::path& path, FileFacts& facts, std::uint32_t map_block_s
   if (in.bad() || !digests) return false;
   facts.md5 = digests->md5;
   facts.sha256 = digests->sha256;
-  if (map) facts.block_map = map->Finish(BytesOfHex<16>(facts.md5), BytesOfHex<32>(facts.sha256));
+  if (map) {
+    std::array<std::uint8_t, 16> md5{};
+    std::array<std::uint8_t, 32> sha256{};
+    BytesFromHex(facts.md5, md5);
+    BytesFromHex(facts.sha256, sha256);
+    facts.block_map = map->Finish(md5, sha256);
+  }
   return true;
 }
 

@@ -71,8 +71,7 @@ bool ApplyFilePatch(FetchBackend& backend, const FetchItem& item, const FilePatc
     offset += got;
     return got;
   };
-  const std::optional<FileDigests> digests =
-      DigestStream(read, !item.md5.empty(), !item.sha256.empty(), buffer, [&stop] { return stop(); });
+  const std::optional<FileDigests> digests = DigestStream(read, !item.md5.empty(), !item.sha256.empty(), buffer, stop);
   if (!digests) {
     why = "stopped";
     return false;

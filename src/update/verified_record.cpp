@@ -23,20 +23,9 @@ void PutLe(std::string& out, std::uint64_t value, int bytes) {
 }
 
 template <size_t N>
-bool FromHex(const std::string& hex, std::array<unsigned char, N>& bytes) {
-  if (hex.size() != 2 * N) return false;
-  for (size_t i = 0; i < N; ++i) {
-    const int high = HexValue(hex[2 * i]), low = HexValue(hex[2 * i + 1]);
-    if (high < 0 || low < 0) return false;
-    bytes[i] = static_cast<unsigned char>(high * 16 + low);
-  }
-  return true;
-}
-
-template <size_t N>
 bool Same(const std::string& hex, const std::array<unsigned char, N>& bytes) {
   std::array<unsigned char, N> given{};
-  return FromHex(hex, given) && given == bytes;
+  return BytesFromHex(hex, given) && given == bytes;
 }
 
 // Reads little-endian fields from the front of a byte range; any read past
@@ -96,8 +85,8 @@ bool ReadFile(Reader& in, VerifiedFile& file) {
 }  // namespace
 
 void SetDigests(VerifiedFile& file, const std::string& md5, const std::string& sha256) {
-  file.has_md5 = FromHex(md5, file.md5);
-  file.has_sha256 = FromHex(sha256, file.sha256);
+  file.has_md5 = BytesFromHex(md5, file.md5);
+  file.has_sha256 = BytesFromHex(sha256, file.sha256);
 }
 
 bool MatchedDigests(const VerifiedFile& file, const std::string& md5, const std::string& sha256) {

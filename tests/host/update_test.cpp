@@ -399,8 +399,7 @@ TEST(Updater, ChangedFilesArePatchedFromTheirOldCopy) {
     BlockMapBuilder builder(1024);
     builder.Update(reinterpret_cast<const std::uint8_t*>(file.data()), file.size());
     std::array<std::uint8_t, 16> md5{};
-    for (size_t i = 0; i < 16; ++i)
-      md5[i] = static_cast<std::uint8_t>(std::stoi(big.md5.substr(2 * i, 2), nullptr, 16));
+    BytesFromHex(big.md5, md5);
     return builder.Finish(md5, {});
   };
   const auto run_with = [&](UpdateRun& run, const std::string& old_copy, const std::string& map,
