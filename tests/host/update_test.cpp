@@ -450,7 +450,7 @@ TEST(Updater, ChangedFilesArePatchedFromTheirOldCopy) {
   }
 
   // A run that ends mid-patch (one stretch dropped for good) leaves its fetched stretches
-  // with their record; the next run asks for the dropped one alone.
+  // with their record; the next run asks for the dropped one alone and writes every copy again.
   UpdateRun first, second;
   const DownloadResult dropped{false, "Download interrupted", DownloadFailure::Network};
   first.backend->failures[url + L"@62464"] = {dropped, dropped, dropped, dropped};
@@ -466,6 +466,8 @@ TEST(Updater, ChangedFilesArePatchedFromTheirOldCopy) {
   EXPECT_TRUE(first.File(big.path) == old_file);
   second.backend->files = first.backend->files;
   second.backend->small = first.backend->small;
+  // As a kill while the copies were being written leaves it: other bytes where the record claims none.
+  second.backend->files[DownloadPartPath(ClientTargetPath(kClient, big.path))].replace(0, 4096, 4096, 'x');
   run_with(second, old_file, map, map);
   EXPECT_EQ(second.backend->ranges, std::vector<std::string>{"62464-62543"});
   EXPECT_EQ(second.Last().bytes_done, second.Last().bytes_total);
